@@ -1,0 +1,25 @@
+// EnumerateComPorts: the serial ports present on this machine, as names that SerialPort::Open takes.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace vantor {
+
+// Windows: "COM0".."COM254" for which QueryDosDeviceW answers, in ascending number order.
+// Elsewhere: the existing nodes /dev/ttyUSB*, /dev/ttyACM*, /dev/ttyAMA*, /dev/rfcomm*, and
+// /dev/ttyS* where sysfs shows a real UART (symlinks count), ascending by prefix then number;
+// followed by the ports registered with AddVirtualPort.
+std::vector<std::string> EnumerateComPorts();
+
+// The POSIX rule over other roots, for tests: `devRoot` in place of /dev, `sysRoot` of /sys.
+std::vector<std::string> EnumerateComPortsUnder(const std::filesystem::path& devRoot,
+                                                const std::filesystem::path& sysRoot);
+
+// Registers a port that the OS does not list, such as a simulated device's pseudo-terminal, so
+// that the programs' port lists show it. Process-wide; thread-safe.
+void AddVirtualPort(const std::string& name);
+void RemoveVirtualPort(const std::string& name);
+
+}  // namespace vantor

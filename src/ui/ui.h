@@ -1,0 +1,119 @@
+// What both programs share on top of Qt: message boxes owned by the dialog (shown on the UI thread,
+// also when asked from a worker, and interceptable by tests), the wait cursor, dialog units,
+// running code on the UI thread, worker threads owned by the dialog, file drops onto child
+// controls, the trace sink, and the simulated device started by --simulator.
+#pragma once
+
+#include <QFont>
+#include <QRect>
+#include <QString>
+#include <QWidget>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <atomic>
+#include <thread>
+
+namespace vantor::ui {
+
+// --- Message boxes ---------------------------------------------------------------------------
+
+enum class MessageIcon { kNone, kInformation };
+
+struct MessageRequest {
+  QWidget* owner = nullptr;
+  QString caption;  // the application's name, or empty for none
+  QString text;
+  MessageIcon icon = MessageIcon::kNone;
+};
+
+// Shows a modal OK box owned by `owner` and returns when it is closed. From a worker thread it is
+// shown on the UI thread and the worker waits for it.
+void ShowMessage(const MessageRequest& request);
+
+// Tests: every box goes to `hook` instead of the screen (called on the UI thread). Empty restores.
+using MessageHook = std::function<void(const MessageRequest&)>;
+void SetMessageHook(MessageHook hook);
+
+// --- Threads ---------------------------------------------------------------------------------
+
+// Runs `fn` on `context`'s thread (the UI thread) and waits for it; runs it at once when already
+// there.
+void RunOnUiThread(QObject* context, const std::function<void()>& fn);
+
+// A worker thread owned by its dialog: one at a time, joined when the next starts or when the
+// owner is destroyed. `onFinished` runs on the UI thread after `work` returns.
+class Worker {
+ public:
+  Worker() = default;
+  ~Worker();
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+  void Start(QObject* context, std::function<void()> work, std::function<void()> onFinished = {});
+  bool running() const;
+  // Waits for the thread while keeping the UI thread's events going (tests, closing).
+  void WaitWhileProcessingEvents();
+
+ private:
+  std::thread m_thread;
+  std::shared_ptr<std::atomic<bool>> m_running;
+};
+
+// --- Cursor ----------------------------------------------------------------------------------
+
+// The framework's wait cursor for a short operation of the UI thread, from construction to
+// destruction.
+class WaitCursor {
+ public:
+  WaitCursor();
+  ~WaitCursor();
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+// --- Layout ----------------------------------------------------------------------------------
+
+// The dialog font ("MS Shell Dlg" 9 pt where installed, else the system's UI font at 9 pt).
+QFont DialogFont();
+
+// Converts a template rectangle in dialog units to pixels with `font`'s base units, as Windows
+// maps dialog units (x and width by the average character width / 4, y and height by the
+// character height / 8).
+QRect DialogUnitsToPixels(const QFont& font, int x, int y, int width, int height);
+void PlaceControl(QWidget* control, const QFont& font, int x, int y, int width, int height);
+
+// --- Drops -----------------------------------------------------------------------------------
+
+// The child of `dialog` under `point` (dialog coordinates), disabled children included; the
+// nearest ancestor that is a direct control of the dialog is returned, or null.
+QWidget* ChildAtDropPoint(QWidget* dialog, const QPoint& point);
+
+// --- Trace, text -----------------------------------------------------------------------------
+
+// Routes the core's DebugOutput into the Qt logging category "vantor.trace" (silent unless
+// enabled with QT_LOGGING_RULES="vantor.trace.debug=true").
+void InstallTraceSink();
+
+// Text from the line (8-bit, the system's code page) to a QString and back.
+QString FromLineText(const std::string& bytes);
+std::string ToLineText(const QString& text);
+
+// --- Simulated device ------------------------------------------------------------------------
+
+// Starts the simulated device behind a pseudo-terminal and registers its path as a port, for the
+// programs' --simulator start. `firmwareState` selects the firmware state; pacing at 115200
+// bit/s. Returns null (with a message on stderr) where no pseudo-terminal can be had.
+class SimulatorHandle {
+ public:
+  virtual ~SimulatorHandle() = default;
+  virtual std::string portName() const = 0;
+};
+std::unique_ptr<SimulatorHandle> StartSimulator(bool firmwareState);
+
+// Test-only: scales the programs' fixed waits (3000 ms, 7000 ms ...); 1.0 for users.
+void SetWaitScaleForTests(double scale);
+std::chrono::milliseconds ScaledWait(std::chrono::milliseconds wait);
+
+}  // namespace vantor::ui
