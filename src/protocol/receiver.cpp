@@ -1,0 +1,69 @@
+// The frame receiver: header, then the announced body, read with non-waiting reads and waits that
+// block until the line has input.
+#include "protocol/receiver.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vantor {
+
+std::array<std::uint8_t, kRxBufferSize> g_rxBuffer{};
+std::uint32_t g_rxCount = 0;
+std::int32_t g_rxFrameLength = 0;
+const std::uint8_t* g_rxHeader = nullptr;
+
+std::int32_t ReceiveFrame(BootLink& link, std::uint8_t* destination, std::uint32_t& size,
+                          std::chrono::milliseconds silence) {
+  using Clock = std::chrono::steady_clock;
+  const std::uint32_t room = size;
+  size = 0;
+  g_rxCount = 0;
+  g_rxFrameLength = 0;
+  g_rxHeader = nullptr;
+
+  // The bytes of an oversized frame beyond the buffer are read here and dropped, so the line stays
+  // in step with the device.
+  std::array<std::uint8_t, kRxBufferSize> overflow;
+  std::uint32_t frameLength = kHeaderSize;
+  auto lastInput = Clock::now();
+
+  while (g_rxCount < frameLength) {
+    const std::uint32_t missing = frameLength - g_rxCount;
+    std::uint8_t* into;
+    std::uint32_t count;
+    if (g_rxCount < kRxBufferSize) {
+      into = g_rxBuffer.data() + g_rxCount;
+      count = std::min<std::uint32_t>(missing, kRxBufferSize - g_rxCount);
+    } else {
+      into = overflow.data();
+      count = std::min<std::uint32_t>(missing, kRxBufferSize);
+    }
+    const std::int32_t result = link.port->Read(into, count);
+    if (result != 0) return result;
+    if (count == 0) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(lastInput + silence - Clock::now());
+      if (left.count() <= 0) return kErrorTimeout;
+      const std::int32_t waited = link.port->WaitReadable(left);
+      if (waited != 0) return waited;
+      continue;
+    }
+    lastInput = Clock::now();
+    g_rxCount += count;
+    if (g_rxHeader == nullptr && g_rxCount >= kHeaderSize) {
+      g_rxHeader = g_rxBuffer.data();
+      if (g_rxBuffer[0] != kShortFrameMark) {
+        frameLength = static_cast<std::uint32_t>(kHeaderSize) + 4u * GetU16(&g_rxBuffer[4]);
+      }
+    }
+  }
+
+  g_rxFrameLength = static_cast<std::int32_t>(frameLength);
+  const std::uint32_t copied =
+      std::min({room, frameLength, static_cast<std::uint32_t>(kRxBufferSize)});
+  if (copied > 0) std::memcpy(destination, g_rxBuffer.data(), copied);
+  size = copied;
+  return frameLength > copied ? 1 : 0;
+}
+
+}  // namespace vantor

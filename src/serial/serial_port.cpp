@@ -1,0 +1,35 @@
+// The parts of SerialPort shared by every backend: the creation steps and the byte trace.
+#include "serial/serial_port.h"
+
+#include <cstdio>
+
+#include "serial/debug_output.h"
+
+namespace vantor {
+
+std::unique_ptr<SerialPort> CreatePort(std::string_view name, bool trace) {
+  auto port = std::make_unique<SerialPort>();
+  port->inQueueSize = kInQueueSize;
+  port->outQueueSize = kOutQueueSize;
+  port->trace = trace;
+  port->handle = port->Open(name);
+  port->reopenPort = std::string(name);
+  return port;
+}
+
+void TraceBytes(std::string_view prefix, const std::uint8_t* bytes, std::size_t count) {
+  constexpr std::size_t kPerLine = 16;
+  for (std::size_t start = 0; start < count; start += kPerLine) {
+    std::string line(prefix);
+    const std::size_t end = start + kPerLine < count ? start + kPerLine : count;
+    for (std::size_t i = start; i < end; ++i) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%02x ", bytes[i]);
+      line += hex;
+    }
+    line += '\n';
+    DebugOutput(line);
+  }
+}
+
+}  // namespace vantor
