@@ -89,7 +89,8 @@ std::int32_t SendBuffer(BootLink& link, const std::uint8_t* data, std::int32_t& 
   while (count < total) {
     std::uint32_t chunk = static_cast<std::uint32_t>(total - count);
     const std::int32_t result = link.port->Write(data + count, chunk);
-    if (result != 0) return result;
+    if (result != 0)
+      return result;
     count += static_cast<std::int32_t>(chunk);
   }
   return 0;

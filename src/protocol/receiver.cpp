@@ -39,13 +39,16 @@ std::int32_t ReceiveFrame(BootLink& link, std::uint8_t* destination, std::uint32
       count = std::min<std::uint32_t>(missing, kRxBufferSize);
     }
     const std::int32_t result = link.port->Read(into, count);
-    if (result != 0) return result;
+    if (result != 0)
+      return result;
     if (count == 0) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(lastInput + silence - Clock::now());
-      if (left.count() <= 0) return kErrorTimeout;
-      const std::int32_t waited = link.port->WaitReadable(left);
-      if (waited != 0) return waited;
+      const auto now = Clock::now();
+      if (now >= lastInput + silence)
+        return kErrorTimeout;
+      const std::int32_t waited = link.port->WaitReadable(
+          std::chrono::ceil<std::chrono::milliseconds>(lastInput + silence - now));
+      if (waited != 0)
+        return waited;
       continue;
     }
     lastInput = Clock::now();
@@ -61,7 +64,8 @@ std::int32_t ReceiveFrame(BootLink& link, std::uint8_t* destination, std::uint32
   g_rxFrameLength = static_cast<std::int32_t>(frameLength);
   const std::uint32_t copied =
       std::min({room, frameLength, static_cast<std::uint32_t>(kRxBufferSize)});
-  if (copied > 0) std::memcpy(destination, g_rxBuffer.data(), copied);
+  if (copied > 0)
+    std::memcpy(destination, g_rxBuffer.data(), copied);
   size = copied;
   return frameLength > copied ? 1 : 0;
 }

@@ -1,6 +1,6 @@
-// DebugOutput: the one sink for diagnostics (the byte trace, the "bytes left" lines). The core never
-// prints; each program decides where the sink goes (the debugger on Windows, a Qt logging category
-// in the programs, stderr in the command-line tool with --trace).
+// DebugOutput: the one sink for diagnostics (the byte trace, the "bytes left" lines). The core
+// never prints; each program decides where the sink goes (the debugger on Windows, a Qt logging
+// category in the programs, stderr in the command-line tool with --trace).
 #pragma once
 
 #include <functional>

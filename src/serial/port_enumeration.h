@@ -1,4 +1,5 @@
-// EnumerateComPorts: the serial ports present on this machine, as names that SerialPort::Open takes.
+// EnumerateComPorts: the serial ports present on this machine, as names that SerialPort::Open
+// takes.
 #pragma once
 
 #include <filesystem>

@@ -27,7 +27,8 @@ void RemoveVirtualPort(const std::string& name) {
 void AppendVirtualPorts(std::vector<std::string>& ports) {
   std::lock_guard lock(g_virtualPortsMutex);
   for (const auto& name : g_virtualPorts) {
-    if (std::find(ports.begin(), ports.end(), name) == ports.end()) ports.push_back(name);
+    if (std::find(ports.begin(), ports.end(), name) == ports.end())
+      ports.push_back(name);
   }
 }
 

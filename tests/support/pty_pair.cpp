@@ -34,7 +34,8 @@ PtyPair::PtyPair() {
 
 PtyPair::~PtyPair() {
   CloseMaster();
-  if (m_slaveKeeper >= 0) ::close(m_slaveKeeper);
+  if (m_slaveKeeper >= 0)
+    ::close(m_slaveKeeper);
 }
 
 void PtyPair::Write(const std::vector<std::uint8_t>& bytes) {
@@ -64,9 +65,11 @@ std::vector<std::uint8_t> PtyPair::Read(std::size_t atLeast, std::chrono::millis
   while (got.size() < atLeast) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
+    if (left.count() <= 0)
+      break;
     pollfd pfd{m_master, POLLIN, 0};
-    if (::poll(&pfd, 1, static_cast<int>(left.count()) + 1) <= 0) continue;
+    if (::poll(&pfd, 1, static_cast<int>(left.count()) + 1) <= 0)
+      continue;
     std::uint8_t buffer[4096];
     const ssize_t n = ::read(m_master, buffer, sizeof buffer);
     if (n > 0) {

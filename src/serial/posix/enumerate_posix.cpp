@@ -35,14 +35,18 @@ std::vector<std::string> EnumerateComPortsUnder(const std::filesystem::path& dev
   for (const auto& entry : std::filesystem::directory_iterator(devRoot, ec)) {
     const std::string name = entry.path().filename().string();
     for (std::string_view prefix : kPrefixes) {
-      if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+      if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+        continue;
       const std::string digits = name.substr(prefix.size());
-      if (digits.size() > 6) continue;
+      if (digits.size() > 6)
+        continue;
       if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
         continue;
       std::error_code existsError;
-      if (!std::filesystem::exists(entry.path(), existsError)) continue;  // dangling link
-      if (prefix == "ttyS" && !IsRealUart(sysRoot, name)) continue;
+      if (!std::filesystem::exists(entry.path(), existsError))
+        continue;  // dangling link
+      if (prefix == "ttyS" && !IsRealUart(sysRoot, name))
+        continue;
       found.push_back({prefix, std::stoul(digits), entry.path().string()});
     }
   }
@@ -50,7 +54,8 @@ std::vector<std::string> EnumerateComPortsUnder(const std::filesystem::path& dev
     return std::tie(a.prefix, a.number) < std::tie(b.prefix, b.number);
   });
   std::vector<std::string> ports;
-  for (auto& f : found) ports.push_back(std::move(f.path));
+  for (auto& f : found)
+    ports.push_back(std::move(f.path));
   return ports;
 }
 

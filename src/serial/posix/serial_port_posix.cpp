@@ -20,17 +20,21 @@ thread_local std::int32_t t_lastOpenError = 0;
 // Applies the fixed line settings and reads them back; 0 or the errno of the failing step.
 int ConfigureLine(int fd) {
   termios tio{};
-  if (tcgetattr(fd, &tio) != 0) return errno;
+  if (tcgetattr(fd, &tio) != 0)
+    return errno;
   cfmakeraw(&tio);
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
   tio.c_cflag |= CS8 | CLOCAL | CREAD;
   tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
-  if (cfsetispeed(&tio, B115200) != 0 || cfsetospeed(&tio, B115200) != 0) return errno;
-  if (tcsetattr(fd, TCSANOW, &tio) != 0) return errno;
+  if (cfsetispeed(&tio, B115200) != 0 || cfsetospeed(&tio, B115200) != 0)
+    return errno;
+  if (tcsetattr(fd, TCSANOW, &tio) != 0)
+    return errno;
   termios check{};
-  if (tcgetattr(fd, &check) != 0) return errno;
+  if (tcgetattr(fd, &check) != 0)
+    return errno;
   if (cfgetospeed(&check) != B115200 || (check.c_cflag & CSIZE) != CS8 ||
       (check.c_cflag & (PARENB | CSTOPB | CRTSCTS)) != 0) {
     return EINVAL;  // the driver did not take the settings
@@ -42,7 +46,8 @@ int ConfigureLine(int fd) {
 // not a failure.
 int RaiseModemLines(int fd) {
   int lines = TIOCM_DTR | TIOCM_RTS;
-  if (ioctl(fd, TIOCMBIS, &lines) != 0 && errno != ENOTTY && errno != EINVAL) return errno;
+  if (ioctl(fd, TIOCMBIS, &lines) != 0 && errno != ENOTTY && errno != EINVAL)
+    return errno;
   return 0;
 }
 
@@ -67,7 +72,8 @@ PortHandle SerialPort::Open(std::string_view name) {
   } else if ((error = ConfigureLine(fd)) == 0 && (error = RaiseModemLines(fd)) == 0) {
     // Reads stay non-waiting through VMIN=0 VTIME=0; writes may block like the system's.
     const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) error = errno;
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+      error = errno;
   }
   if (error != 0) {
     ::close(fd);
@@ -83,11 +89,13 @@ std::int32_t SerialPort::Read(std::uint8_t* buffer, std::uint32_t& count) {
   const ssize_t got = ::read(static_cast<int>(handle), buffer, count);
   if (got < 0) {
     count = 0;
-    if (errno == EAGAIN || errno == EINTR) return 0;
+    if (errno == EAGAIN || errno == EINTR)
+      return 0;
     return errno;
   }
   count = static_cast<std::uint32_t>(got);
-  if (trace) TraceBytes("Rx : ", buffer, count);
+  if (trace)
+    TraceBytes("Rx : ", buffer, count);
   return 0;
 }
 
@@ -95,31 +103,38 @@ std::int32_t SerialPort::Write(const std::uint8_t* buffer, std::uint32_t& count)
   const ssize_t put = ::write(static_cast<int>(handle), buffer, count);
   if (put < 0) {
     count = 0;
-    if (errno == EINTR || errno == EAGAIN) return 0;  // the caller repeats the rest
+    if (errno == EINTR || errno == EAGAIN)
+      return 0;  // the caller repeats the rest
     return errno;
   }
   count = static_cast<std::uint32_t>(put);
-  if (trace) TraceBytes("Tx : ", buffer, count);
+  if (trace)
+    TraceBytes("Tx : ", buffer, count);
   return 0;
 }
 
 std::int32_t SerialPort::WaitReadable(std::chrono::milliseconds timeout) {
-  if (handle == kInvalidHandle) return EBADF;
+  if (handle == kInvalidHandle)
+    return EBADF;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    // Rounded up so that a wait never ends early and turns into a busy retry.
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd pfd{static_cast<int>(handle), POLLIN, 0};
-    // Round up so that a wait never ends early and turns into a busy retry.
-    const int ms = left.count() <= 0 ? 0 : static_cast<int>(left.count()) + 1;
+    const int ms = left.count() <= 0 ? 0 : static_cast<int>(left.count());
     const int ready = ::poll(&pfd, 1, ms);
     if (ready < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR)
+        continue;
       return errno;
     }
-    if (ready == 0) return 0;
-    if (pfd.revents & POLLNVAL) return EBADF;
-    if (pfd.revents & (POLLHUP | POLLERR)) return EIO;  // the other end is gone
+    if (ready == 0)
+      return 0;
+    if (pfd.revents & POLLNVAL)
+      return EBADF;
+    if (pfd.revents & (POLLHUP | POLLERR))
+      return EIO;  // the other end is gone
     return 0;
   }
 }
@@ -131,10 +146,13 @@ void SerialPort::Close() {
   }
 }
 
-std::int32_t SerialPort::LastOpenError() { return t_lastOpenError; }
+std::int32_t SerialPort::LastOpenError() {
+  return t_lastOpenError;
+}
 
 std::string SystemErrorText(std::int32_t code) {
-  if (code == kErrorTimeout) return "no answer within the time-out";
+  if (code == kErrorTimeout)
+    return "no answer within the time-out";
   return std::error_code(code, std::generic_category()).message();
 }
 
