@@ -59,6 +59,8 @@ class Worker {
  private:
   std::thread m_thread;
   std::shared_ptr<std::atomic<bool>> m_running;
+  // Set when the owner goes away: a finish still queued then no longer runs `onFinished`.
+  std::shared_ptr<std::atomic<bool>> m_abandoned;
 };
 
 // --- Cursor ----------------------------------------------------------------------------------
