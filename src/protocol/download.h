@@ -4,9 +4,11 @@
 // the end frame whose reply confirms the write. The first failure ends the session.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "protocol/frames.h"
+#include "protocol/receiver.h"
 #include "protocol/segments.h"
 
 namespace vantor {
@@ -21,6 +23,10 @@ struct TransferContext {
   void* userData = nullptr;
   std::int32_t totalBytes = 0;
   std::int32_t doneBytes = 0;
+  // How long the device may stay silent while a frame is due, and while the reply to an end
+  // frame is due (the device is writing). Tests shorten them; the programs keep the defaults.
+  std::chrono::milliseconds replyTimeout = kFrameSilenceTimeout;
+  std::chrono::milliseconds endReplyTimeout = kEndReplyTimeout;
 };
 
 // Result codes (besides 0, a positive system error code for a failed opening command, and
@@ -36,6 +42,10 @@ inline constexpr std::int32_t DL_ERR_NO_CAPABILITY = -9996;
 
 // The largest W a frame header can carry: `length` = W - 2 is a u16.
 inline constexpr std::uint32_t kMaxFrameWords = 0xFFFF + 2;
+
+// Calls the context's callback (when set and the total is not 0) with done x 100 / total,
+// truncating. Used by the download and the read-back after every confirmed piece.
+void ReportProgress(const TransferContext& context);
 
 // Runs a whole session over `segments` in list order. Empty list: only the opening command.
 std::int32_t DownloadSegments(const SegmentList& segments, TransferContext& context,

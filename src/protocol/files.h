@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <span>
 #include <string>
@@ -10,6 +11,9 @@ namespace vantor {
 
 // Windows: the profile folder + "\Documents". Elsewhere: $HOME/Documents, created when missing.
 std::filesystem::path DocumentsFolder();
+
+// std::fopen for a path of any characters (wide on Windows); null when it does not open.
+std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
 
 // "vantor.%06x.bin" for a segment at `address`.
 std::string ReadBackFileName(std::uint32_t address);

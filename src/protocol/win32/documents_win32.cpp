@@ -1,0 +1,24 @@
+// Windows: the Documents folder under the user's profile, and file opening by wide path.
+#include <shlobj.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "protocol/files.h"
+
+namespace vantor {
+
+std::filesystem::path DocumentsFolder() {
+  wchar_t profile[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, 0, profile)))
+    profile[0] = L'\0';
+  return std::filesystem::path(std::wstring(profile) + L"\\Documents");
+}
+
+std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
+  const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
+  return _wfopen(path.c_str(), wideMode.c_str());
+}
+
+}  // namespace vantor
