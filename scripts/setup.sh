@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs when they are missing, then configures and builds
+# one build tree. Usage: scripts/setup.sh [--tests] BUILD_DIR [cmake options...]
+#   --tests  also the packages of the full test run (sanitizer runtime, Xvfb, fonts, mingw, Wine)
+set -euo pipefail
+
+tests=0
+if [[ "${1:-}" == "--tests" ]]; then tests=1; shift; fi
+build_dir=${1:?build directory}
+shift
+
+packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+          qt6-base-dev fonts-nanum)
+if (( tests )); then
+  packages+=(clang-14 libclang-rt-14-dev xvfb xauth imagemagick
+             g++-mingw-w64-x86-64-posix wine wine64)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if (( ${#missing[@]} )); then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  (( EUID == 0 )) || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
+fi
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cmake -S "$root" -B "$build_dir" -G Ninja "$@" >/dev/null
+cmake --build "$build_dir" -j"$(nproc)"

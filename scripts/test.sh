@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Every test: the normal build, the AddressSanitizer + UndefinedBehaviorSanitizer build, short
+# fuzz runs, and the Windows build under Wine. Installs what is missing first.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+
+echo "== build and test: default"
+"$root/scripts/setup.sh" --tests "$root/build/default" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVANTOR_WERROR=ON
+ctest --test-dir "$root/build/default" -j"$jobs" --output-on-failure
+
+echo "== build and test: address and undefined-behaviour sanitizers"
+"$root/scripts/setup.sh" "$root/build/asan" -DCMAKE_BUILD_TYPE=Debug -DVANTOR_WERROR=ON \
+  -DVANTOR_SANITIZE=address,undefined -DVANTOR_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir "$root/build/asan" -j"$jobs" --output-on-failure
+
+echo "== fuzz: short runs"
+CXX=clang++-14 "$root/scripts/setup.sh" "$root/build/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVANTOR_FUZZ=ON -DVANTOR_GUI=OFF -DVANTOR_TESTS=OFF -DVANTOR_BENCH=OFF \
+  -DVANTOR_SANITIZE=address,undefined
+ctest --test-dir "$root/build/fuzz" -j"$jobs" --output-on-failure
+
+if command -v wine >/dev/null && command -v x86_64-w64-mingw32-g++-posix >/dev/null &&
+   [[ -x "$root/scripts/wine_tests.sh" ]]; then
+  echo "== Windows build under Wine"
+  "$root/scripts/wine_tests.sh"
+fi
