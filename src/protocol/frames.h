@@ -66,7 +66,8 @@ inline void PutU16(std::uint8_t* at, std::uint16_t value) {
   at[1] = static_cast<std::uint8_t>(value >> 8);
 }
 inline void PutU32(std::uint8_t* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    at[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 inline std::uint16_t GetU16(const std::uint8_t* at) {
   return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
@@ -97,7 +98,9 @@ constexpr std::uint16_t DataFrameLengthWords(std::size_t len) {
   return static_cast<std::uint16_t>(3 + (len + 3) / 4);
 }
 // Zero bytes that bring `len` to a multiple of 4: (-len) mod 4.
-constexpr std::size_t PadBytes(std::size_t len) { return (4 - len % 4) % 4; }
+constexpr std::size_t PadBytes(std::size_t len) {
+  return (4 - len % 4) % 4;
+}
 
 // CRC-32: polynomial 0x04C11DB7, MSB first, no reflection, initial 0, no final XOR.
 extern std::array<std::uint32_t, 256> g_crcTable;
