@@ -22,3 +22,20 @@ find_program(VANTOR_WINE wine)
 if(VANTOR_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${VANTOR_WINE})
 endif()
+
+# Header-only host packages the cross build may use (CLI11): offered through a staging root that
+# holds only their headers, so that no glibc header from /usr/include reaches the Windows build.
+if(CMAKE_BINARY_DIR AND EXISTS /usr/include/CLI/CLI.hpp)
+  set(_stage ${CMAKE_BINARY_DIR}/mingw-host-headers)
+  if(NOT EXISTS ${_stage}/usr/include/CLI)
+    file(MAKE_DIRECTORY ${_stage}/usr/include ${_stage}/usr/share/cmake/CLI11)
+    file(CREATE_LINK /usr/include/CLI ${_stage}/usr/include/CLI SYMBOLIC)
+    file(WRITE ${_stage}/usr/share/cmake/CLI11/CLI11Config.cmake
+      "if(NOT TARGET CLI11::CLI11)\n"
+      "  add_library(CLI11::CLI11 INTERFACE IMPORTED)\n"
+      "  set_target_properties(CLI11::CLI11 PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${_stage}/usr/include)\n"
+      "endif()\n"
+      "set(CLI11_FOUND TRUE)\n")
+  endif()
+  list(APPEND CMAKE_FIND_ROOT_PATH ${_stage})
+endif()

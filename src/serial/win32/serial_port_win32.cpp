@@ -28,10 +28,13 @@ static_assert(offsetof(DCB, wReserved) == kFlagWordOffset + sizeof(std::uint32_t
 // Sleep slice of the input wait: short enough to keep the protocol's answers prompt.
 constexpr DWORD kWaitSliceMs = 1;
 
-HANDLE AsHandle(PortHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE AsHandle(PortHandle handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
 
 std::wstring Widen(std::string_view text) {
-  if (text.empty()) return {};
+  if (text.empty())
+    return {};
   const int size =
       MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(size), L'\0');
@@ -40,7 +43,8 @@ std::wstring Widen(std::string_view text) {
 }
 
 std::string Narrow(std::wstring_view text) {
-  if (text.empty()) return {};
+  if (text.empty())
+    return {};
   const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
                                        nullptr, 0, nullptr, nullptr);
   std::string narrow(static_cast<std::size_t>(size), '\0');
@@ -51,11 +55,13 @@ std::string Narrow(std::wstring_view text) {
 
 // Steps 4 to 7 of the open: queues, line settings, time-outs. 0 or the failing step's error.
 DWORD Configure(HANDLE port, std::uint32_t inQueueSize, std::uint32_t outQueueSize) {
-  if (!SetupComm(port, inQueueSize, outQueueSize)) return GetLastError();
+  if (!SetupComm(port, inQueueSize, outQueueSize))
+    return GetLastError();
 
   DCB dcb{};
   dcb.DCBlength = sizeof(DCB);
-  if (!GetCommState(port, &dcb)) return GetLastError();
+  if (!GetCommState(port, &dcb))
+    return GetLastError();
   dcb.BaudRate = kBitsPerSecond;
   dcb.ByteSize = 8;
   dcb.Parity = NOPARITY;
@@ -65,10 +71,12 @@ DWORD Configure(HANDLE port, std::uint32_t inQueueSize, std::uint32_t outQueueSi
   std::memcpy(&flags, bytes + kFlagWordOffset, sizeof flags);
   flags = (flags & kFlagKeepMask) | kFlagSetBits;
   std::memcpy(bytes + kFlagWordOffset, &flags, sizeof flags);
-  if (!SetCommState(port, &dcb)) return GetLastError();
+  if (!SetCommState(port, &dcb))
+    return GetLastError();
 
   COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
-  if (!SetCommTimeouts(port, &timeouts)) return GetLastError();
+  if (!SetCommTimeouts(port, &timeouts))
+    return GetLastError();
   return 0;
 }
 
@@ -103,7 +111,8 @@ std::int32_t SerialPort::Read(std::uint8_t* buffer, std::uint32_t& count) {
     return static_cast<std::int32_t>(GetLastError());
   }
   count = got;
-  if (trace) TraceBytes("Rx : ", buffer, count);
+  if (trace)
+    TraceBytes("Rx : ", buffer, count);
   return 0;
 }
 
@@ -112,7 +121,8 @@ std::int32_t SerialPort::Write(const std::uint8_t* buffer, std::uint32_t& count)
   const BOOL ok = WriteFile(AsHandle(handle), buffer, count, &put, nullptr);
   const DWORD error = ok ? 0 : GetLastError();
   count = put;
-  if (trace) TraceBytes("Tx : ", buffer, count);
+  if (trace)
+    TraceBytes("Tx : ", buffer, count);
   return static_cast<std::int32_t>(error);
 }
 
@@ -120,7 +130,8 @@ std::int32_t SerialPort::Write(const std::uint8_t* buffer, std::uint32_t& count)
 // Instead the driver's input count is checked, and between checks the thread sleeps 1 ms with the
 // system timer at 1 ms resolution: a sleeping poll, near-zero CPU, at most ~1 ms late.
 std::int32_t SerialPort::WaitReadable(std::chrono::milliseconds timeout) {
-  if (handle == kInvalidHandle) return ERROR_INVALID_HANDLE;
+  if (handle == kInvalidHandle)
+    return ERROR_INVALID_HANDLE;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   bool fineTimer = false;
   std::int32_t result = 0;
@@ -131,11 +142,14 @@ std::int32_t SerialPort::WaitReadable(std::chrono::milliseconds timeout) {
       result = static_cast<std::int32_t>(GetLastError());
       break;
     }
-    if (status.cbInQue > 0 || std::chrono::steady_clock::now() >= deadline) break;
-    if (!fineTimer) fineTimer = timeBeginPeriod(kWaitSliceMs) == TIMERR_NOERROR;
+    if (status.cbInQue > 0 || std::chrono::steady_clock::now() >= deadline)
+      break;
+    if (!fineTimer)
+      fineTimer = timeBeginPeriod(kWaitSliceMs) == TIMERR_NOERROR;
     Sleep(kWaitSliceMs);
   }
-  if (fineTimer) timeEndPeriod(kWaitSliceMs);
+  if (fineTimer)
+    timeEndPeriod(kWaitSliceMs);
   return result;
 }
 
@@ -146,14 +160,17 @@ void SerialPort::Close() {
   }
 }
 
-std::int32_t SerialPort::LastOpenError() { return t_lastOpenError; }
+std::int32_t SerialPort::LastOpenError() {
+  return t_lastOpenError;
+}
 
 std::string SystemErrorText(std::int32_t code) {
   wchar_t* text = nullptr;
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  if (length == 0 || text == nullptr) return "error " + std::to_string(code);
+  if (length == 0 || text == nullptr)
+    return "error " + std::to_string(code);
   std::wstring_view view(text, length);
   while (!view.empty() && (view.back() == L'\r' || view.back() == L'\n' || view.back() == L' ')) {
     view.remove_suffix(1);
