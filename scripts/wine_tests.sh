@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# The Windows build under Wine: cross-builds the core, vantor.exe and the tests with mingw-w64,
+# puts simulated devices on pseudo-terminals, maps them to COM ports of a private Wine prefix and
+# runs the Windows programs against them. Cleans up after itself (devices, wineserver, prefix).
+#
+#   scripts/wine_tests.sh            # build/mingw (Windows) and build/default (native helper)
+#
+# VANTOR_WINE_BUILD and VANTOR_NATIVE_BUILD choose other build directories; JOBS the parallelism.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+win_build=${VANTOR_WINE_BUILD:-$root/build/mingw}
+native_build=${VANTOR_NATIVE_BUILD:-$root/build/default}
+jobs=${JOBS:-$(nproc)}
+
+for tool in wine wineserver wineboot x86_64-w64-mingw32-g++-posix stty timeout; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "wine_tests: $tool is not installed; skipped"
+    exit 0
+  fi
+done
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+echo "== cross build (mingw-w64)"
+cmake --preset mingw -B "$win_build" >/dev/null
+cmake --build "$win_build" -j"$jobs"
+
+echo "== native device helper"
+if [[ ! -f "$native_build/CMakeCache.txt" ]]; then
+  cmake --preset default -B "$native_build" >/dev/null
+fi
+cmake --build "$native_build" -j"$jobs" --target vantor_wine_device
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/vantor-wine.XXXXXX")
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+dev_pid=""
+cleanup() {
+  set +e
+  if [[ -n "$dev_pid" ]]; then
+    echo quit >&"${DEV[1]}" 2>/dev/null
+    sleep 0.2
+    kill "$dev_pid" 2>/dev/null
+    wait "$dev_pid" 2>/dev/null
+  fi
+  wineserver -k 2>/dev/null
+  wineserver -w 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "== private Wine prefix"
+timeout 180 wineboot -i >/dev/null 2>&1
+
+# Two simulated devices: COM12 (two digits: the \\.\ form of the name) and COM7.
+coproc DEV { exec "$native_build/tests/win32/vantor_wine_device" 2; }
+dev_pid=$DEV_PID
+declare -a pty
+for i in 0 1; do
+  read -r -t 10 -u "${DEV[0]}" word index path
+  [[ "$word" == port ]] || { echo "wine_tests: the device helper did not start"; exit 1; }
+  pty[index]=$path
+done
+device() {  # one command to the device helper, its one-line answer on stdout
+  echo "$*" >&"${DEV[1]}"
+  local reply
+  read -r -t 30 -u "${DEV[0]}" reply
+  echo "$reply"
+}
+port_a=COM12
+port_b=COM7
+echo "$port_a -> ${pty[0]}, $port_b -> ${pty[1]}"
+echo "native settings of ${pty[1]} before Wine opened it: $(stty -F "${pty[1]}" speed)"
+wine reg add 'HKLM\Software\Wine\Ports' /v "$port_a" /d "${pty[0]}" /f >/dev/null 2>&1
+wine reg add 'HKLM\Software\Wine\Ports' /v "$port_b" /d "${pty[1]}" /f >/dev/null 2>&1
+wineserver -k
+wineserver -w
+
+echo "== Win32 backend against the mapped ports"
+log="$work/win32_port_tests.log"
+if ! VANTOR_TEST_PORT=$port_a VANTOR_TEST_PORT_2=$port_b \
+  timeout 300 wine "$win_build/tests/win32/win32_port_tests.exe" 2>&1 | tee "$log"; then
+  fail "win32_port_tests"
+fi
+grep -q '^\[  PASSED  \]' "$log" && ! grep -q '^\[  FAILED  \]' "$log" || fail "win32_port_tests"
+
+# What Wine applied to the pseudo-terminal, seen natively: 115200 8N1, raw, no flow control.
+settings=$(stty -F "${pty[1]}" -a)
+echo "native settings of ${pty[1]} after Wine's SetCommState: $(echo "$settings" | head -1)"
+for want in "speed 115200 baud" " cs8" " -parenb" " -cstopb" " -crtscts" " -ixon" " -ixoff"; do
+  grep -q -- "$want" <<<"$settings" || fail "pty settings: '$want' missing"
+done
+
+echo "== vantor.exe download into the simulated device"
+vantor_exe=$(find "$win_build" -name vantor.exe -not -path '*/CMakeFiles/*' | head -1)
+if [[ -z "$vantor_exe" ]]; then
+  fail "vantor.exe was not built"
+else
+  image="$work/code.bin"
+  head -c 5000 /dev/urandom >"$image"
+  # Wine passes the Unix path through as a drive Z: path.
+  if timeout 120 wine "$vantor_exe" download -p "$port_a" "CODE=Z:${image//\//\\}"; then
+    [[ "$(device dump 0 108000 5000 "$work/code.read")" == ok ]] || fail "memory dump"
+    cmp -s "$image" "$work/code.read" && echo "device memory at 0x108000 holds the image" ||
+      fail "device memory at 0x108000 differs from the image"
+    flags=$(device flags 0)
+    [[ "$flags" == 3c690000 ]] && echo "download flags 0x$flags" || fail "download flags $flags"
+  else
+    fail "vantor.exe download"
+  fi
+fi
+
+echo "== core tests as Windows programs"
+while IFS= read -r exe; do
+  echo "-- $(basename "$exe")"
+  timeout 300 wine "$exe" --gtest_brief=1 || fail "$(basename "$exe")"
+done < <(find "$win_build/tests" -name '*_tests.exe' -not -name win32_port_tests.exe \
+  -not -path '*/CMakeFiles/*' | sort)
+
+if ((failures > 0)); then
+  echo "wine_tests: $failures failure(s)"
+  exit 1
+fi
+echo "wine_tests: all passed"
