@@ -1,5 +1,6 @@
 // vantor_wine_device: native helper of scripts/wine_tests.sh. Starts simulated devices on
-// pseudo-terminals, prints "port <index> <path>" for each, then answers commands on stdin, one a
+// pseudo-terminals (device 0 paced at the line's rate, so that the host's waits really wait),
+// prints "port <index> <path>" for each, then answers commands on stdin, one a
 // line, each answered by one line:
 //   dump <index> <hex address> <count> <file>   writes the device's memory to <file> -> "ok"
 //   flags <index>                               the last download flags word (hex) or "none"
@@ -21,7 +22,9 @@ int main(int argc, char** argv) {
   std::vector<std::unique_ptr<PtyDevice>> devices;
   for (int i = 0; i < count; ++i) {
     int error = 0;
-    auto device = PtyDevice::Start({}, &error);
+    vantor::devsim::DeviceOptions options;
+    options.paced = i == 0;
+    auto device = PtyDevice::Start(options, &error);
     if (!device) {
       std::cerr << "vantor_wine_device: no pseudo-terminal (errno " << error << ")\n";
       return 1;
