@@ -1,7 +1,7 @@
 // vantor_wine_device: native helper of scripts/wine_tests.sh. Starts simulated devices on
 // pseudo-terminals (device 0 paced at the line's rate, so that the host's waits really wait),
-// prints "port <index> <path>" for each, then answers commands on stdin, one a
-// line, each answered by one line:
+// prints "port <index> <path>" for each, then answers commands on stdin, one a line, each
+// answered by one line:
 //   dump <index> <hex address> <count> <file>   writes the device's memory to <file> -> "ok"
 //   flags <index>                               the last download flags word (hex) or "none"
 //   quit                                        (or end of input) stops the devices
@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
