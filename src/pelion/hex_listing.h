@@ -1,0 +1,89 @@
+// The hex listings of Pelion: the line formats, a model that holds one state per line (placeholder
+// or up to 16 data bytes) and makes each line's text when the view asks for it, and the list view
+// over it. A segment is written into the model in one update, and the caret follows the last line
+// written.
+#pragma once
+
+#include <QAbstractListModel>
+#include <QListView>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "protocol/segments.h"
+
+namespace vantor::pelion {
+
+// The device's memory window that the main listing maps: one line per 16 bytes.
+inline constexpr std::uint32_t kWindowBase = 0x100000;
+inline constexpr std::uint32_t kWindowSize = 0x40000;
+inline constexpr int kBytesPerLine = 16;
+inline constexpr int kWindowLines = static_cast<int>(kWindowSize / kBytesPerLine);  // 16384
+
+// "%05x: " followed by "-- " sixteen times.
+QString PlaceholderLine(std::uint32_t address);
+// "%05x: " followed by "%02x " for each byte (at most 16).
+QString DataLine(std::uint32_t address, std::span<const std::uint8_t> bytes);
+
+// The line index of `address` in the main listing: (address - 0x100000) / 16, truncated toward 0.
+std::int64_t LineIndexOf(std::uint32_t address);
+// The number of lines a segment of `length` bytes takes: (length + 15) / 16.
+int LineCountOf(std::int32_t length);
+
+class HexListingModel : public QAbstractListModel {
+ public:
+  // `growable`: a line written at the index just past the end is appended (the upload log window
+  // starts empty and grows); otherwise the model is a fixed map and lines outside it are dropped.
+  explicit HexListingModel(bool growable, QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+  // Every line a placeholder, `lines` lines from `base` on (one model reset).
+  void ResetToPlaceholders(std::uint32_t base, int lines);
+  // Writes the data lines of `segment` from line `first` on: replaced lines in one dataChanged,
+  // appended ones in one insert. Returns the last line written, or -1 when none was.
+  int WriteSegment(const Segment& segment, std::int64_t first);
+
+  QString LineText(int row) const;
+
+ private:
+  struct Line {
+    std::uint32_t address = 0;
+    std::uint8_t count = 0;  // data bytes; 0 with `data` false is a placeholder
+    bool data = false;
+    std::array<std::uint8_t, kBytesPerLine> bytes{};
+  };
+  static Line MakeDataLine(const Segment& segment, int j);
+
+  bool m_growable;
+  std::vector<Line> m_lines;
+};
+
+// A list box of hex lines: fixed-pitch text, unsorted, uniform rows.
+class HexListView : public QListView {
+ public:
+  explicit HexListView(bool growable, QWidget* parent = nullptr);
+
+  HexListingModel& listing() { return m_model; }
+  const HexListingModel& listing() const { return m_model; }
+  int lineCount() const { return m_model.rowCount(); }
+  QString lineText(int row) const { return m_model.LineText(row); }
+
+  // The 16384 placeholder lines of the window.
+  void ResetToPlaceholders();
+  // Writes `segment` from line `first` on and moves the caret to its last line, scrolled into view.
+  void ListSegment(const Segment& segment, std::int64_t first);
+  // Lists the segments one after the other from line 0.
+  void ListSegmentsFromTop(const SegmentList& segments);
+  // The caret's line, -1 for none.
+  int caretLine() const;
+
+ private:
+  HexListingModel m_model;
+};
+
+}  // namespace vantor::pelion

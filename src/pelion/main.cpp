@@ -1,0 +1,43 @@
+// CPelionApp: starts the program, shows the main dialog modally and ends when it closes.
+// `pelion --simulator` first starts the simulated device (bootloader) on a pseudo-terminal, so
+// that its port is listed in the COM combo.
+#include <QApplication>
+#include <QStringList>
+
+#include <memory>
+
+#include "pelion/pelion_dlg.h"
+#include "ui/ui.h"
+
+namespace vantor::pelion {
+
+class CPelionApp {
+ public:
+  CPelionApp(int& argc, char** argv) : m_app(argc, argv) {
+    QApplication::setApplicationName(QString::fromLatin1(kAppName));
+    // The organisation carries the text of the registry key; nothing is stored under it.
+    QApplication::setOrganizationName(
+        QStringLiteral("로컬 응용 프로그램 마법사에서 생성된 응용 프로그램"));
+  }
+
+  int InitInstance() {
+    ui::InstallTraceSink();
+    std::unique_ptr<ui::SimulatorHandle> simulator;
+    if (QApplication::arguments().contains(QStringLiteral("--simulator"))) {
+      simulator = ui::StartSimulator(/*firmwareState=*/false);
+    }
+    CPelionDlg dialog;
+    dialog.exec();
+    return 0;
+  }
+
+ private:
+  QApplication m_app;
+};
+
+}  // namespace vantor::pelion
+
+int main(int argc, char** argv) {
+  vantor::pelion::CPelionApp theApp(argc, argv);
+  return theApp.InitInstance();
+}

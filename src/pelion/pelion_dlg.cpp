@@ -1,0 +1,634 @@
+// CPelionDlg and CAboutDlg (see pelion_dlg.h).
+#include "pelion/pelion_dlg.h"
+
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QMimeData>
+#include <QPainter>
+#include <QPixmap>
+#include <QPointer>
+#include <QUrl>
+
+#include <filesystem>
+#include <fstream>
+#include <span>
+#include <utility>
+
+#include "pelion/image_wnd.h"
+#include "pelion/slots.h"
+#include "protocol/download.h"
+#include "protocol/files.h"
+#include "protocol/text_commands.h"
+#include "serial/port_enumeration.h"
+
+namespace vantor::pelion {
+namespace {
+
+const QString kAboutItem = QStringLiteral("Pelion 정보(&A)...");
+const QString kOpenFailedText = QStringLiteral("통신포트를 열지 못했습니다.");
+const QString kNoPortText = QStringLiteral("통신 포트를 선택하십시오.");
+const QString kCommErrorText = QStringLiteral("통신에러 \n");
+const QString kLoadedText = QStringLiteral("가 로드되었습니다.\n");
+
+std::filesystem::path ToPath(const QString& text) {
+  return std::filesystem::path(text.toStdU16String());
+}
+
+QString FromPath(const std::filesystem::path& path) {
+  return QString::fromStdU16String(path.u16string());
+}
+
+// The text the core hands over (UTF-8) as a QString.
+QString FromCoreText(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+// Zero-filled buffers: bytes that get no valid reply read as 0, not as old heap content.
+Segment MakeRegionSegment(std::uint32_t address, std::int32_t length) {
+  Segment segment;
+  segment.address = address;
+  segment.length = length;
+  segment.data.assign(static_cast<std::size_t>(length), 0);
+  return segment;
+}
+
+QPushButton* MakeButton(const QString& caption, QWidget* parent) {
+  auto* button = new QPushButton(caption, parent);
+  button->setAutoDefault(false);
+  return button;
+}
+
+}  // namespace
+
+QIcon PelionIcon() {
+  // Resource 128: a plain drawn mark, in the sizes the window manager asks for.
+  QIcon icon;
+  for (int size : {16, 32, 48}) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor(0x1f, 0x5f, 0xa8));
+    painter.setPen(Qt::NoPen);
+    painter.drawRoundedRect(QRectF(0, 0, size, size), size / 6.0, size / 6.0);
+    QFont font;
+    font.setBold(true);
+    font.setPixelSize(size * 3 / 4);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(0, 0, size, size), Qt::AlignCenter, QStringLiteral("P"));
+    painter.end();
+    icon.addPixmap(pixmap);
+  }
+  return icon;
+}
+
+// --- CAboutDlg ---------------------------------------------------------------------------------
+
+CAboutDlg::CAboutDlg(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint) {
+  const QFont font = ui::DialogFont();
+  setFont(font);
+  setWindowTitle(QStringLiteral("Pelion 정보"));
+  setFixedSize(ui::DialogUnitsToPixels(font, 0, 0, 170, 62).size());
+
+  auto* icon = new QLabel(this);
+  icon->setPixmap(PelionIcon().pixmap(32, 32));
+  const QRect iconRect = ui::DialogUnitsToPixels(font, 14, 14, 0, 0);
+  icon->setGeometry(iconRect.x(), iconRect.y(), 32, 32);
+
+  auto* text = new QLabel(QStringLiteral("Pelion, 버전 1.0"), this);
+  ui::PlaceControl(text, font, 42, 14, 114, 8);
+
+  auto* ok = new QPushButton(QStringLiteral("확인"), this);
+  ok->setDefault(true);
+  ui::PlaceControl(ok, font, 113, 41, 50, 14);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+// --- CPelionDlg: construction --------------------------------------------------------------------
+
+CPelionDlg::CPelionDlg(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint),
+      m_icon(PelionIcon()) {
+  CreateControls();
+  OnInitDialog();
+}
+
+CPelionDlg::~CPelionDlg() {
+  // A worker reaches this dialog until it ends: let it finish before the controls go.
+  if (m_worker.running()) {
+    m_worker.WaitWhileProcessingEvents();
+  }
+}
+
+void CPelionDlg::CreateControls() {
+  const QFont font = ui::DialogFont();
+  setFont(font);
+  setWindowTitle(QString::fromLatin1(kAppName));
+  setAcceptDrops(true);
+  resize(ui::DialogUnitsToPixels(font, 0, 0, 517, 258).size());
+
+  auto place = [&](int id, QWidget* control, int x, int y, int w, int h) {
+    if (id != 0) {
+      control->setObjectName(QString::number(id));
+      m_controls[id] = control;
+    }
+    ui::PlaceControl(control, font, x, y, w, h);
+  };
+  auto addCheckBox = [&](int id, const char* caption, int x, int y, int w, int h) {
+    auto* box = new QCheckBox(QString::fromLatin1(caption), this);
+    place(id, box, x, y, w, h);
+    return box;
+  };
+  auto addPathField = [&](int id, bool staticEdge, int y) {
+    place(id, new PathField(staticEdge, this), 257, y, 252, 12);
+  };
+
+  // Template order (also the tab order).
+  m_hexView = new HexListView(/*growable=*/false, this);
+  place(IDC_HEX_VIEW, m_hexView, 7, 7, 242, 209);
+
+  m_progress = new QProgressBar(this);
+  m_progress->setRange(0, 100);
+  m_progress->setValue(0);
+  m_progress->setTextVisible(false);
+  place(IDC_PROGRESS, m_progress, 7, 242, 502, 9);
+
+  place(IDC_DOWNLOAD_BINARY, MakeButton(QStringLiteral("다운로드 바이너리"), this), 289, 157, 121,
+        58);
+
+  m_comPorts = new QComboBox(this);
+  place(IDC_COM_PORT, m_comPorts, 461, 221, 48, 30);
+  // The template's height includes the drop-down list; the closed box keeps its own height.
+  m_comPorts->resize(m_comPorts->width(), m_comPorts->sizeHint().height());
+
+  addCheckBox(IDC_CHECK_OEM, "oem", 263, 61, 31, 8);
+  addCheckBox(IDC_CHECK_BOOT, "boot", 262, 34, 31, 8);
+  addCheckBox(IDC_CHECK_FIRMWARE, "firmware", 262, 10, 44, 8);
+  addCheckBox(IDC_CHECK_BINARY, "binary", 264, 113, 36, 8);
+  place(0, new QLabel(this), 7, 221, 402, 13);
+  place(0, new QLabel(QStringLiteral("통신 포트"), this), 470, 210, 34, 8);
+  addCheckBox(IDC_CHECK_PARAMETER, "parameter", 263, 87, 50, 8);
+  place(IDC_UPLOAD, MakeButton(QStringLiteral("upload"), this), 459, 194, 50, 14);
+  place(IDC_SAVE, MakeButton(QStringLiteral("save"), this), 459, 174, 50, 14);
+  addPathField(IDC_PATH_FIRMWARE, false, 19);
+  addPathField(IDC_PATH_BOOT, true, 43);
+  addPathField(IDC_PATH_OEM, true, 70);
+  addPathField(IDC_PATH_PARAMETER, true, 96);
+  addPathField(IDC_PATH_BINARY, true, 122);
+  place(IDC_CLEAR, MakeButton(QStringLiteral("clear"), this), 459, 137, 50, 14);
+  place(IDC_UPLOAD_LOG, MakeButton(QStringLiteral("upload log"), this), 417, 219, 37, 14);
+  place(IDC_LOAD_IMAGE, MakeButton(QStringLiteral("load image"), this), 459, 156, 50, 14);
+  place(IDC_BUTTON7, MakeButton(QStringLiteral("Button7"), this), 325, 136, 50, 14);
+
+  // Message map.
+  auto onClick = [this](int id, void (CPelionDlg::*handler)()) {
+    connect(static_cast<QAbstractButton*>(m_controls.at(id)), &QAbstractButton::clicked, this,
+            [this, handler] { (this->*handler)(); });
+  };
+  onClick(IDC_DOWNLOAD_BINARY, &CPelionDlg::OnDownloadBinary);
+  onClick(IDC_UPLOAD, &CPelionDlg::OnUpload);
+  onClick(IDC_CHECK_BINARY, &CPelionDlg::OnBinaryToggle);
+  onClick(IDC_SAVE, &CPelionDlg::OnSave);
+  onClick(IDC_CLEAR, &CPelionDlg::OnClear);
+  onClick(IDC_UPLOAD_LOG, &CPelionDlg::OnUploadLog);
+  onClick(IDC_LOAD_IMAGE, &CPelionDlg::OnLoadImage);
+  onClick(IDC_BUTTON7, &CPelionDlg::OnButton7);
+  for (int slot = 0; slot < static_cast<int>(kImageSlots.size()); ++slot) {
+    connect(checkBox(kImageSlots[slot].checkBox), &QAbstractButton::clicked, this,
+            [this, slot] { OnSlotToggle(slot); });
+  }
+}
+
+void CPelionDlg::OnInitDialog() {
+  // The about item: Linux has no native system menu, so it lives in the dialog's context menu.
+  m_systemMenu = new QMenu(this);
+  if (!kAboutItem.isEmpty()) {
+    m_systemMenu->addSeparator();
+    QAction* about = m_systemMenu->addAction(kAboutItem);
+    about->setData(IDM_ABOUTBOX);
+    connect(about, &QAction::triggered, this,
+            [this, about] { OnSysCommand(about->data().toInt()); });
+  }
+
+  setWindowIcon(m_icon);
+  ClearSegments(m_segments);
+
+  // "Anonymous" bold 14 px where installed, else the system's fixed-pitch font, bold, same size.
+  if (QFontDatabase::families().contains(QStringLiteral("Anonymous"))) {
+    m_listFont = QFont(QStringLiteral("Anonymous"));
+  } else {
+    m_listFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  }
+  m_listFont.setPixelSize(14);
+  m_listFont.setWeight(QFont::Bold);
+  m_listFont.setStyleHint(QFont::TypeWriter);
+  m_hexView->setFont(m_listFont);
+
+  QPushButton* download = button(IDC_DOWNLOAD_BINARY);
+  m_buttonFont = download->font();
+  m_buttonFont.setWeight(QFont::Bold);
+  download->setFont(m_buttonFont);
+
+  m_comPorts->clear();
+  for (const std::string& name : EnumerateComPorts()) {
+    m_comPorts->addItem(QString::fromStdString(name));
+  }
+  m_comPorts->setCurrentIndex(-1);
+  m_comPorts->view()->setMinimumWidth(m_comPorts->view()->sizeHintForColumn(0) + 8);
+
+  ResetHexListing();
+  m_downloadFlags = 0;
+}
+
+// --- Access -----------------------------------------------------------------------------------
+
+QWidget* CPelionDlg::control(int id) const {
+  auto it = m_controls.find(id);
+  return it == m_controls.end() ? nullptr : it->second;
+}
+QCheckBox* CPelionDlg::checkBox(int id) const {
+  return qobject_cast<QCheckBox*>(control(id));
+}
+PathField* CPelionDlg::pathField(int id) const {
+  return dynamic_cast<PathField*>(control(id));
+}
+QPushButton* CPelionDlg::button(int id) const {
+  return qobject_cast<QPushButton*>(control(id));
+}
+
+std::string CPelionDlg::SelectedPortNumber() const {
+  const int index = m_comPorts->currentIndex();
+  return index < 0 ? std::string() : m_comPorts->itemText(index).toStdString();
+}
+
+void CPelionDlg::Message(const QString& text, ui::MessageIcon icon, const QString& caption) {
+  ui::ShowMessage({this, caption, text, icon});
+}
+
+// --- System menu, closing -----------------------------------------------------------------------
+
+void CPelionDlg::OnSysCommand(int id) {
+  if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+    CAboutDlg about(this);
+    about.exec();
+  }
+}
+
+void CPelionDlg::contextMenuEvent(QContextMenuEvent* event) {
+  m_systemMenu->exec(event->globalPos());
+}
+
+void CPelionDlg::closeEvent(QCloseEvent* event) {
+  // A running worker reaches the controls until it ends; closing waits for it.
+  if (m_worker.running()) {
+    m_worker.WaitWhileProcessingEvents();
+  }
+  QDialog::closeEvent(event);
+}
+
+void CPelionDlg::reject() {
+  if (m_worker.running()) {
+    m_worker.WaitWhileProcessingEvents();
+  }
+  QDialog::reject();
+}
+
+// --- Workers ----------------------------------------------------------------------------------
+
+void CPelionDlg::SetBusy(bool busy) {
+  m_busy = busy;
+  for (int id :
+       {IDC_DOWNLOAD_BINARY, IDC_UPLOAD, IDC_UPLOAD_LOG, IDC_CLEAR, IDC_LOAD_IMAGE, IDC_SAVE}) {
+    control(id)->setEnabled(!busy);
+  }
+}
+
+void CPelionDlg::StartWorker(std::function<void()> work) {
+  SetBusy(true);
+  m_workerCursor.emplace();
+  m_worker.Start(this, std::move(work), [this] {
+    m_workerCursor.reset();
+    SetBusy(false);
+  });
+}
+
+std::unique_ptr<SerialPort> CPelionDlg::OpenSelectedPort() {
+  const std::string name = SelectedPortNumber();
+  if (name.empty()) {
+    Message(kNoPortText, ui::MessageIcon::kInformation);
+    return nullptr;
+  }
+  auto port = CreatePort(name, /*trace=*/false);
+  if (!port->IsOpen()) {
+    Message(kOpenFailedText, ui::MessageIcon::kInformation);
+    return nullptr;
+  }
+  return port;
+}
+
+std::int32_t CPelionDlg::UpdateProgress(void* userData, std::int32_t percent) {
+  auto* dialog = static_cast<CPelionDlg*>(userData);
+  ui::RunOnUiThread(dialog, [dialog, percent] { dialog->m_progress->setValue(percent); });
+  return percent;
+}
+
+// --- Download
+// -------------------------------------------------------------------------------------
+
+void CPelionDlg::OnDownloadBinary() {
+  if (m_busy) {
+    return;
+  }
+  m_port = OpenSelectedPort();
+  if (!m_port) {
+    return;
+  }
+  // The worker owns the port from here on and closes it at its end.
+  std::shared_ptr<SerialPort> port(std::move(m_port));
+  StartWorker([this, port] { DownloadWorker(*port); });
+}
+
+void CPelionDlg::DownloadWorker(SerialPort& port) {
+  TransferContext context;
+  context.link.port = &port;
+  const std::int32_t status =
+      DownloadSegments(m_segments, context, &CPelionDlg::UpdateProgress, this, m_downloadFlags);
+  port.Close();
+  if (status != 0) {
+    Message(kCommErrorText + QString::number(status), ui::MessageIcon::kInformation);
+  }
+}
+
+// --- Upload and save ----------------------------------------------------------------------------
+
+void CPelionDlg::OnUpload() {
+  if (m_busy) {
+    return;
+  }
+  m_port = OpenSelectedPort();
+  if (!m_port) {
+    return;
+  }
+  const bool binary = checkBox(IDC_CHECK_BINARY)->isChecked();
+  std::array<bool, 4> slotChecked{};
+  for (std::size_t i = 0; i < kImageSlots.size(); ++i) {
+    slotChecked[i] = checkBox(kImageSlots[i].checkBox)->isChecked();
+  }
+  std::shared_ptr<SerialPort> port(std::move(m_port));
+  StartWorker([this, port, binary, slotChecked] { UploadThread(*port, binary, slotChecked); });
+}
+
+void CPelionDlg::UploadThread(SerialPort& port, bool binary,
+                              const std::array<bool, 4>& slotChecked) {
+  TransferContext context;
+  context.link.port = &port;
+  ClearSegments(m_segments);
+  if (binary) {
+    InsertSegment(m_segments, MakeRegionSegment(kBinaryRegion.address, kBinaryRegion.length));
+  } else {
+    for (int index : kUploadOrder) {
+      const ImageSlot& slot = kImageSlots[static_cast<std::size_t>(index)];
+      if (slotChecked[static_cast<std::size_t>(index)]) {
+        InsertSegment(m_segments, MakeRegionSegment(slot.address, slot.size));
+      }
+    }
+  }
+  ReadBackReport report;
+  const std::int32_t result =
+      ReadBackSegments(context, m_segments, &CPelionDlg::UpdateProgress, this, report);
+  Message(FromCoreText(report.boxText),
+          report.informationIcon ? ui::MessageIcon::kInformation : ui::MessageIcon::kNone,
+          QString());
+  if (result == 0) {
+    ShowSegments();
+  }
+  port.Close();
+}
+
+void CPelionDlg::OnSave() {
+  if (m_busy) {
+    return;
+  }
+  QString summary;
+  for (const Segment& segment : m_segments) {
+    const std::filesystem::path path = DocumentsFolder() / ReadBackFileName(segment.address);
+    const auto length = std::min<std::size_t>(static_cast<std::size_t>(std::max(segment.length, 0)),
+                                              segment.data.size());
+    if (!WriteSegmentFile(path, std::span(segment.data.data(), length))) {
+      Message(QStringLiteral("Can't saved\n\n") + FromPath(path));
+    }
+    summary += FromPath(path) + QStringLiteral("\n");
+  }
+  Message(QStringLiteral("Saved\n\n") + summary);
+}
+
+// --- Upload log
+// -----------------------------------------------------------------------------------
+
+void CPelionDlg::OnUploadLog() {
+  if (m_busy) {
+    return;
+  }
+  std::shared_ptr<SerialPort> port = OpenSelectedPort();
+  if (!port) {
+    return;
+  }
+  // Owned by the dialog's object tree, released when the user closes it.
+  QPointer<CImageWnd> window = new CImageWnd(this);
+  window->show();
+  StartWorker([this, port, window] {
+    SegmentList job;
+    InsertSegment(job, MakeRegionSegment(kUploadLogRegion.address, kUploadLogRegion.length));
+    TransferContext context;
+    context.link.port = port.get();
+    ReadBackReport report;
+    ReadBackSegments(context, job, &CPelionDlg::UpdateProgress, this, report);
+    Message(FromCoreText(report.boxText),
+            report.informationIcon ? ui::MessageIcon::kInformation : ui::MessageIcon::kNone,
+            QString());
+    ui::RunOnUiThread(this, [&] {
+      if (window) {
+        ListSegmentsFromTop(window->list(), job);
+      }
+    });
+    port->Close();
+  });
+}
+
+// --- Load image, file copy --------------------------------------------------------------------
+
+void CPelionDlg::OnLoadImage() {
+  if (m_busy) {
+    return;
+  }
+  std::array<bool, 4> slotChecked{};
+  std::array<QString, 4> paths;
+  for (std::size_t i = 0; i < kImageSlots.size(); ++i) {
+    slotChecked[i] = checkBox(kImageSlots[i].checkBox)->isChecked();
+    paths[i] = pathField(kImageSlots[i].pathField)->text();
+  }
+  StartWorker([this, slotChecked, paths] { LoadImageThread(slotChecked, paths); });
+}
+
+void CPelionDlg::LoadImageThread(const std::array<bool, 4>& slotChecked,
+                                 const std::array<QString, 4>& paths) {
+  QString summary;
+  m_downloadFlags = 0;
+  for (std::size_t i = 0; i < kImageSlots.size(); ++i) {
+    const ImageSlot& slot = kImageSlots[i];
+    m_segments.Remove(slot.address);
+    if (!slotChecked[i]) {
+      continue;
+    }
+    const bool firmware = slot.checkBox == IDC_CHECK_FIRMWARE;
+    if (firmware) {
+      m_downloadFlags |= kCodeAreaFlags;
+    }
+    // The firmware takes a file of any size; the others only their exact size.
+    const ImageReadResult result =
+        ReadImageFile(m_segments, ToPath(paths[i]), slot.address, firmware ? 0 : slot.size);
+    if (result == ImageReadResult::kWrongBlockSize) {
+      Message(QString::fromLatin1(kWrongBlockSizeText));
+    }
+    summary += paths[i] + kLoadedText;
+  }
+  ShowSegments();
+  Message(summary);
+}
+
+void CPelionDlg::OnButton7() {
+  const std::filesystem::path folder = DocumentsFolder();
+  std::ifstream source(folder / kCopySourceName, std::ios::binary);
+  if (!source) {
+    return;
+  }
+  std::vector<std::uint8_t> buffer(kCopyBytes);
+  source.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(buffer.size()));
+  buffer.resize(static_cast<std::size_t>(source.gcount()));
+  source.close();
+  // No message either way; a failed write leaves no partial file.
+  (void)WriteSegmentFile(folder / kCopyDestinationName, buffer);
+}
+
+// --- Slots and drops --------------------------------------------------------------------------
+
+void CPelionDlg::OnSlotToggle(int slot) {
+  const ImageSlot& entry = kImageSlots[static_cast<std::size_t>(slot)];
+  PathField* field = pathField(entry.pathField);
+  if (checkBox(entry.checkBox)->isChecked()) {
+    if (field->text().isEmpty()) {
+      field->setText(QString::fromLatin1(entry.defaultFileName));
+    }
+    field->setEnabled(true);
+  } else {
+    field->setEnabled(false);
+  }
+}
+
+void CPelionDlg::OnBinaryToggle() {
+  PathField* binaryField = pathField(IDC_PATH_BINARY);
+  if (checkBox(IDC_CHECK_BINARY)->isChecked()) {
+    for (const ImageSlot& slot : kImageSlots) {
+      control(slot.checkBox)->setEnabled(false);
+    }
+    for (const ImageSlot& slot : kImageSlots) {
+      control(slot.pathField)->setEnabled(false);
+    }
+    binaryField->setEnabled(true);
+    if (binaryField->text().isEmpty()) {
+      binaryField->setText(QString::fromLatin1(kBinaryDefaultFileName));
+    }
+  } else {
+    for (const ImageSlot& slot : kImageSlots) {
+      control(slot.checkBox)->setEnabled(true);
+    }
+    for (int slot = 0; slot < static_cast<int>(kImageSlots.size()); ++slot) {
+      OnSlotToggle(slot);
+    }
+    binaryField->setEnabled(false);
+  }
+}
+
+void CPelionDlg::OnDropFiles(const QPoint& point, const QStringList& files) {
+  // Drops are refused while a worker uses the list.
+  if (m_busy || files.isEmpty()) {
+    return;
+  }
+  const QString& path = files.first();
+  QWidget* child = ui::ChildAtDropPoint(this, point);
+  for (const ImageSlot& slot : kImageSlots) {
+    if (child == nullptr || child != control(slot.pathField)) {
+      continue;
+    }
+    checkBox(slot.checkBox)->setChecked(true);  // no toggle: enabled states stay
+    pathField(slot.pathField)->setText(path);
+    if (ReadImageFile(m_segments, ToPath(path), slot.offset, slot.size) ==
+        ImageReadResult::kWrongBlockSize) {
+      Message(QString::fromLatin1(kWrongBlockSizeText));
+    }
+    return;
+  }
+}
+
+void CPelionDlg::dragEnterEvent(QDragEnterEvent* event) {
+  if (!m_busy && event->mimeData()->hasUrls()) {
+    event->acceptProposedAction();
+  }
+}
+
+void CPelionDlg::dragMoveEvent(QDragMoveEvent* event) {
+  if (!m_busy && event->mimeData()->hasUrls()) {
+    event->acceptProposedAction();
+  }
+}
+
+void CPelionDlg::dropEvent(QDropEvent* event) {
+  QStringList files;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (url.isLocalFile()) {
+      files.append(url.toLocalFile());
+    }
+  }
+  OnDropFiles(event->position().toPoint(), files);
+  event->acceptProposedAction();
+}
+
+// --- Hex listing --------------------------------------------------------------------------------
+
+void CPelionDlg::ResetHexListing() {
+  m_hexView->ResetToPlaceholders();
+}
+
+void CPelionDlg::ShowSegments() {
+  ui::RunOnUiThread(this, [this] {
+    for (const Segment& segment : m_segments) {
+      ListSegment(m_hexView, segment, LineIndexOf(segment.address));
+    }
+  });
+}
+
+void CPelionDlg::ListSegment(HexListView* list, const Segment& segment, std::int64_t first) {
+  list->ListSegment(segment, first);
+}
+
+void CPelionDlg::ListSegmentsFromTop(HexListView* list, const SegmentList& segments) {
+  list->ListSegmentsFromTop(segments);
+}
+
+void CPelionDlg::OnClear() {
+  if (m_busy) {
+    return;
+  }
+  ClearSegments(m_segments);
+  ResetHexListing();
+}
+
+}  // namespace vantor::pelion

@@ -1,0 +1,138 @@
+// CPelionDlg: the Pelion main dialog (template 102): the hex view of the memory window, the five
+// image slots fed by file drops, the transfer buttons and their workers (download, upload, upload
+// log, load image), save, clear and the fixed file copy. CAboutDlg: the about box (template 100).
+//
+// Workers run one at a time on m_worker; while one runs, every control that touches the port or
+// m_segments is disabled and drops are refused, so the list is never changed under a worker.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QFont>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStringList>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "pelion/hex_listing.h"
+#include "pelion/path_field.h"
+#include "protocol/segments.h"
+#include "serial/serial_port.h"
+#include "ui/ui.h"
+
+namespace vantor::pelion {
+
+class CImageWnd;
+
+// The application's name: the caption of its message boxes.
+inline constexpr const char* kAppName = "Pelion";
+// The system command of the about item.
+inline constexpr int IDM_ABOUTBOX = 0x0010;
+
+QIcon PelionIcon();
+
+class CAboutDlg : public QDialog {
+ public:
+  explicit CAboutDlg(QWidget* parent = nullptr);
+};
+
+class CPelionDlg : public QDialog {
+ public:
+  explicit CPelionDlg(QWidget* parent = nullptr);
+  ~CPelionDlg() override;
+
+  // --- Handlers (UI thread) ---
+  void OnSysCommand(int id);
+  void OnSlotToggle(int slot);  // index into kImageSlots
+  void OnBinaryToggle();
+  // `point` in dialog coordinates; only the first file is taken.
+  void OnDropFiles(const QPoint& point, const QStringList& files);
+  void OnDownloadBinary();
+  void OnUpload();
+  void OnSave();
+  void OnClear();
+  void OnUploadLog();
+  void OnLoadImage();
+  void OnButton7();
+
+  // --- Hex listing ---
+  void ResetHexListing();
+  // Lists every segment of m_segments at its address's line. Any thread.
+  void ShowSegments();
+  void ListSegment(HexListView* list, const Segment& segment, std::int64_t first);
+  void ListSegmentsFromTop(HexListView* list, const SegmentList& segments);
+
+  // The selected port's name; empty when nothing is selected.
+  std::string SelectedPortNumber() const;
+
+  // Progress callback of every transfer: sets progress bar 1003. Worker thread.
+  static std::int32_t UpdateProgress(void* userData, std::int32_t percent);
+
+  // --- Access for the program and its tests ---
+  QWidget* control(int id) const;
+  QCheckBox* checkBox(int id) const;
+  PathField* pathField(int id) const;
+  QPushButton* button(int id) const;
+  HexListView* hexView() const { return m_hexView; }
+  QComboBox* comPorts() const { return m_comPorts; }
+  QProgressBar* progress() const { return m_progress; }
+  QMenu* systemMenu() const { return m_systemMenu; }
+  const SegmentList& segments() const { return m_segments; }
+  std::uint32_t downloadFlags() const { return m_downloadFlags; }
+  const QFont& listFont() const { return m_listFont; }
+  const QFont& buttonFont() const { return m_buttonFont; }
+  bool workerRunning() const { return m_worker.running(); }
+  // Waits for the running worker, keeping events going (tests, closing).
+  void WaitForWorker() { m_worker.WaitWhileProcessingEvents(); }
+
+ protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void reject() override;
+
+ private:
+  void CreateControls();
+  void OnInitDialog();
+  // A port for a transfer: the selection's name, opened; null (after telling the user) when
+  // nothing is selected or the port does not open.
+  std::unique_ptr<SerialPort> OpenSelectedPort();
+  // Starts `work` on m_worker with the port-and-list controls disabled until it ends.
+  void StartWorker(std::function<void()> work);
+  void SetBusy(bool busy);
+  void Message(const QString& text, ui::MessageIcon icon = ui::MessageIcon::kNone,
+               const QString& caption = QString::fromLatin1(kAppName));
+
+  void DownloadWorker(SerialPort& port);
+  void UploadThread(SerialPort& port, bool binary, const std::array<bool, 4>& slotChecked);
+  void LoadImageThread(const std::array<bool, 4>& slotChecked, const std::array<QString, 4>& paths);
+
+  std::uint32_t m_downloadFlags = 0;
+  SegmentList m_segments;
+  std::unique_ptr<SerialPort> m_port;
+  ui::Worker m_worker;
+  QFont m_listFont;
+  QFont m_buttonFont;
+  QIcon m_icon;
+
+  std::map<int, QWidget*> m_controls;
+  HexListView* m_hexView = nullptr;
+  QProgressBar* m_progress = nullptr;
+  QComboBox* m_comPorts = nullptr;
+  QMenu* m_systemMenu = nullptr;
+  std::optional<ui::WaitCursor> m_workerCursor;
+  bool m_busy = false;
+};
+
+}  // namespace vantor::pelion
