@@ -103,7 +103,7 @@ else
   image="$work/code.bin"
   head -c 5000 /dev/urandom >"$image"
   # Wine passes the Unix path through as a drive Z: path.
-  if timeout 120 wine "$vantor_exe" download -p "$port_a" "CODE=Z:${image//\//\\}"; then
+  if timeout 120 wine "$vantor_exe" download -p "$port_a" --verify "CODE=Z:${image//\//\\}"; then
     [[ "$(device dump 0 108000 5000 "$work/code.read")" == ok ]] || fail "memory dump"
     cmp -s "$image" "$work/code.read" && echo "device memory at 0x108000 holds the image" ||
       fail "device memory at 0x108000 differs from the image"
