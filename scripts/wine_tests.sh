@@ -90,9 +90,11 @@ grep -q '^\[  PASSED  \]' "$log" && ! grep -q '^\[  FAILED  \]' "$log" || fail "
 
 # What Wine applied to the pseudo-terminal, seen natively: 115200 8N1, raw, no flow control.
 settings=$(stty -F "${pty[1]}" -a)
-echo "native settings of ${pty[1]} after Wine's SetCommState: $(echo "$settings" | head -1)"
-for want in "speed 115200 baud" " cs8" " -parenb" " -cstopb" " -crtscts" " -ixon" " -ixoff"; do
-  grep -q -- "$want" <<<"$settings" || fail "pty settings: '$want' missing"
+echo "native settings of ${pty[1]} after Wine's SetCommState: $(stty -F "${pty[1]}")"
+words=$(tr ' ;' '\n\n' <<<"$settings")
+grep -q "^speed 115200 baud" <<<"$settings" || fail "pty settings: not 115200 baud"
+for want in cs8 -parenb -cstopb -crtscts -ixon -ixoff -icanon -echo -opost; do
+  grep -qx -- "$want" <<<"$words" || fail "pty settings: '$want' missing"
 done
 
 echo "== vantor.exe download into the simulated device"

@@ -266,6 +266,46 @@ TEST(Win32PortTest, DownloadThenReadBackThroughTheProtocol) {
   }
 }
 
+// Without an installed sink, diagnostics go to the debugger: OutputDebugStringW raises the
+// debug-print exception that a debugger (or this vectored handler) receives.
+std::wstring g_debuggerText;
+LONG CALLBACK CatchDebugPrint(EXCEPTION_POINTERS* info) {
+  const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+  if (record.ExceptionCode == DBG_PRINTEXCEPTION_WIDE_C && record.NumberParameters >= 2) {
+    g_debuggerText += reinterpret_cast<const wchar_t*>(record.ExceptionInformation[1]);
+    return EXCEPTION_CONTINUE_EXECUTION;
+  }
+  if (record.ExceptionCode == DBG_PRINTEXCEPTION_C && record.NumberParameters >= 2) {
+    for (const char* c = reinterpret_cast<const char*>(record.ExceptionInformation[1]); *c; ++c) {
+      g_debuggerText += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    }
+    return EXCEPTION_CONTINUE_EXECUTION;
+  }
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+TEST(Win32DebugOutputTest, DefaultSinkIsTheDebugger) {
+  g_debuggerText.clear();
+  void* handler = AddVectoredExceptionHandler(1, CatchDebugPrint);
+  ASSERT_NE(handler, nullptr);
+  const std::uint8_t bytes[] = {0x7e, 0x72, 0x76};
+  TraceBytes("Tx : ", bytes, sizeof bytes);
+  RemoveVectoredExceptionHandler(handler);
+  // Either the wide text itself, or (without a wide-aware debugger) its ANSI form, arrives.
+  EXPECT_NE(g_debuggerText.find(L"Tx : 7e 72 76 \n"), std::wstring::npos);
+
+  // An installed sink takes the text instead.
+  std::string sunk;
+  SetDebugSink([&](std::string_view text) { sunk += text; });
+  g_debuggerText.clear();
+  handler = AddVectoredExceptionHandler(1, CatchDebugPrint);
+  TraceBytes("Rx : ", bytes, 1);
+  RemoveVectoredExceptionHandler(handler);
+  SetDebugSink({});
+  EXPECT_EQ(sunk, "Rx : 7e \n");
+  EXPECT_TRUE(g_debuggerText.empty());
+}
+
 TEST(Win32PortTest, EnumerationListsTheMappedPortsInOrder) {
   REQUIRE_PORT(first, "VANTOR_TEST_PORT");
   REQUIRE_PORT(second, "VANTOR_TEST_PORT_2");
