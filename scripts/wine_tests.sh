@@ -61,15 +61,17 @@ coproc DEV { exec "$native_build/tests/win32/vantor_wine_device" 2; }
 dev_pid=$DEV_PID
 declare -a pty
 for i in 0 1; do
-  read -r -t 10 -u "${DEV[0]}" word index path
-  [[ "$word" == port ]] || { echo "wine_tests: the device helper did not start"; exit 1; }
+  if ! read -r -t 10 -u "${DEV[0]}" word index path || [[ "$word" != port ]]; then
+    echo "wine_tests: the device helper did not start"
+    exit 1
+  fi
   pty[index]=$path
 done
-device() {  # one command to the device helper, its one-line answer on stdout
+# One command to the device helper; its one-line answer in $reply. (Not in a subshell: the
+# coprocess's descriptors are not available there.)
+device() {
   echo "$*" >&"${DEV[1]}"
-  local reply
-  read -r -t 30 -u "${DEV[0]}" reply
-  echo "$reply"
+  read -r -t 30 -u "${DEV[0]}" reply || reply=""
 }
 port_a=COM12
 port_b=COM7
@@ -106,11 +108,12 @@ else
   head -c 5000 /dev/urandom >"$image"
   # Wine passes the Unix path through as a drive Z: path.
   if timeout 120 wine "$vantor_exe" download -p "$port_a" --verify "CODE=Z:${image//\//\\}"; then
-    [[ "$(device dump 0 108000 5000 "$work/code.read")" == ok ]] || fail "memory dump"
+    device dump 0 108000 5000 "$work/code.read"
+    [[ "$reply" == ok ]] || fail "memory dump: $reply"
     cmp -s "$image" "$work/code.read" && echo "device memory at 0x108000 holds the image" ||
       fail "device memory at 0x108000 differs from the image"
-    flags=$(device flags 0)
-    [[ "$flags" == 3c690000 ]] && echo "download flags 0x$flags" || fail "download flags $flags"
+    device flags 0
+    [[ "$reply" == 3c690000 ]] && echo "download flags 0x$reply" || fail "download flags $reply"
   else
     fail "vantor.exe download"
   fi
