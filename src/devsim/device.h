@@ -72,6 +72,7 @@ struct DeviceOptions {
   bool readBackInBootloader = true;
   bool readBackInFirmware = true;
   ReadBackReply readBackReply = ReadBackReply::kValid;
+  bool readBackLowerCase = false;  // hex digits of "~Du0000" replies in lower case
   // With kMalformed or kSilent: the fault applies from this "~du" command on (0-based count of
   // "~du" commands since start), earlier ones are answered validly.
   int readBackFaultFrom = 0;
@@ -97,6 +98,8 @@ struct DeviceOptions {
   bool shortStatusReply = false;
   // A data frame whose CRC does not match is refused with this status (and not written).
   std::uint32_t badCrcStatus = 5;
+  // A data frame longer than 4 x W bytes is refused with this status (and not written).
+  std::uint32_t oversizeStatus = 2;
   // After a download's end frame, change the byte at this address (memory differs from what was
   // sent, for verify tests).
   std::optional<std::uint32_t> corruptAddress;
@@ -108,13 +111,13 @@ struct DeviceOptions {
 // What the device saw, for tests that check the wire.
 struct DeviceEvent {
   enum class Kind {
-    kVersionQuery,   // binary version query
-    kOpenSession,    // argument = flags word
-    kStartSegment,   // argument = the command's argument
-    kDataFrame,      // address, lengthWords, flags, payload size, crcOk
+    kVersionQuery,  // binary version query
+    kOpenSession,   // argument = flags word
+    kStartSegment,  // argument = the command's argument
+    kDataFrame,     // address, lengthWords, flags, payload size, crcOk
     kEndFrame,
-    kTextCommand,    // text = the line without CR LF
-    kUnknownFrame,   // 8 bytes the device did not understand
+    kTextCommand,   // text = the line without CR LF
+    kUnknownFrame,  // 8 bytes the device did not understand
   };
   Kind kind;
   std::uint32_t argument = 0;
