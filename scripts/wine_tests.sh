@@ -92,12 +92,13 @@ grep -q '^\[  PASSED  \]' "$log" && ! grep -q '^\[  FAILED  \]' "$log" || fail "
 
 # What Wine applied to the pseudo-terminal, seen natively: 115200 8N1, raw, no flow control.
 settings=$(stty -F "${pty[1]}" -a)
-echo "native settings of ${pty[1]} after Wine's SetCommState: $(stty -F "${pty[1]}")"
+echo "native settings of ${pty[1]} after Wine's SetCommState: $(stty -F "${pty[1]}" speed)"
 words=$(tr ' ;' '\n\n' <<<"$settings")
 grep -q "^speed 115200 baud" <<<"$settings" || fail "pty settings: not 115200 baud"
 for want in cs8 -parenb -cstopb -crtscts -ixon -ixoff -icanon -echo -opost; do
   grep -qx -- "$want" <<<"$words" || fail "pty settings: '$want' missing"
 done
+echo "and cs8 -parenb -cstopb -crtscts -ixon -ixoff -icanon -echo -opost"
 
 echo "== vantor.exe download into the simulated device"
 vantor_exe=$(find "$win_build" -name vantor.exe -not -path '*/CMakeFiles/*' | head -1)
