@@ -1,0 +1,334 @@
+// CQuorixDlg's template, start-up, port list, areas, file loading and drops; CAboutDlg; the busy
+// mark. The link and the download worker are in link.cpp.
+#include "quorix/quorix_dlg.h"
+
+#include <QContextMenuEvent>
+#include <QDateTime>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QStyle>
+#include <QTimeZone>
+#include <QUrl>
+
+#include <cstdarg>
+
+#include "quorix/areas.h"
+#include "serial/port_enumeration.h"
+
+namespace vantor::quorix {
+
+int g_busyCount = 0;
+CQuorixDlg* g_mainDlg = nullptr;
+
+namespace {
+constexpr unsigned kAboutCommand = 0x10;
+}  // namespace
+
+QString BootVersionText(std::uint32_t v) {
+  return QString::asprintf("boot v%i.%i.%i.%i", static_cast<int>((v >> 24) & 0xF),
+                           static_cast<int>((v >> 16) & 0xF), static_cast<int>((v >> 8) & 0xF),
+                           static_cast<int>(v & 0xF));
+}
+
+void BeginBusy() {
+  ui::RunOnUiThread(g_mainDlg, [] {
+    if (g_busyCount == 0)
+      QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    ++g_busyCount;
+  });
+}
+
+void EndBusy() {
+  ui::RunOnUiThread(g_mainDlg, [] {
+    if (g_busyCount > 0) {
+      --g_busyCount;
+      if (g_busyCount == 0)
+        QGuiApplication::restoreOverrideCursor();
+    }
+  });
+}
+
+// --- PortCombo -------------------------------------------------------------------------------
+
+void PortCombo::showPopup() {
+  emit aboutToDropDown();
+  QComboBox::showPopup();
+}
+
+void PortCombo::AddSorted(const QString& name) {
+  int at = 0;
+  while (at < count() && QString::compare(itemText(at), name, Qt::CaseInsensitive) <= 0)
+    ++at;
+  insertItem(at, name);
+}
+
+// --- CAboutDlg (template 100) ----------------------------------------------------------------
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+  const QFont font = ui::DialogFont();
+  setFont(font);
+  setWindowTitle(QStringLiteral("Quorix 정보"));
+  const QRect size = ui::DialogUnitsToPixels(font, 0, 0, 170, 62);
+  resize(size.size());
+  auto* icon = new QLabel(this);
+  icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32));
+  ui::PlaceControl(icon, font, 14, 14, 21, 20);
+  auto* name = new QLabel(QStringLiteral("Quorix, 버전 1.0"), this);
+  ui::PlaceControl(name, font, 42, 14, 114, 8);
+  auto* copyright = new QLabel(QStringLiteral("Copyright (C) 2024"), this);
+  ui::PlaceControl(copyright, font, 42, 26, 114, 8);
+  auto* ok = new QPushButton(QStringLiteral("확인"), this);
+  ok->setDefault(true);
+  ui::PlaceControl(ok, font, 113, 41, 50, 14);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+// --- CQuorixDlg ------------------------------------------------------------------------------
+
+CQuorixDlg::CQuorixDlg(QWidget* parent) : QDialog(parent) {
+  CreateControls();
+  OnInitDialog();
+}
+
+CQuorixDlg::~CQuorixDlg() {
+  // A download still running finishes against a whole dialog.
+  m_worker.WaitWhileProcessingEvents();
+  if (g_mainDlg == this)
+    g_mainDlg = nullptr;
+}
+
+void CQuorixDlg::CreateControls() {
+  m_font = ui::DialogFont();
+  setFont(m_font);
+  // Pop-up with caption, system menu and a resizable border; no minimise or maximise boxes.
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint);
+  setAcceptDrops(true);
+  resize(ui::DialogUnitsToPixels(m_font, 0, 0, 242, 138).size());
+
+  // Template order. A drop-down list's template height is that of its opened list: the closed
+  // control is as tall as the toolkit draws it.
+  auto placeCombo = [this](QComboBox* combo, int x, int y, int w) {
+    const QRect r = ui::DialogUnitsToPixels(m_font, x, y, w, 12);
+    combo->setGeometry(r.x(), r.y(), r.width(), std::max(r.height(), combo->sizeHint().height()));
+  };
+  m_download = new QPushButton(QStringLiteral("DOWNLOAD"), this);
+  ui::PlaceControl(m_download, m_font, 157, 18, 78, 23);
+  m_areaCombo = new QComboBox(this);
+  placeCombo(m_areaCombo, 158, 59, 77);
+  m_portCombo = new PortCombo(this);
+  placeCombo(m_portCombo, 7, 7, 76);
+  m_loadButton = new QPushButton(QStringLiteral("Load Binary File"), this);
+  ui::PlaceControl(m_loadButton, m_font, 7, 34, 77, 14);
+  m_infoPane = new LogPane(this);
+  m_infoPane->setLineWrapMode(QPlainTextEdit::NoWrap);
+  m_infoPane->setEnabled(false);
+  ui::PlaceControl(m_infoPane, m_font, 7, 52, 127, 32);
+  m_pathField = new QLineEdit(this);
+  m_pathField->setReadOnly(true);
+  m_pathField->setEnabled(false);
+  m_pathField->setAcceptDrops(false);
+  ui::PlaceControl(m_pathField, m_font, 7, 85, 228, 14);
+  m_areaField = new QLineEdit(this);
+  m_areaField->setEnabled(false);
+  m_areaField->setAcceptDrops(false);
+  ui::PlaceControl(m_areaField, m_font, 158, 71, 77, 13);
+  m_logPane = new LogPane(this);
+  m_logPane->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  m_logPane->setEnabled(false);
+  ui::PlaceControl(m_logPane, m_font, 7, 100, 228, 31);
+  m_progress = new QProgressBar(this);
+  m_progress->setRange(0, 100);
+  m_progress->setValue(0);
+  m_progress->setTextVisible(false);
+  ui::PlaceControl(m_progress, m_font, 158, 44, 77, 7);
+  m_status = new QLabel(QStringLiteral("no device"), this);
+  m_status->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  ui::PlaceControl(m_status, m_font, 157, 7, 78, 9);
+  m_toggle = new QPushButton(QStringLiteral("offline"), this);
+  m_toggle->setEnabled(false);
+  ui::PlaceControl(m_toggle, m_font, 87, 7, 31, 12);
+
+  // No default button: Enter closes the dialog like Esc (see keyPressEvent).
+  for (QPushButton* button : {m_download, m_loadButton, m_toggle})
+    button->setAutoDefault(false);
+
+  connect(m_portCombo, &QComboBox::activated, this, [this] { OnPortChange(); });
+  connect(m_areaCombo, &QComboBox::activated, this, [this] { OnAreaChange(); });
+  connect(m_loadButton, &QPushButton::clicked, this, [this] { OnLoadBinaryFile(); });
+  connect(m_download, &QPushButton::clicked, this, [this] { OnDownload(); });
+  connect(m_toggle, &QPushButton::clicked, this, [this] { OnLinkToggle(); });
+  connect(m_portCombo, &PortCombo::aboutToDropDown, this, [this] { OnPortDropDown(); });
+}
+
+void CQuorixDlg::OnInitDialog() {
+  setWindowIcon(style()->standardIcon(QStyle::SP_DriveHDIcon));
+  setWindowTitle(QStringLiteral("DOWNLOAD ") + QStringLiteral("1.0"));
+  g_mainDlg = this;
+  ClearSegments(m_segments);
+  m_downloadFlags = 0;
+  m_bootVersion = kNoBootVersion;
+  m_firmwareVersion = nullptr;
+  ListPorts();
+  for (const Area& area : kAreas)
+    m_areaCombo->addItem(QString::fromLatin1(area.name));
+  m_portCombo->setPlaceholderText(QStringLiteral("select comport"));
+  m_areaCombo->setPlaceholderText(QStringLiteral("select area"));
+  m_areaCombo->setCurrentIndex(0);
+  ApplyArea();
+  m_filePath.clear();
+}
+
+void CQuorixDlg::ListPorts() {
+  m_portCombo->clear();
+  for (const std::string& name : EnumerateComPorts()) {
+    m_portCombo->AddSorted(QString::fromStdString(name));
+  }
+  m_portCombo->setCurrentIndex(-1);
+}
+
+void CQuorixDlg::Message(const QString& text, ui::MessageIcon icon) {
+  ui::ShowMessage({this, QString::fromLatin1(kAppName), text, icon});
+}
+
+void CQuorixDlg::OnSysCommand(unsigned command) {
+  if ((command & 0xFFF0) == kAboutCommand) {
+    CAboutDlg about(this);
+    about.exec();
+  }
+}
+
+void CQuorixDlg::contextMenuEvent(QContextMenuEvent* event) {
+  // Linux has no system menu to extend: the about item is on the dialog's context menu.
+  QMenu menu(this);
+  menu.addAction(QStringLiteral("Quorix 정보(&A)..."), this,
+                 [this] { OnSysCommand(kAboutCommand); });
+  menu.exec(event->globalPos());
+}
+
+void CQuorixDlg::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    accept();  // the framework's OK: Enter ends the dialog
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void CQuorixDlg::OnPortDropDown() {
+  ListPorts();
+}
+
+void CQuorixDlg::OnPortChange() {
+  m_toggle->setEnabled(m_portCombo->currentIndex() >= 0);
+}
+
+void CQuorixDlg::OnAreaChange() {
+  ApplyArea();
+}
+
+void CQuorixDlg::ApplyArea() {
+  const QString name = m_areaCombo->currentText();
+  m_areaField->setEnabled(false);
+  m_downloadFlags = 0;
+  QString field;
+  if (const auto area = FindArea(name)) {
+    m_areaAddress = area->offset;
+    m_areaSize = area->size;
+    m_downloadFlags = area->downloadFlags;
+    field = AreaFieldText(*area);
+  }
+  m_areaField->setText(field);
+}
+
+void CQuorixDlg::OnLoadBinaryFile() {
+  const QString path = QFileDialog::getOpenFileName(nullptr, QString(), QString(),
+                                                    QStringLiteral("Binary (*.bin);;All (*.*)"));
+  if (!path.isEmpty())
+    LoadBinaryFile(path);
+}
+
+bool CQuorixDlg::AcceptsDrops() const {
+  return !m_worker.running();
+}
+
+void CQuorixDlg::dragEnterEvent(QDragEnterEvent* event) {
+  if (AcceptsDrops() && event->mimeData()->hasUrls())
+    event->acceptProposedAction();
+}
+
+void CQuorixDlg::dragMoveEvent(QDragMoveEvent* event) {
+  if (AcceptsDrops() && event->mimeData()->hasUrls())
+    event->acceptProposedAction();
+}
+
+void CQuorixDlg::dropEvent(QDropEvent* event) {
+  // Refused while a download uses the segment list.
+  if (!AcceptsDrops() || !event->mimeData()->hasUrls())
+    return;
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (urls.isEmpty() || !urls.first().isLocalFile())
+    return;
+  const QString path = urls.first().toLocalFile();  // further files of the drop are ignored
+  QWidget* target = ui::ChildAtDropPoint(this, event->position().toPoint());
+  if (target == m_infoPane || target == m_pathField) {
+    LoadBinaryFile(path);
+    event->acceptProposedAction();
+  }
+}
+
+void CQuorixDlg::LoadBinaryFile(const QString& path) {
+  m_pathField->setText(path);
+  m_fileSize = ShowFileInfo(path, m_infoPane);
+  m_filePath = path;
+  ApplyArea();
+  if (m_areaAddress == kCodeOffset) {
+    m_areaSize = m_fileSize;
+    if (m_fileSize > kCodeMaxSize) {
+      Message(QString::fromUtf8(kWrongFileText));
+      return;
+    }
+  } else if (m_areaAddress == 0) {
+    m_areaSize = m_fileSize;
+  }
+  const ImageReadResult result =
+      ReadImageFile(m_segments, std::filesystem::path(m_filePath.toStdU16String()),
+                    m_areaAddress + kDeviceBase, m_areaSize);
+  if (result == ImageReadResult::kWrongBlockSize) {
+    Message(QString::fromLatin1(kWrongBlockSizeText), ui::MessageIcon::kNone);
+  }
+}
+
+std::int32_t CQuorixDlg::ShowFileInfo(const QString& path, LogPane* pane) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    return -1;
+  const QFileInfo info(file);
+  // The low 32 bits of the size, as the system reports it.
+  const auto size = static_cast<std::int32_t>(static_cast<std::uint32_t>(file.size()));
+  const QDateTime written = file.fileTime(QFileDevice::FileModificationTime).toUTC();
+  const QDate date = written.date();
+  const QTime time = written.time();
+  AppendText(QStringLiteral("file name : ") + info.fileName() + QStringLiteral("\n"), pane);
+  AppendText(QString::asprintf("file size : %i\n", size), pane);
+  AppendText(QString::asprintf("file date : %04d.%02d.%02d %02d:%02d:%02d\n", date.year(),
+                               date.month(), date.day(), time.hour(), time.minute(), time.second()),
+             pane);
+  return size;
+}
+
+void CQuorixDlg::Log(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const QString text = QString::vasprintf(format, args);
+  va_end(args);
+  AppendText(text, m_logPane);
+}
+
+}  // namespace vantor::quorix

@@ -1,0 +1,164 @@
+// CQuorixDlg, Quorix's main dialog (template 102): the COM port and link toggle, the area and file
+// controls, DOWNLOAD with its progress bar, and the log pane; CAboutDlg (template 100); the busy
+// mark shared with the download worker.
+#pragma once
+
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <cstdint>
+#include <memory>
+
+#include "protocol/segments.h"
+#include "quorix/log_pane.h"
+#include "serial/serial_port.h"
+#include "ui/ui.h"
+
+namespace vantor::quorix {
+
+inline constexpr const char* kAppName = "Quorix";
+inline constexpr std::uint32_t kNoBootVersion = 0xFFFFFFFF;
+
+// The user texts of the link and the download.
+inline constexpr const char* kNoAnswerText = "통신포트가 잘못되었거나 장비가 꺼져 있습니다. \n";
+inline constexpr const char* kCheckDeviceText = "장비 연결 상태를 확인하세요. \n";
+inline constexpr const char* kWrongFileText = "잘못된 파일입니다.";
+inline constexpr const char* kConnectedLog = "연결되었습니다.\n";
+inline constexpr const char* kDisconnectedLog = "연결 해제되었습니다.\n";
+inline constexpr const char* kDownloadDoneLog = "다운로드가 완료되었습니다. 잠시 기다리십시요...\n";
+inline constexpr const char* kFinishedLog = "완료되었습니다.\n";
+
+// "boot v%i.%i.%i.%i" from the low four bits of each byte, most significant first.
+QString BootVersionText(std::uint32_t version);
+
+// Busy mark of long operations (the bootloader wait, the download worker): the wait cursor stays
+// while g_busyCount is above 0. Callable from any thread; the count changes on the UI thread.
+extern int g_busyCount;
+void BeginBusy();
+void EndBusy();
+
+class CQuorixDlg;
+extern CQuorixDlg* g_mainDlg;
+
+// The COM combo: tells the dialog before its list opens, so that the list shows the ports
+// present now.
+class PortCombo : public QComboBox {
+  Q_OBJECT
+ public:
+  using QComboBox::QComboBox;
+  void showPopup() override;
+  // Adds `name` at its place in text order (the list is sorted as text: COM10 before COM2).
+  void AddSorted(const QString& name);
+ signals:
+  void aboutToDropDown();
+};
+
+class CAboutDlg : public QDialog {
+ public:
+  explicit CAboutDlg(QWidget* parent = nullptr);
+};
+
+class CQuorixDlg : public QDialog {
+ public:
+  explicit CQuorixDlg(QWidget* parent = nullptr);
+  ~CQuorixDlg() override;
+
+  // Controls by their template IDs, for the program and its tests.
+  QPushButton* downloadButton() const { return m_download; }  // 1000
+  QComboBox* areaCombo() const { return m_areaCombo; }        // 1001
+  PortCombo* portCombo() const { return m_portCombo; }        // 1002
+  QPushButton* loadButton() const { return m_loadButton; }    // 1003
+  LogPane* infoPane() const { return m_infoPane; }            // 1004
+  QLineEdit* pathField() const { return m_pathField; }        // 1005
+  QLineEdit* areaField() const { return m_areaField; }        // 1006
+  LogPane* logPane() const { return m_logPane; }              // 1007
+  QProgressBar* progressBar() const { return m_progress; }    // 1008
+  QLabel* statusLine() const { return m_status; }             // 1011
+  QPushButton* linkToggle() const { return m_toggle; }        // 1014
+
+  // State, for tests.
+  std::uint32_t bootVersion() const { return m_bootVersion; }
+  std::uint32_t downloadFlags() const { return m_downloadFlags; }
+  const SegmentList& segments() const { return m_segments; }
+  const SerialPort* port() const { return m_port.get(); }
+  std::int32_t fileSize() const { return m_fileSize; }
+  std::int32_t areaSize() const { return m_areaSize; }
+  const QString& filePath() const { return m_filePath; }
+  bool downloading() const { return m_worker.running(); }
+  // Waits for a running download worker while serving the UI thread's events.
+  void WaitForWorker() { m_worker.WaitWhileProcessingEvents(); }
+
+  // Handlers (the controls' signals call them).
+  void OnSysCommand(unsigned command);
+  void OnPortChange();
+  void OnAreaChange();
+  void OnLoadBinaryFile();
+  void OnDownload();
+  void OnLinkToggle();
+  void OnPortDropDown();
+
+  void ApplyArea();
+  void LoadBinaryFile(const QString& path);
+  std::int32_t ShowFileInfo(const QString& path, LogPane* pane);
+  // printf-style line into the log pane (any thread).
+  void Log(const char* format, ...);
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void OnInitDialog();
+  void CreateControls();
+  void ListPorts();
+  void Message(const QString& text, ui::MessageIcon icon = ui::MessageIcon::kInformation);
+  bool AcceptsDrops() const;
+
+  // The link and the download worker (link.cpp).
+  void SetLink(bool online);
+  std::unique_ptr<SerialPort> ReopenPort(std::unique_ptr<SerialPort> port);
+  void DetectDevice();
+  void EnterBootloader();
+  int WaitForBootloader();
+  int DownloadThreadProc();
+  static std::int32_t UpdateProgress(void* userData, std::int32_t percent);
+  void SetStatus(const QString& text);
+  void SetToggleCaption(const QString& caption);
+  // Disables (false) or restores (true) every control that touches the port or the segments.
+  void SetTransferControlsEnabled(bool enabled);
+
+  std::uint32_t m_downloadFlags = 0;
+  std::uint32_t m_bootVersion = kNoBootVersion;
+  const char* m_firmwareVersion = nullptr;
+  SegmentList m_segments;
+  std::unique_ptr<SerialPort> m_port;
+  ui::Worker m_worker;
+  QString m_filePath;
+  std::int32_t m_fileSize = -1;
+  std::uint32_t m_areaAddress = 0;
+  std::int32_t m_areaSize = 0;
+  int m_shownPercent = -1;          // the bar's last position set by the worker
+  bool m_toggleWasEnabled = false;  // the toggle's state before a download
+
+  QFont m_font;
+  QPushButton* m_download = nullptr;
+  QComboBox* m_areaCombo = nullptr;
+  PortCombo* m_portCombo = nullptr;
+  QPushButton* m_loadButton = nullptr;
+  LogPane* m_infoPane = nullptr;
+  QLineEdit* m_pathField = nullptr;
+  QLineEdit* m_areaField = nullptr;
+  LogPane* m_logPane = nullptr;
+  QProgressBar* m_progress = nullptr;
+  QLabel* m_status = nullptr;
+  QPushButton* m_toggle = nullptr;
+};
+
+}  // namespace vantor::quorix

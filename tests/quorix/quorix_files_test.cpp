@@ -1,0 +1,152 @@
+// Areas, taking files in (chooser path, drops) and the size rules of each area.
+#include "quorix/areas.h"
+#include "quorix_fixture.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QTimeZone>
+
+namespace vantor::quorix::testing {
+namespace {
+
+const QString kWrongFile = QString::fromUtf8("잘못된 파일입니다.");
+const QString kWrongBlock = QString("Wrong Block Size");
+
+TEST_F(QuorixTest, AreaFieldAndFlagsFollowTheSelectedArea) {
+  OpenDialog();
+  struct Row {
+    const char* name;
+    const char* field;
+    std::uint32_t flags;
+  };
+  for (const Row& row :
+       {Row{"OEM", "0x03cc00(13312)", 0}, Row{"BOOT", "0x000000(32768)", 0},
+        Row{"PARAMETER", "0x03c000(3072)", 0}, Row{"CODE", "0x008000(98304)", 0x3C690000}}) {
+    SelectArea(row.name);
+    EXPECT_EQ(m_dialog->areaField()->text(), QString(row.field)) << row.name;
+    EXPECT_EQ(m_dialog->downloadFlags(), row.flags) << row.name;
+    EXPECT_FALSE(m_dialog->areaField()->isEnabled());
+  }
+}
+
+struct SizeCase {
+  const char* area;
+  std::size_t size;
+  const char* message;  // null: accepted
+  std::uint32_t address;
+};
+
+TEST_F(QuorixTest, EachAreaAppliesItsSizeRule) {
+  const SizeCase cases[] = {
+      {"CODE", 98304, nullptr, 0x108000},
+      {"CODE", 98305, "잘못된 파일입니다.", 0},
+      {"CODE", 1, nullptr, 0x108000},
+      {"OEM", 13312, nullptr, 0x13CC00},
+      {"OEM", 13311, "Wrong Block Size", 0},
+      {"PARAMETER", 3072, nullptr, 0x13C000},
+      {"PARAMETER", 3073, "Wrong Block Size", 0},
+      {"BOOT", 40000, nullptr, 0x100000},
+  };
+  for (const SizeCase& c : cases) {
+    SCOPED_TRACE(std::string(c.area) + " " + std::to_string(c.size));
+    OpenDialog();
+    m_messages.clear();
+    SelectArea(c.area);
+    const auto file = MakeFile("image.bin", c.size);
+    m_dialog->LoadBinaryFile(QString::fromStdString(file));
+    // Path field and pane show the file in every case.
+    EXPECT_EQ(m_dialog->pathField()->text().toStdString(), file.string());
+    EXPECT_EQ(m_dialog->fileSize(), static_cast<std::int32_t>(c.size));
+    EXPECT_TRUE(m_dialog->infoPane()->text().startsWith(
+        "file name : image.bin\r\nfile size : " + QString::number(c.size) + "\r\n"));
+    if (c.message == nullptr) {
+      EXPECT_TRUE(m_messages.empty());
+      ASSERT_EQ(m_dialog->segments().size(), 1u);
+      const Segment& s = *m_dialog->segments().begin();
+      EXPECT_EQ(s.address, c.address);
+      EXPECT_EQ(s.length, static_cast<std::int32_t>(c.size));
+      EXPECT_EQ(s.data, FileBytes(file));
+    } else {
+      ASSERT_EQ(m_messages.size(), 1u);
+      EXPECT_EQ(m_messages[0], QString::fromUtf8(c.message));
+      EXPECT_TRUE(m_dialog->segments().empty());
+    }
+    m_dialog.reset();
+  }
+}
+
+TEST_F(QuorixTest, FileInformationShowsNameSizeAndUtcDate) {
+  OpenDialog();
+  const auto file = MakeFile("dated.bin", 10);
+  {
+    QFile f(QString::fromStdString(file));
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.setFileTime(QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7), QTimeZone::utc()),
+                              QFileDevice::FileModificationTime));
+  }
+  m_dialog->LoadBinaryFile(QString::fromStdString(file));
+  EXPECT_EQ(m_dialog->infoPane()->text(), QString("file name : dated.bin\r\nfile size : 10\r\n"
+                                                  "file date : 2021.03.04 05:06:07\r\n"));
+  // A second file adds its lines below.
+  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("second", 3)));
+  EXPECT_TRUE(m_dialog->infoPane()->text().contains("file name : second\r\nfile size : 3\r\n"));
+}
+
+TEST_F(QuorixTest, MissingFileShowsNothingAndAddsNoSegment) {
+  OpenDialog();
+  m_dialog->LoadBinaryFile(QString::fromStdString((m_dir / "gone.bin").string()));
+  EXPECT_TRUE(m_messages.empty());
+  EXPECT_EQ(m_dialog->fileSize(), -1);
+  EXPECT_TRUE(m_dialog->infoPane()->text().isEmpty());
+  EXPECT_TRUE(m_dialog->segments().empty());
+}
+
+TEST_F(QuorixTest, TwoAreasGiveTwoSegmentsInOrderAndASecondCodeFileReplacesTheFirst) {
+  OpenDialog();
+  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("code1.bin", 100)));
+  SelectArea("OEM");
+  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("oem.bin", 13312)));
+  EXPECT_EQ(m_dialog->downloadFlags(), 0u);  // OEM is selected
+  ASSERT_EQ(m_dialog->segments().size(), 2u);
+  EXPECT_EQ(m_dialog->segments().begin()->address, 0x108000u);
+  EXPECT_EQ(std::next(m_dialog->segments().begin())->address, 0x13CC00u);
+
+  SelectArea("CODE");
+  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("code2.bin", 200)));
+  ASSERT_EQ(m_dialog->segments().size(), 2u);
+  const Segment* code = m_dialog->segments().Find(0x108000);
+  ASSERT_NE(code, nullptr);
+  EXPECT_EQ(code->length, 200);
+}
+
+TEST_F(QuorixTest, OnlyTheTwoFileFieldsTakeDrops) {
+  OpenDialog();
+  const auto file = MakeFile("dropped.bin", 64);
+  CQuorixDlg& d = *m_dialog;
+  for (QWidget* other : std::initializer_list<QWidget*>{d.areaField(), d.logPane(),
+                                                        d.downloadButton(), d.statusLine()}) {
+    Drop({file}, CentreOf(other));
+  }
+  Drop({file}, QPoint(d.width() - 2, d.height() - 2));  // the background
+  EXPECT_TRUE(d.segments().empty());
+  EXPECT_TRUE(d.pathField()->text().isEmpty());
+
+  Drop({file}, CentreOf(d.infoPane()));
+  ASSERT_EQ(d.segments().size(), 1u);
+  EXPECT_EQ(d.segments().begin()->length, 64);
+}
+
+TEST_F(QuorixTest, DropOfSeveralFilesTakesTheFirstOnly) {
+  OpenDialog();
+  const auto first = MakeFile("first.bin", 10);
+  const auto second = MakeFile("second.bin", 20);
+  const auto third = MakeFile("third.bin", 30);
+  Drop({first, second, third}, CentreOf(m_dialog->pathField()));
+  EXPECT_EQ(m_dialog->pathField()->text().toStdString(), first.string());
+  ASSERT_EQ(m_dialog->segments().size(), 1u);
+  EXPECT_EQ(m_dialog->segments().begin()->length, 10);
+  EXPECT_EQ(m_dialog->infoPane()->text().count("file name : "), 1);
+}
+
+}  // namespace
+}  // namespace vantor::quorix::testing
