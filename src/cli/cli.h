@@ -1,0 +1,26 @@
+// The vantor command-line tool's entry: one command line in, an exit code out.
+//   0  success
+//   1  the device or the transfer failed (nothing answered, refusal, a failed download or read)
+//   2  bad usage or a bad input file (wrong size, missing file): nothing was sent
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace vantor::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+// Runs the command line `args` (args[0] is the program's name) with `out` as stdout and `err` as
+// stderr. `errIsTerminal` allows the progress bar. `executable` is the program's own path, for
+// the worker processes of a several-device run.
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           bool errIsTerminal, const std::string& executable = {});
+
+// The program's main: the process's arguments, std::cout and std::cerr.
+int Main(int argc, char** argv);
+
+}  // namespace vantor::cli

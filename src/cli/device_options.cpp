@@ -1,0 +1,140 @@
+// Parsing of the simulated device's flags.
+#include "cli/device_options.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace vantor::cli {
+
+namespace {
+
+bool ParseNumber(const std::string& text, std::uint32_t& value) {
+  try {
+    std::size_t used = 0;
+    const unsigned long long v = std::stoull(text, &used, 0);
+    if (used != text.size() || v > 0xFFFFFFFFull)
+      return false;
+    value = static_cast<std::uint32_t>(v);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// "A:B" or "A:B:C" into numbers.
+bool ParseTriple(const std::string& text, std::vector<std::uint32_t>& parts) {
+  parts.clear();
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t colon = text.find(':', start);
+    std::uint32_t v = 0;
+    if (!ParseNumber(text.substr(start, colon - start), v))
+      return false;
+    parts.push_back(v);
+    if (colon == std::string::npos)
+      return true;
+    start = colon + 1;
+  }
+}
+
+}  // namespace
+
+void AddDeviceFlags(CLI::App& c, DeviceFlags& f) {
+  c.add_option("--state", f.state, "Start in the bootloader or the running firmware")
+      ->check(CLI::IsMember({"boot", "firmware"}))
+      ->capture_default_str();
+  c.add_option("--boot-version", f.bootVersion, "The bootloader's version word (0x01020304)");
+  c.add_option("--fw-version", f.firmwareVersion, "The firmware's version text (1.2)");
+  c.add_option("--frame-words", f.frameWords, "W, the largest frame in 32-bit words (64)");
+  c.add_flag("--paced,!--no-pacing", f.paced,
+             "Move bytes at 115200 bit/s like the real line (default) or as fast as the pty");
+  c.add_option("--dboot", f.dboot, "How the firmware answers \"~dboot\"")
+      ->check(CLI::IsMember({"ack", "silent", "refuse"}))
+      ->capture_default_str();
+  c.add_option("--restart-delay", f.restartDelayMs,
+               "Milliseconds the device is silent while it restarts after \"~dboot\" (1000)");
+  c.add_option("--refuse-frame", f.refuseFrame,
+               "SEG:FRAME[:STATUS]: answer that data frame with STATUS (2)");
+  c.add_option("--stall-frame", f.stallFrame, "SEG:FRAME: stop answering from that data frame");
+  c.add_option("--readback", f.readBack, "How \"~du\" is answered")
+      ->check(CLI::IsMember({"valid", "malformed", "silent"}))
+      ->capture_default_str();
+  c.add_option("--readback-fault-from", f.readBackFaultFrom,
+               "The read-back fault starts at this \"~du\" command (0-based)");
+  c.add_option("--corrupt", f.corrupt, "ADDR: change this byte after every download");
+  c.add_flag("--no-boot-answer", f.noBootAnswer, "The bootloader ignores the version query");
+  c.add_flag("--no-fw-answer", f.noFirmwareAnswer, "The firmware ignores \"~rv\"");
+  c.add_option("--junk-answers", f.junkAnswers,
+               "Version answers of another code sent before each right one");
+  c.add_option("--capability", f.capability, "The capability frame of every segment")
+      ->check(CLI::IsMember({"ok", "missing", "short", "too-long"}))
+      ->capture_default_str();
+  c.add_option("--memory", f.memoryFile, "FILE: the window's initial content (else 0xFF)")
+      ->check(CLI::ExistingFile);
+}
+
+bool MakeDeviceOptions(const DeviceFlags& f, devsim::DeviceOptions& o, std::string& error) {
+  o.state =
+      f.state == "firmware" ? devsim::DeviceState::kFirmware : devsim::DeviceState::kBootloader;
+  if (!f.bootVersion.empty() && !ParseNumber(f.bootVersion, o.bootVersion)) {
+    error = "--boot-version: not a 32-bit number: " + f.bootVersion;
+    return false;
+  }
+  if (!f.firmwareVersion.empty())
+    o.firmwareVersion = f.firmwareVersion;
+  if (f.frameWords != 0)
+    o.frameWords = f.frameWords;
+  o.paced = f.paced;
+  o.bootCommandReply = f.dboot == "silent"   ? devsim::BootCommandReply::kSilent
+                       : f.dboot == "refuse" ? devsim::BootCommandReply::kRefuse
+                                             : devsim::BootCommandReply::kAcknowledge;
+  if (f.restartDelayMs >= 0)
+    o.restartDelay = std::chrono::milliseconds(f.restartDelayMs);
+  std::vector<std::uint32_t> parts;
+  if (!f.refuseFrame.empty()) {
+    if (!ParseTriple(f.refuseFrame, parts) || parts.size() < 2 || parts.size() > 3) {
+      error = "--refuse-frame: expected SEG:FRAME[:STATUS], got " + f.refuseFrame;
+      return false;
+    }
+    o.refuseSegment = static_cast<int>(parts[0]);
+    o.refuseFrame = static_cast<int>(parts[1]);
+    if (parts.size() == 3)
+      o.refuseStatus = parts[2];
+  }
+  if (!f.stallFrame.empty()) {
+    if (!ParseTriple(f.stallFrame, parts) || parts.size() != 2) {
+      error = "--stall-frame: expected SEG:FRAME, got " + f.stallFrame;
+      return false;
+    }
+    o.stallSegment = static_cast<int>(parts[0]);
+    o.stallFrame = static_cast<int>(parts[1]);
+  }
+  o.readBackReply = f.readBack == "malformed" ? devsim::ReadBackReply::kMalformed
+                    : f.readBack == "silent"  ? devsim::ReadBackReply::kSilent
+                                              : devsim::ReadBackReply::kValid;
+  o.readBackFaultFrom = f.readBackFaultFrom;
+  if (!f.corrupt.empty()) {
+    std::uint32_t address = 0;
+    if (!ParseNumber(f.corrupt, address)) {
+      error = "--corrupt: not an address: " + f.corrupt;
+      return false;
+    }
+    o.corruptAddress = address;
+  }
+  o.answerBootVersion = !f.noBootAnswer;
+  o.answerFirmwareVersion = !f.noFirmwareAnswer;
+  o.junkVersionAnswers = f.junkAnswers;
+  o.capabilityFault = f.capability == "missing"    ? devsim::CapabilityFault::kMissing
+                      : f.capability == "short"    ? devsim::CapabilityFault::kShort
+                      : f.capability == "too-long" ? devsim::CapabilityFault::kTooLong
+                                                   : devsim::CapabilityFault::kNone;
+  if (!f.memoryFile.empty()) {
+    std::ifstream in(f.memoryFile, std::ios::binary);
+    o.initialMemory.assign(std::istreambuf_iterator<char>(in), {});
+    if (o.initialMemory.size() > devsim::kWindowSize)
+      o.initialMemory.resize(devsim::kWindowSize);
+  }
+  return true;
+}
+
+}  // namespace vantor::cli

@@ -1,0 +1,79 @@
+// Linux: the low-latency request for USB serial adapters, and the open-failure text with the
+// permission hint (the port's group, usually dialout).
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "cli/flows.h"
+#include "cli/low_latency.h"
+#include "cli/port_tuning.h"
+
+#if defined(__linux__)
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#endif
+
+namespace vantor::cli {
+
+namespace {
+
+int SystemIoctl(int fd, unsigned long request, void* argument) {
+#if defined(__linux__)
+  return ::ioctl(fd, request, argument);
+#else
+  (void)fd;
+  (void)request;
+  (void)argument;
+  errno = ENOTTY;
+  return -1;
+#endif
+}
+
+}  // namespace
+
+int RequestLowLatencyOn(int fd, const IoctlFunction& ioctlFn) {
+#if defined(__linux__)
+  serial_struct info{};
+  if (ioctlFn(fd, TIOCGSERIAL, &info) != 0)
+    return errno != 0 ? errno : ENOTTY;
+  if ((info.flags & ASYNC_LOW_LATENCY) != 0)
+    return 0;
+  info.flags |= ASYNC_LOW_LATENCY;
+  if (ioctlFn(fd, TIOCSSERIAL, &info) != 0)
+    return errno != 0 ? errno : EINVAL;
+  return 0;
+#else
+  (void)fd;
+  (void)ioctlFn;
+  return ENOTTY;
+#endif
+}
+
+int RequestLowLatency(SerialPort& port) {
+  if (!port.IsOpen())
+    return EBADF;
+  return RequestLowLatencyOn(static_cast<int>(port.handle), SystemIoctl);
+}
+
+std::string OpenFailureText(const std::string& name, std::int32_t error) {
+  std::string text =
+      std::string(kNoDeviceText) + "\n" + "cannot open " + name + ": " + SystemErrorText(error);
+  if (error == EACCES || error == EPERM) {
+    std::string groupName = "dialout";
+    struct stat info {};
+    if (::stat(name.c_str(), &info) == 0) {
+      if (const struct group* g = ::getgrgid(info.st_gid))
+        groupName = g->gr_name;
+    }
+    text += "\nyou are not in the '" + groupName +
+            "' group, which may use this port; add yourself with\n  sudo usermod -aG " + groupName +
+            " $USER\nthen log out and in again";
+  } else if (error == EBUSY) {
+    text += "\nanother program holds the port";
+  }
+  return text;
+}
+
+}  // namespace vantor::cli

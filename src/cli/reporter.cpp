@@ -1,0 +1,324 @@
+// The text and JSON reporters of the vantor tool, and the progress bar drawn on a terminal.
+#include "cli/reporter.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
+
+#include "cli/flows.h"
+
+namespace vantor::cli {
+
+namespace {
+
+const char* OutcomeName(BootModeOutcome outcome) {
+  switch (outcome) {
+    case BootModeOutcome::kAcknowledged:
+      return "acknowledged";
+    case BootModeOutcome::kSilent:
+      return "silent";
+    case BootModeOutcome::kRefused:
+      return "refused";
+  }
+  return "";
+}
+
+std::string Hex(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%06x", value);
+  return text;
+}
+
+// One line redrawn in place on the terminal: "label [#####.....]  42%".
+class ProgressBar {
+ public:
+  explicit ProgressBar(std::ostream& err) : m_err(err) {}
+  ~ProgressBar() { End(); }
+
+  void SetLabel(std::string label) {
+    m_label = std::move(label);
+    Draw(m_percent < 0 ? 0 : m_percent, true);
+  }
+  void Draw(std::int32_t percent, bool force = false) {
+    if (percent == m_percent && !force)
+      return;
+    m_percent = percent;
+    constexpr int kWidth = 30;
+    const int filled = std::clamp(percent, 0, 100) * kWidth / 100;
+    m_err << "\r\033[K" << m_label << " [" << std::string(static_cast<std::size_t>(filled), '#')
+          << std::string(static_cast<std::size_t>(kWidth - filled), '.') << "] ";
+    char number[8];
+    std::snprintf(number, sizeof number, "%3d%%", percent);
+    m_err << number << std::flush;
+    m_drawn = true;
+  }
+  // Ends the line so that other output starts on a fresh one.
+  void End() {
+    if (m_drawn)
+      m_err << "\n" << std::flush;
+    m_drawn = false;
+    m_percent = -1;
+  }
+
+ private:
+  std::ostream& m_err;
+  std::string m_label;
+  std::int32_t m_percent = -1;
+  bool m_drawn = false;
+};
+
+class TextReporter final : public Reporter {
+ public:
+  TextReporter(std::ostream& out, std::ostream& err, TextOptions options)
+      : m_out(out), m_err(err), m_options(options), m_bar(err) {}
+
+  void PortOpened(const std::string&) override {}
+  void Detected(const DetectResult& state, std::string_view) override {
+    if (state.answered())
+      Line(DescribeState(state));
+  }
+  void BootRequested(BootModeOutcome outcome) override {
+    if (!m_options.quiet)
+      Line(std::string("~dboot: ") + OutcomeName(outcome));
+  }
+  void BootloaderEntered(std::uint32_t version) override {
+    if (!m_options.quiet)
+      Line(FormatBootVersion(version));
+  }
+  void SegmentStarted(std::size_t index, std::size_t count, std::uint32_t address,
+                      std::int32_t length, std::string_view what) override {
+    if (m_options.quiet)
+      return;
+    std::ostringstream label;
+    label << what << " " << index + 1 << "/" << count << " " << Hex(address) << " (" << length
+          << " bytes)";
+    if (m_options.progressBar)
+      m_bar.SetLabel(label.str());
+    else
+      Line(label.str());
+  }
+  void Progress(std::int32_t percent) override {
+    if (m_options.progressBar && !m_options.quiet)
+      m_bar.Draw(percent);
+  }
+  void SegmentDone(std::size_t, std::uint32_t, std::int32_t) override {}
+  void Message(std::string_view text) override {
+    if (!m_options.quiet)
+      Line(std::string(text));
+  }
+  void Saved(std::string_view region, const std::string& path, std::size_t bytes) override {
+    std::ostringstream line;
+    line << region << ": " << bytes << " bytes -> " << path;
+    Line(line.str());
+  }
+  void Verify(std::int32_t result, std::optional<std::uint32_t> firstDifference,
+              double seconds) override {
+    char text[160];
+    if (result == 0 && !firstDifference)
+      std::snprintf(text, sizeof text, "verified in %.1f s", seconds);
+    else if (firstDifference)
+      std::snprintf(text, sizeof text, "verify failed: first difference at 0x%06x (%.1f s)",
+                    *firstDifference, seconds);
+    else
+      std::snprintf(text, sizeof text, "verify failed: read-back %d (%.1f s)", result, seconds);
+    Line(text);
+  }
+  void Result(std::int32_t code, std::string_view message) override {
+    m_bar.End();
+    if (message.empty())
+      return;
+    if (code == 0)
+      m_out << message << "\n" << std::flush;
+    else
+      m_err << message << "\n" << std::flush;
+  }
+
+ private:
+  void Line(const std::string& text) {
+    m_bar.End();
+    m_out << text << "\n" << std::flush;
+  }
+
+  std::ostream& m_out;
+  std::ostream& m_err;
+  TextOptions m_options;
+  ProgressBar m_bar;
+};
+
+class JsonReporter final : public Reporter {
+ public:
+  JsonReporter(std::ostream& out, std::string port) : m_out(out), m_port(std::move(port)) {}
+
+  void PortOpened(const std::string& port) override {
+    m_port = port;
+    Emit("port_opened", "");
+  }
+  void Detected(const DetectResult& state, std::string_view purpose) override {
+    std::ostringstream f;
+    f << ",\"purpose\":" << JsonString(purpose);
+    if (state.bootVersion)
+      f << ",\"state\":\"bootloader\",\"version\":" << JsonString(DescribeState(state))
+        << ",\"word\":" << *state.bootVersion;
+    else if (state.firmwareVersion)
+      f << ",\"state\":\"firmware\",\"version\":" << JsonString(*state.firmwareVersion);
+    else
+      f << ",\"state\":\"none\"";
+    Emit("detected", f.str());
+  }
+  void BootRequested(BootModeOutcome outcome) override {
+    Emit("boot_request", std::string(",\"outcome\":\"") + OutcomeName(outcome) + "\"");
+  }
+  void BootloaderEntered(std::uint32_t version) override {
+    std::ostringstream f;
+    f << ",\"version\":" << JsonString(FormatBootVersion(version)) << ",\"word\":" << version;
+    Emit("bootloader", f.str());
+  }
+  void SegmentStarted(std::size_t index, std::size_t count, std::uint32_t address,
+                      std::int32_t length, std::string_view what) override {
+    std::ostringstream f;
+    f << ",\"what\":" << JsonString(what) << ",\"index\":" << index << ",\"count\":" << count
+      << ",\"address\":" << address << ",\"length\":" << length;
+    Emit("segment_started", f.str());
+  }
+  void Progress(std::int32_t percent) override {
+    if (percent == m_lastPercent)
+      return;
+    m_lastPercent = percent;
+    Emit("progress", ",\"percent\":" + std::to_string(percent));
+  }
+  void SegmentDone(std::size_t index, std::uint32_t address, std::int32_t result) override {
+    std::ostringstream f;
+    f << ",\"index\":" << index << ",\"address\":" << address << ",\"result\":" << result;
+    Emit("segment_done", f.str());
+  }
+  void Message(std::string_view text) override { Emit("message", ",\"text\":" + JsonString(text)); }
+  void Saved(std::string_view region, const std::string& path, std::size_t bytes) override {
+    std::ostringstream f;
+    f << ",\"region\":" << JsonString(region) << ",\"path\":" << JsonString(path)
+      << ",\"bytes\":" << bytes;
+    Emit("saved", f.str());
+  }
+  void Verify(std::int32_t result, std::optional<std::uint32_t> firstDifference,
+              double seconds) override {
+    std::ostringstream f;
+    f << ",\"result\":" << result
+      << ",\"ok\":" << (result == 0 && !firstDifference ? "true" : "false");
+    if (firstDifference)
+      f << ",\"first_difference\":" << *firstDifference;
+    char secs[32];
+    std::snprintf(secs, sizeof secs, "%.3f", seconds);
+    f << ",\"seconds\":" << secs;
+    Emit("verify", f.str());
+  }
+  void Result(std::int32_t code, std::string_view message) override {
+    std::ostringstream f;
+    f << ",\"code\":" << code << ",\"message\":" << JsonString(message);
+    Emit("result", f.str());
+  }
+
+ private:
+  void Emit(const char* event, const std::string& fields) {
+    m_out << "{\"port\":" << JsonString(m_port) << ",\"event\":\"" << event << "\"" << fields
+          << "}\n"
+          << std::flush;
+  }
+
+  std::ostream& m_out;
+  std::string m_port;
+  std::int32_t m_lastPercent = -1;
+};
+
+// Length of the valid UTF-8 sequence at `i`, or 0.
+std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
+  const auto b = static_cast<unsigned char>(s[i]);
+  std::size_t n = 0;
+  std::uint32_t cp = 0;
+  if (b < 0x80)
+    return 1;
+  if ((b & 0xE0) == 0xC0) {
+    n = 2;
+    cp = b & 0x1F;
+  } else if ((b & 0xF0) == 0xE0) {
+    n = 3;
+    cp = b & 0x0F;
+  } else if ((b & 0xF8) == 0xF0) {
+    n = 4;
+    cp = b & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + n > s.size())
+    return 0;
+  for (std::size_t k = 1; k < n; ++k) {
+    const auto c = static_cast<unsigned char>(s[i + k]);
+    if ((c & 0xC0) != 0x80)
+      return 0;
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  const bool overlong = (n == 2 && cp < 0x80) || (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000);
+  if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+    return 0;
+  return n;
+}
+
+}  // namespace
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    char escape[8];
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        ++i;
+        continue;
+      case '\\':
+        out += "\\\\";
+        ++i;
+        continue;
+      case '\n':
+        out += "\\n";
+        ++i;
+        continue;
+      case '\r':
+        out += "\\r";
+        ++i;
+        continue;
+      case '\t':
+        out += "\\t";
+        ++i;
+        continue;
+      default:
+        break;
+    }
+    if (c < 0x20 || c == 0x7F) {
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+      ++i;
+      continue;
+    }
+    const std::size_t n = Utf8SequenceLength(text, i);
+    if (n == 0) {
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);  // a stray byte, read as Latin-1
+      out += escape;
+      ++i;
+    } else {
+      out.append(text.substr(i, n));
+      i += n;
+    }
+  }
+  out += "\"";
+  return out;
+}
+
+std::unique_ptr<Reporter> MakeTextReporter(std::ostream& out, std::ostream& err,
+                                           TextOptions options) {
+  return std::make_unique<TextReporter>(out, err, options);
+}
+
+std::unique_ptr<Reporter> MakeJsonReporter(std::ostream& out, std::string port) {
+  return std::make_unique<JsonReporter>(out, std::move(port));
+}
+
+}  // namespace vantor::cli
