@@ -1,0 +1,124 @@
+// "load image" (the slots' files at their device addresses, the flags word) and "Button7".
+#include <gtest/gtest.h>
+
+#include "pelion/slots.h"
+#include "pelion_fixture.h"
+#include "protocol/files.h"
+
+namespace vantor::pelion::testing {
+namespace {
+
+class LoadImageTest : public PelionTest {
+ protected:
+  void SetUp() override {
+    PelionTest::SetUp();
+    StartWithoutDevice();
+  }
+  // Fills the four slots by drops (which also puts segments at the image offsets).
+  void DropAllFour() {
+    Drop(IDC_PATH_FIRMWARE, {m_firmware = WriteImage("fw.bin", Pattern(0x38000, 1))});
+    Drop(IDC_PATH_BOOT, {m_boot = WriteImage("bl.bin", Pattern(0x4000, 2))});
+    Drop(IDC_PATH_OEM, {m_oem = WriteImage("oem.bin", Pattern(0x3400, 3))});
+    Drop(IDC_PATH_PARAMETER, {m_parameter = WriteImage("fp.bin", Pattern(0xC00, 4))});
+  }
+  QString m_firmware, m_boot, m_oem, m_parameter;
+};
+
+TEST_F(LoadImageTest, AllFourSlotsGoToTheTailInSlotOrder) {
+  DropAllFour();
+  PressAndWait(IDC_LOAD_IMAGE);
+  const std::vector<std::uint32_t> expected{0x0,      0x38000,  0x3CC00,  0x3C000,
+                                            0x100000, 0x138000, 0x13CC00, 0x13C000};
+  EXPECT_EQ(SegmentAddresses(), expected);
+  EXPECT_EQ(m_dlg->downloadFlags(), 0x3C690000u);
+  const QString loaded = QStringLiteral("가 로드되었습니다.\n");
+  EXPECT_EQ(MessageTexts(), std::vector<QString>{m_firmware + loaded + m_boot + loaded + m_oem +
+                                                 loaded + m_parameter + loaded});
+  EXPECT_EQ(m_dlg->segments().Find(0x13CC00)->data, Pattern(0x3400, 3));
+  EXPECT_EQ(m_dlg->hexView()->lineText(LineIndexOf(0x13CC00)), DataLine(0x13CC00, Pattern(16, 3)));
+
+  // Twice gives the same as once.
+  m_messages.clear();
+  PressAndWait(IDC_LOAD_IMAGE);
+  EXPECT_EQ(SegmentAddresses(), expected);
+}
+
+TEST_F(LoadImageTest, UncheckedSlotsLoseTheirSegmentsAndTheListingStays) {
+  DropAllFour();
+  PressAndWait(IDC_LOAD_IMAGE);
+  const QString line0 = m_dlg->hexView()->lineText(0);
+  for (const ImageSlot& slot : kImageSlots) {
+    m_dlg->checkBox(slot.checkBox)->setChecked(false);
+  }
+  m_messages.clear();
+  PressAndWait(IDC_LOAD_IMAGE);
+  EXPECT_EQ(SegmentAddresses(), (std::vector<std::uint32_t>{0x0, 0x38000, 0x3CC00, 0x3C000}));
+  EXPECT_EQ(m_dlg->downloadFlags(), 0u);
+  EXPECT_EQ(MessageTexts(), std::vector<QString>{QString()});
+  EXPECT_EQ(m_dlg->hexView()->lineText(0), line0);  // stale lines stay until "clear"
+}
+
+TEST_F(LoadImageTest, MissingAndWrongSizedFiles) {
+  // Firmware checked with a missing file; boot one byte too long; oem empty (a default name
+  // that does not exist in the current directory).
+  m_dlg->checkBox(IDC_CHECK_FIRMWARE)->click();
+  const QString missing = m_dir.filePath(QStringLiteral("missing.bin"));
+  m_dlg->pathField(IDC_PATH_FIRMWARE)->setText(missing);
+  const QString boot = WriteImage("bl.bin", Pattern(0x4001, 2));
+  m_dlg->checkBox(IDC_CHECK_BOOT)->click();
+  m_dlg->pathField(IDC_PATH_BOOT)->setText(boot);
+  PressAndWait(IDC_LOAD_IMAGE);
+  EXPECT_TRUE(m_dlg->segments().empty());
+  EXPECT_EQ(m_dlg->downloadFlags(), 0x3C690000u);
+  const QString loaded = QStringLiteral("가 로드되었습니다.\n");
+  EXPECT_EQ(MessageTexts(), (std::vector<QString>{QStringLiteral("Wrong Block Size"),
+                                                  missing + loaded + boot + loaded}));
+}
+
+TEST_F(LoadImageTest, FirmwareOfAnySize) {
+  const QString firmware = WriteImage("fw.bin", {});
+  m_dlg->checkBox(IDC_CHECK_FIRMWARE)->click();
+  m_dlg->pathField(IDC_PATH_FIRMWARE)->setText(firmware);
+  PressAndWait(IDC_LOAD_IMAGE);
+  ASSERT_EQ(SegmentAddresses(), std::vector<std::uint32_t>{0x100000});
+  EXPECT_EQ(m_dlg->segments().begin()->length, 0);
+}
+
+class Button7Test : public PelionTest {
+ protected:
+  void SetUp() override {
+    PelionTest::SetUp();
+    StartWithoutDevice();
+  }
+  std::filesystem::path Source() const { return DocumentsFolder() / "vantor.full.bin"; }
+  std::filesystem::path Destination() const { return DocumentsFolder() / "vantor.code.bin"; }
+  void WriteSource(const std::vector<std::uint8_t>& bytes) {
+    ASSERT_TRUE(WriteSegmentFile(Source(), bytes));
+  }
+};
+
+TEST_F(Button7Test, CopiesAtMost128KiB) {
+  struct Case {
+    std::size_t sourceSize;
+    std::size_t copied;
+  };
+  for (const Case c : {Case{0x30000, 0x20000}, Case{100, 100}}) {
+    SCOPED_TRACE(c.sourceSize);
+    const auto source = Pattern(c.sourceSize, 7);
+    WriteSource(source);
+    Press(IDC_BUTTON7);
+    EXPECT_EQ(ReadFileBytes(Destination()),
+              std::vector<std::uint8_t>(source.begin(), source.begin() + c.copied));
+  }
+  EXPECT_TRUE(m_messages.empty());
+}
+
+TEST_F(Button7Test, MissingSourceLeavesTheDestination) {
+  ASSERT_TRUE(WriteSegmentFile(Destination(), Pattern(10, 1)));
+  Press(IDC_BUTTON7);
+  EXPECT_EQ(ReadFileBytes(Destination()), Pattern(10, 1));
+  EXPECT_TRUE(m_messages.empty());
+}
+
+}  // namespace
+}  // namespace vantor::pelion::testing
