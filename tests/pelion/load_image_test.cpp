@@ -114,6 +114,7 @@ TEST_F(Button7Test, CopiesAtMost128KiB) {
 }
 
 TEST_F(Button7Test, MissingSourceLeavesTheDestination) {
+  std::filesystem::remove(Source());
   ASSERT_TRUE(WriteSegmentFile(Destination(), Pattern(10, 1)));
   Press(IDC_BUTTON7);
   EXPECT_EQ(ReadFileBytes(Destination()), Pattern(10, 1));
