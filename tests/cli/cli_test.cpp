@@ -1,0 +1,541 @@
+// The vantor tool end to end against the simulated device on a pseudo-terminal: every command's
+// output, files and exit code, the failures (refusal, silence, "~dboot" refused, bad input files
+// that must send nothing, malformed read-back), --json and the sim command as a real process.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "cli/commands.h"
+#include "cli/flows.h"
+#include "cli/images.h"
+#include "cli/low_latency.h"
+#include "cli/port_tuning.h"
+#include "cli/reporter.h"
+#include "devsim/pty_transport.h"
+#include "serial/port_enumeration.h"
+
+#if defined(__linux__)
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#endif
+
+namespace vantor::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using devsim::DeviceEvent;
+using devsim::DeviceOptions;
+using devsim::DeviceState;
+
+struct CliRun {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+CliRun Cli(std::vector<std::string> args) {
+  args.insert(args.begin(), "vantor");
+  std::ostringstream out, err;
+  CliRun run;
+  run.code = RunCli(args, out, err, false);
+  run.out = out.str();
+  run.err = err.str();
+  return run;
+}
+
+std::vector<std::uint8_t> Pattern(std::size_t size, std::uint8_t seed) {
+  std::vector<std::uint8_t> bytes(size);
+  for (std::size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 8));
+  return bytes;
+}
+
+std::vector<std::uint8_t> ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A temporary folder for image files and read-back output, and the short waits of a test.
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetWaitScaleForTesting(0.01);
+    m_dir = fs::temp_directory_path() /
+            ("vantor-cli-test-" + std::to_string(::getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(m_dir);
+    fs::create_directories(m_dir);
+  }
+  void TearDown() override {
+    SetWaitScaleForTesting(1.0);
+    fs::remove_all(m_dir);
+  }
+
+  std::unique_ptr<devsim::PtyDevice> Device(DeviceOptions options = {}) {
+    auto device = devsim::PtyDevice::Start(std::move(options));
+    EXPECT_TRUE(device);
+    return device;
+  }
+  std::string File(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    const fs::path path = m_dir / name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return path.string();
+  }
+  static std::vector<DeviceEvent> Events(devsim::PtyDevice& device) {
+    std::vector<DeviceEvent> events;
+    device.With([&](devsim::Device& d) { events = d.events(); });
+    return events;
+  }
+  static std::vector<std::uint8_t> Memory(devsim::PtyDevice& device, std::uint32_t address,
+                                          std::size_t count) {
+    std::vector<std::uint8_t> bytes;
+    device.With([&](devsim::Device& d) { bytes = d.ReadMemory(address, count); });
+    return bytes;
+  }
+  static std::vector<DeviceEvent> OfKind(const std::vector<DeviceEvent>& events,
+                                         DeviceEvent::Kind kind) {
+    std::vector<DeviceEvent> found;
+    for (const auto& e : events) {
+      if (e.kind == kind)
+        found.push_back(e);
+    }
+    return found;
+  }
+
+  fs::path m_dir;
+};
+
+TEST_F(CliTest, DetectTellsWhatAnswers) {
+  struct Case {
+    const char* name;
+    DeviceOptions options;
+    int code;
+    std::string out;
+  };
+  DeviceOptions v15;
+  v15.bootVersion = 0x1F1F1F1F;
+  DeviceOptions firmware;
+  firmware.state = DeviceState::kFirmware;
+  firmware.firmwareVersion = "FW 3.1-beta";
+  const Case cases[] = {
+      {"bootloader", {}, 0, "boot v1.2.3.4\n"},
+      {"low four bits", v15, 0, "boot v15.15.15.15\n"},
+      {"firmware", firmware, 0, "FW 3.1-beta\n"},
+  };
+  for (const Case& c : cases) {
+    auto device = Device(c.options);
+    const CliRun run = Cli({"detect", "-p", device->path()});
+    EXPECT_EQ(run.code, c.code) << c.name << run.err;
+    EXPECT_EQ(run.out, c.out) << c.name;
+  }
+}
+
+TEST_F(CliTest, DetectOfASilentDeviceFailsWithTheProgramsMessage) {
+  DeviceOptions options;
+  options.answerBootVersion = false;
+  auto device = Device(options);
+  const CliRun run = Cli({"detect", "-p", device->path()});
+  EXPECT_EQ(run.code, kExitFailure);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find(kNoDeviceText), std::string::npos) << run.err;
+  // Version query twice, then "~rv".
+  const auto events = Events(*device);
+  EXPECT_EQ(OfKind(events, DeviceEvent::Kind::kVersionQuery).size(), 2u);
+  const auto texts = OfKind(events, DeviceEvent::Kind::kTextCommand);
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0].text, "~rv");
+}
+
+TEST_F(CliTest, PortThatDoesNotOpenSaysWhy) {
+  const CliRun run = Cli({"detect", "-p", (m_dir / "ttyUSB77").string()});
+  EXPECT_EQ(run.code, kExitFailure);
+  EXPECT_NE(run.err.find(kNoDeviceText), std::string::npos);
+  EXPECT_NE(run.err.find("ttyUSB77"), std::string::npos);
+  EXPECT_NE(run.err.find(SystemErrorText(ENOENT)), std::string::npos) << run.err;
+
+  // Root passes every permission check, so the permission text is checked directly.
+  const std::string denied = OpenFailureText("/dev/ttyUSB0", EACCES);
+  EXPECT_NE(denied.find(SystemErrorText(EACCES)), std::string::npos);
+  EXPECT_NE(denied.find("group"), std::string::npos);
+  EXPECT_NE(denied.find("sudo usermod -aG "), std::string::npos) << denied;
+}
+
+TEST_F(CliTest, DownloadIntoARunningBootloader) {
+  auto device = Device();
+  const auto image = Pattern(5000, 3);
+  const CliRun run = Cli({"download", "-p", device->path(), "CODE=" + File("code.bin", image)});
+  ASSERT_EQ(run.code, kExitOk) << run.err;
+  EXPECT_EQ(Memory(*device, 0x108000, image.size()), image);
+  device->With([](devsim::Device& d) { EXPECT_EQ(d.lastDownloadFlags(), 0x3C690000u); });
+  // Detected, downloaded, detected again; no "~dboot" since the bootloader answered.
+  EXPECT_EQ(run.out.find("boot v1.2.3.4\n"), 0u) << run.out;
+  EXPECT_NE(run.out.find(std::string(kDownloadDoneText) + "\nboot v1.2.3.4\n" + kCompletedText),
+            std::string::npos)
+      << run.out;
+  EXPECT_TRUE(OfKind(Events(*device), DeviceEvent::Kind::kTextCommand).empty());
+}
+
+TEST_F(CliTest, DownloadSwitchesARunningFirmwareToItsBootloader) {
+  DeviceOptions options;
+  options.state = DeviceState::kFirmware;
+  options.restartDelay = std::chrono::milliseconds(10);
+  auto device = Device(options);
+  const auto oem = Pattern(13312, 9);
+  const CliRun run =
+      Cli({"download", "--no-redetect", "-p", device->path(), "OEM=" + File("oem.bin", oem)});
+  ASSERT_EQ(run.code, kExitOk) << run.err;
+  EXPECT_EQ(Memory(*device, 0x13CC00, oem.size()), oem);
+  device->With([](devsim::Device& d) { EXPECT_EQ(d.lastDownloadFlags(), 0u); });
+  const auto texts = OfKind(Events(*device), DeviceEvent::Kind::kTextCommand);
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[0].text, "~rv");
+  EXPECT_EQ(texts[1].text, "~dboot");
+  EXPECT_NE(run.out.find("~dboot: acknowledged\nboot v1.2.3.4\n"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("\n" + std::string(kCompletedText)), std::string::npos);  // --no-redetect
+}
+
+TEST_F(CliTest, DownloadFailuresExitOneWithTheProgramsMessage) {
+  struct Case {
+    const char* name;
+    DeviceOptions options;
+    std::string message;
+    bool sessionOpened;
+  };
+  DeviceOptions refusal;
+  refusal.refuseSegment = 0;
+  refusal.refuseFrame = 1;
+  refusal.refuseStatus = 2;
+  DeviceOptions dbootRefused;
+  dbootRefused.state = DeviceState::kFirmware;
+  dbootRefused.bootCommandReply = devsim::BootCommandReply::kRefuse;
+  DeviceOptions silent;
+  silent.answerBootVersion = false;
+  const Case cases[] = {
+      {"data frame refused", refusal, std::string(kCommErrorText) + "\n-9978\n", true},
+      {"~dboot refused", dbootRefused, std::string(kCheckConnectionText) + "\n", false},
+      {"silent device", silent, std::string(kNoDeviceText) + "\n", false},
+  };
+  const std::string code = File("code.bin", Pattern(2000, 1));
+  for (const Case& c : cases) {
+    auto device = Device(c.options);
+    const CliRun run = Cli({"download", "-p", device->path(), "CODE=" + code});
+    EXPECT_EQ(run.code, kExitFailure) << c.name;
+    EXPECT_EQ(run.err, c.message) << c.name;
+    EXPECT_EQ(OfKind(Events(*device), DeviceEvent::Kind::kOpenSession).size(),
+              c.sessionOpened ? 1u : 0u)
+        << c.name;
+  }
+}
+
+TEST_F(CliTest, BadInputIsRefusedBeforeAnythingIsSent) {
+  auto device = Device();
+  const std::string port = device->path();
+  const std::string oemShort = File("oem.bin", Pattern(13311, 0));
+  const std::string paramLong = File("param.bin", Pattern(3073, 0));
+  const std::string codeLong = File("code.bin", Pattern(98305, 0));
+  const std::string bootShort = File("boot.bin", Pattern(100, 0));
+  const std::string missing = (m_dir / "missing.bin").string();
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"download", "-p", port, "OEM=" + oemShort}, "Wrong Block Size"},
+      {{"download", "-p", port, "PARAMETER=" + paramLong}, "Wrong Block Size"},
+      {{"download", "-p", port, "CODE=" + codeLong}, kBadFileText},
+      {{"download", "-p", port, "CODE=" + missing}, missing},
+      {{"download", "-p", port, "BOOT=" + bootShort, "CODE=" + missing}, missing},
+      {{"download", "-p", port, "CUSTOM=" + bootShort}, "unknown name 'CUSTOM'"},
+      {{"download", "-p", port, bootShort}, "expected NAME=FILE"},
+      {{"download", "-p", port, "--flags", "0xZZ", "BOOT=" + bootShort}, "--flags"},
+      {{"download", "-p", port}, "images is required"},
+      {{"write", "-p", port, "boot=" + bootShort}, "Wrong Block Size"},
+      {{"read", "-p", port, "everything"}, "unknown region 'everything'"},
+      {{"detect"}, "no port given"},
+      {{"flash"}, ""},
+  };
+  for (const Case& c : cases) {
+    const CliRun run = Cli(c.args);
+    EXPECT_EQ(run.code, kExitUsage) << c.args.back() << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.message << " in: " << run.err;
+  }
+  EXPECT_TRUE(Events(*device).empty());
+}
+
+TEST_F(CliTest, DownloadSendsInTheOrderGivenLaterWins) {
+  auto device = Device();
+  const auto oemA = Pattern(13312, 1);
+  const auto oemB = Pattern(13312, 2);
+  const auto param = Pattern(3072, 3);
+  const CliRun run =
+      Cli({"download", "--no-redetect", "-p", device->path(), "OEM=" + File("a.bin", oemA),
+           "PARAMETER=" + File("p.bin", param), "oem=" + File("b.bin", oemB)});
+  ASSERT_EQ(run.code, kExitOk) << run.err;
+  const auto starts = OfKind(Events(*device), DeviceEvent::Kind::kStartSegment);
+  ASSERT_EQ(starts.size(), 2u);
+  EXPECT_EQ(Memory(*device, 0x13CC00, oemB.size()), oemB);
+  EXPECT_EQ(Memory(*device, 0x13C000, param.size()), param);
+  const auto data = OfKind(Events(*device), DeviceEvent::Kind::kDataFrame);
+  ASSERT_FALSE(data.empty());
+  EXPECT_EQ(data.front().address, 0x13C000u);  // PARAMETER first: the second OEM moved to the end
+  EXPECT_EQ(data.back().address + data.back().payloadBytes, 0x13CC00u + 13312u);
+  device->With([](devsim::Device& d) { EXPECT_EQ(d.lastDownloadFlags(), 0u); });
+
+  // --flags overrides the word.
+  const CliRun flagged = Cli({"download", "--no-redetect", "--flags", "0x12345678", "-p",
+                              device->path(), "PARAMETER=" + File("p2.bin", param)});
+  ASSERT_EQ(flagged.code, kExitOk) << flagged.err;
+  device->With([](devsim::Device& d) { EXPECT_EQ(d.lastDownloadFlags(), 0x12345678u); });
+}
+
+TEST_F(CliTest, WriteTakesSlotsAtTheirAbsoluteAddresses) {
+  auto device = Device();
+  const auto firmware = Pattern(1000, 4);
+  const auto boot = Pattern(0x4000, 5);
+  const CliRun run = Cli({"write", "-p", device->path(), "firmware=" + File("f.bin", firmware),
+                          "boot=" + File("b.bin", boot)});
+  ASSERT_EQ(run.code, kExitOk) << run.err;
+  EXPECT_EQ(Memory(*device, 0x100000, firmware.size()), firmware);
+  EXPECT_EQ(Memory(*device, 0x138000, boot.size()), boot);
+  device->With([](devsim::Device& d) { EXPECT_EQ(d.lastDownloadFlags(), 0x3C690000u); });
+
+  const CliRun noFirmware =
+      Cli({"write", "-p", device->path(), "parameter=" + File("p.bin", Pattern(0xC00, 6))});
+  ASSERT_EQ(noFirmware.code, kExitOk) << noFirmware.err;
+  device->With([](devsim::Device& d) { EXPECT_EQ(d.lastDownloadFlags(), 0u); });
+}
+
+TEST_F(CliTest, WriteNeedsARunningBootloader) {
+  DeviceOptions options;
+  options.state = DeviceState::kFirmware;
+  auto device = Device(options);
+  const CliRun run =
+      Cli({"write", "-p", device->path(), "firmware=" + File("f.bin", Pattern(10, 0))});
+  EXPECT_EQ(run.code, kExitFailure);
+  EXPECT_NE(run.err.find("bootloader does not answer"), std::string::npos) << run.err;
+  const auto events = Events(*device);
+  EXPECT_TRUE(OfKind(events, DeviceEvent::Kind::kOpenSession).empty());
+  for (const auto& e : OfKind(events, DeviceEvent::Kind::kTextCommand))
+    EXPECT_NE(e.text, "~dboot");
+}
+
+TEST_F(CliTest, ReadSavesEachRegionWithExactlyItsBytes) {
+  DeviceOptions options;
+  options.initialMemory = Pattern(devsim::kWindowSize, 11);
+  auto device = Device(options);
+  const CliRun run = Cli(
+      {"read", "-p", device->path(), "oem", "firmware", "parameter", "boot", "-o", m_dir.string()});
+  ASSERT_EQ(run.code, kExitOk) << run.err;
+  struct Expected {
+    const char* file;
+    std::uint32_t address;
+    std::size_t size;
+  };
+  const Expected files[] = {{"vantor.100000.bin", 0x100000, 0x38000},
+                            {"vantor.138000.bin", 0x138000, 0x4000},
+                            {"vantor.13c000.bin", 0x13C000, 0xC00},
+                            {"vantor.13cc00.bin", 0x13CC00, 0x3400}};
+  for (const Expected& f : files)
+    EXPECT_EQ(ReadFile(m_dir / f.file), Memory(*device, f.address, f.size)) << f.file;
+  // Ascending address order on the wire.
+  const auto texts = OfKind(Events(*device), DeviceEvent::Kind::kTextCommand);
+  ASSERT_FALSE(texts.empty());
+  EXPECT_EQ(texts.front().text, "~du00100000,40");
+  EXPECT_EQ(texts.back().text, "~du0013FFC0,40");
+}
+
+TEST_F(CliTest, ReadBinaryIsTheWholeWindowAlone) {
+  std::vector<Region> regions;
+  std::string error;
+  ASSERT_TRUE(SelectRegions({"oem", "binary", "boot"}, regions, error));
+  ASSERT_EQ(regions.size(), 1u);
+  EXPECT_EQ(regions[0].address, 0x100000u);
+  EXPECT_EQ(regions[0].length, 0x40000);
+  ASSERT_TRUE(SelectRegions({"oem", "boot", "oem"}, regions, error));
+  ASSERT_EQ(regions.size(), 2u);
+  EXPECT_EQ(regions[0].address, 0x138000u);
+  EXPECT_EQ(regions[1].address, 0x13CC00u);
+}
+
+TEST_F(CliTest, ReadWithAMalformedReplySavesNoFileForThatRegion) {
+  DeviceOptions options;
+  options.readBackReply = devsim::ReadBackReply::kMalformed;
+  options.readBackFaultFrom = 48 + 5;  // parameter is 48 pieces; oem's sixth piece is malformed
+  auto device = Device(options);
+  const CliRun run = Cli({"read", "-p", device->path(), "parameter", "oem", "-o", m_dir.string()});
+  EXPECT_EQ(run.code, kExitFailure);
+  EXPECT_TRUE(fs::exists(m_dir / "vantor.13c000.bin"));
+  EXPECT_FALSE(fs::exists(m_dir / "vantor.13cc00.bin"));
+  EXPECT_NE(run.err.find("oem"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(std::string(kCommErrorText) + "\n-2"), std::string::npos) << run.err;
+}
+
+TEST_F(CliTest, VerifyReadsBackAndNamesTheFirstDifference) {
+  DeviceOptions options;
+  options.corruptAddress = 0x108123;
+  auto device = Device(options);
+  const std::string code = File("code.bin", Pattern(1000, 8));
+  const CliRun bad = Cli({"download", "--verify", "-p", device->path(), "CODE=" + code});
+  EXPECT_EQ(bad.code, kExitFailure);
+  EXPECT_NE(bad.err.find("0x108123"), std::string::npos) << bad.err;
+
+  device->With([](devsim::Device& d) { d.options().corruptAddress.reset(); });
+  const CliRun good = Cli({"download", "--verify", "-p", device->path(), "CODE=" + code});
+  EXPECT_EQ(good.code, kExitOk) << good.err;
+  EXPECT_NE(good.out.find("verified in "), std::string::npos) << good.out;
+}
+
+TEST_F(CliTest, JsonWritesOneObjectPerLineAndNothingElse) {
+  DeviceOptions options;
+  options.refuseSegment = 0;
+  options.refuseFrame = 2;
+  auto device = Device(options);
+  const CliRun run =
+      Cli({"--json", "download", "-p", device->path(), "CODE=" + File("c.bin", Pattern(3000, 1))});
+  EXPECT_EQ(run.code, kExitFailure);
+  std::istringstream lines(run.out);
+  std::string line;
+  std::vector<std::string> all;
+  while (std::getline(lines, line)) {
+    EXPECT_EQ(line.front(), '{') << line;
+    EXPECT_EQ(line.back(), '}') << line;
+    EXPECT_EQ(line.find("{\"port\":" + JsonString(device->path()) + ",\"event\":"), 0u) << line;
+    all.push_back(line);
+  }
+  ASSERT_GE(all.size(), 4u);
+  EXPECT_NE(all[0].find("\"port_opened\""), std::string::npos);
+  EXPECT_NE(all[1].find("\"detected\""), std::string::npos);
+  EXPECT_NE(all[1].find("\"version\":\"boot v1.2.3.4\""), std::string::npos);
+  EXPECT_EQ(all.back(),
+            "{\"port\":" + JsonString(device->path()) +
+                ",\"event\":\"result\",\"code\":-9978,\"message\":\"통신에러 \\n-9978\"}");
+}
+
+TEST(JsonStringTest, EscapesAndKeepsUtf8Valid) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain", "\"plain\""},
+      {"a\"b\\c", "\"a\\\"b\\\\c\""},
+      {"통신에러 \n", "\"통신에러 \\n\""},
+      {"\r\t\x01", "\"\\r\\t\\u0001\""},
+      {"v\xe9", "\"v\\u00e9\""},                      // a Latin-1 byte from an 8-bit firmware text
+      {"\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},  // an encoded surrogate is not UTF-8
+  };
+  for (const auto& [text, json] : cases)
+    EXPECT_EQ(JsonString(text), json);
+}
+
+TEST_F(CliTest, TracePrintsTheByteTraceOnStderr) {
+  auto device = Device();
+  const CliRun run = Cli({"--trace", "download", "--no-redetect", "-p", device->path(),
+                          "PARAMETER=" + File("p.bin", Pattern(3072, 0))});
+  ASSERT_EQ(run.code, kExitOk) << run.err;
+  EXPECT_NE(run.err.find("Tx : 00 00 0f 00 00 00 00 00 \n"), std::string::npos);
+  EXPECT_NE(run.err.find("Rx : "), std::string::npos);
+  EXPECT_NE(run.err.find("0 bytes left for block @0013c000\n"), std::string::npos);
+  EXPECT_EQ(run.out.find("Tx : "), std::string::npos);
+}
+
+TEST_F(CliTest, EveryCommandHasHelp) {
+  for (const char* command : {"ports", "detect", "download", "write", "read", "sim", "demo"}) {
+    const CliRun run = Cli({command, "--help"});
+    EXPECT_EQ(run.code, kExitOk) << command;
+    EXPECT_NE(run.out.find(std::string("vantor ") + command), std::string::npos) << command;
+  }
+  EXPECT_EQ(Cli({"--help"}).code, kExitOk);
+}
+
+TEST_F(CliTest, DemoVerifiesTheWholeFlow) {
+  SetDemoPacingForTesting(false);
+  const CliRun run = Cli({"demo"});
+  SetDemoPacingForTesting(true);
+  EXPECT_EQ(run.code, kExitOk) << run.err;
+  EXPECT_NE(run.out.find("answered first:   1.2"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("result:           verified"), std::string::npos) << run.out;
+}
+
+TEST(LowLatencyTest, AsksForLowLatencyAndToleratesARefusal) {
+#if defined(__linux__)
+  std::vector<unsigned long> requests;
+  int flagsSet = 0;
+  const int result = RequestLowLatencyOn(7, [&](int fd, unsigned long request, void* argument) {
+    EXPECT_EQ(fd, 7);
+    requests.push_back(request);
+    auto* info = static_cast<serial_struct*>(argument);
+    if (request == TIOCSSERIAL)
+      flagsSet = info->flags;
+    return 0;
+  });
+  EXPECT_EQ(result, 0);
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0], static_cast<unsigned long>(TIOCGSERIAL));
+  EXPECT_EQ(requests[1], static_cast<unsigned long>(TIOCSSERIAL));
+  EXPECT_NE(flagsSet & ASYNC_LOW_LATENCY, 0);
+#endif
+  // A pseudo-terminal refuses the request; the port opens and works all the same.
+  auto device = devsim::PtyDevice::Start({});
+  ASSERT_TRUE(device);
+  auto port = CreatePort(device->path(), false);
+  ASSERT_TRUE(port->IsOpen());
+  const int refusal = RequestLowLatency(*port);
+  EXPECT_TRUE(refusal == ENOTTY || refusal == EINVAL) << refusal;
+  port.reset();
+  std::int32_t error = 0;
+  auto opened = OpenDevicePort(device->path(), false, error);
+  ASSERT_TRUE(opened) << error;
+  EXPECT_TRUE(DetectDevice(*opened).bootVersion.has_value());
+}
+
+// The real binary as a user runs it: "vantor sim --link" serves a device until SIGTERM.
+TEST_F(CliTest, SimServesADeviceBehindALinkUntilSigterm) {
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const fs::path link = m_dir / "ttyUSB9";
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::dup2(pipeFds[1], STDOUT_FILENO);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    ::execl(VANTOR_BINARY, "vantor", "--quiet", "sim", "--no-pacing", "--link", link.c_str(),
+            "--boot-version", "0x0a0b0c0d", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(pipeFds[1]);
+  std::string first;
+  char c = 0;
+  while (::read(pipeFds[0], &c, 1) == 1 && c != '\n')
+    first += c;
+  ::close(pipeFds[0]);
+  ASSERT_EQ(first.rfind("/dev/pts/", 0), 0u) << first;
+  EXPECT_EQ(fs::read_symlink(link).string(), first);
+  // The link is a port like any other: the port list sees it and the tool talks through it.
+  const auto listed = EnumerateComPortsUnder(m_dir, "/sys");
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0], link.string());
+  const CliRun run = Cli({"detect", "-p", link.string()});
+  EXPECT_EQ(run.out, "boot v10.11.12.13\n") << run.err;
+
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+}
+
+}  // namespace
+}  // namespace vantor::cli
