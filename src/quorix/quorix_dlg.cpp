@@ -129,6 +129,8 @@ void CQuorixDlg::CreateControls() {
   ui::PlaceControl(m_loadButton, m_font, 7, 34, 77, 14);
   m_infoPane = new LogPane(this);
   m_infoPane->setLineWrapMode(QPlainTextEdit::NoWrap);
+  m_infoPane->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);  // scrolls, shows no bars
+  m_infoPane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   m_infoPane->setEnabled(false);
   ui::PlaceControl(m_infoPane, m_font, 7, 52, 127, 32);
   m_pathField = new QLineEdit(this);
