@@ -1,38 +1,30 @@
-// Resolving -p names and --all-ports.
+// Resolving -p names (usb: specs included) and --all-ports, and "ports -v".
 #include "cli/several_ports.h"
 
-#include <algorithm>
-
+#include "cli/port_info.h"
 #include "serial/port_enumeration.h"
 
 namespace vantor::cli {
 
+namespace {
+const std::filesystem::path kSysRoot = "/sys";
+}  // namespace
+
 bool ResolvePorts(const std::vector<std::string>& specs, bool allPorts,
                   std::vector<std::string>& ports, std::string& error) {
-  ports.clear();
-  auto add = [&ports](const std::string& name) {
-    if (std::find(ports.begin(), ports.end(), name) == ports.end())
-      ports.push_back(name);
-  };
+  bool needList = allPorts;
   for (const std::string& spec : specs)
-    add(spec);
-  if (allPorts) {
-    for (const std::string& name : EnumerateComPorts())
-      add(name);
-  }
-  error.clear();
-  return true;
+    needList = needList || IsUsbSpec(spec);
+  const std::vector<std::string> candidates =
+      needList ? EnumerateComPorts() : std::vector<std::string>{};
+  return ResolvePortSpecs(specs, allPorts, candidates, kSysRoot, ports, error);
 }
 
 int ListPortsVerbose(Env& env) {
   for (const std::string& name : EnumerateComPorts())
-    env.out << name << "\n";
+    env.out << FormatPortInfo(DescribePort(name, kSysRoot)) << "\n";
+  env.out.flush();
   return 0;
-}
-
-int RunOnSeveralPorts(Env& env, const std::vector<std::string>&, const std::vector<std::string>&) {
-  env.err << "vantor: several ports are not supported yet\n";
-  return 2;
 }
 
 }  // namespace vantor::cli
