@@ -51,6 +51,7 @@ struct DownloadOutcome {
   std::int32_t code = 0;  // 0 or the failure's code
   DetectResult first;     // what answered on the port
   bool bootEntered = false;
+  std::optional<std::uint32_t> bootVersion;  // the bootloader that took the download
   double downloadSeconds = 0;
   std::int64_t bytes = 0;
   std::optional<DetectResult> after;  // the detection after the download

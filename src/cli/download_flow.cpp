@@ -90,14 +90,14 @@ DownloadOutcome RunDownloadFlow(const DownloadJob& job, bool trace, Reporter& re
       return Fail(outcome, -1, kNoDeviceText, reporter);
   }
 
+  outcome.bootVersion = state.bootVersion;
   const auto start = std::chrono::steady_clock::now();
   const std::int32_t result = RunDownload(*port, *job.segments, job.flags, reporter);
   outcome.downloadSeconds = SecondsSince(start);
   if (result != 0)
     return Fail(outcome, result, CommErrorMessage(result), reporter);
-  reporter.Message(kDownloadDoneText);
-
   if (job.redetect) {
+    reporter.Message(kDownloadDoneText);
     SleepScaled(kRedetectWait);
     port = ReopenPort(std::move(port), trace);
     DetectResult after;

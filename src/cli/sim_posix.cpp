@@ -218,9 +218,8 @@ int DemoCommand(Env& env) {
       "  total:            %.1f s\n"
       "  result:           %s",
       DescribeState(outcome.first).c_str(),
-      outcome.bootEntered || !outcome.first.bootVersion ? "entered with \"~dboot\", " : "",
-      outcome.first.bootVersion ? FormatBootVersion(*outcome.first.bootVersion).c_str()
-                                : "answered after the 3000 ms wait",
+      outcome.bootVersion ? FormatBootVersion(*outcome.bootVersion).c_str() : "-",
+      outcome.bootEntered ? ", after \"~dboot\" and the 3000 ms wait" : "",
       outcome.after ? DescribeState(*outcome.after).c_str() : "not detected", kCodeSize,
       outcome.downloadSeconds, rate, kBytesPerSecond, 100.0 * rate / kBytesPerSecond, kCodeSize,
       readSeconds, readResult == 0 ? "" : (" (" + CommErrorMessage(readResult) + ")").c_str(),
