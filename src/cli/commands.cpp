@@ -72,14 +72,14 @@ bool ParseFlags(const std::string& text, std::uint32_t& flags) {
 }
 
 struct PortArgs {
-  std::vector<std::string> specs;
+  std::vector<std::string> requested;
   bool allPorts = false;
 };
 
 void AddPortOptions(CLI::App* command, PortArgs& ports, bool several) {
   if (several) {
     command
-        ->add_option("-p,--port", ports.specs,
+        ->add_option("-p,--port", ports.requested,
                      "Serial port (/dev/ttyUSB0, COM3, or usb:VID:PID[:SERIAL]); repeat for "
                      "several devices")
         ->allow_extra_args(false)
@@ -87,7 +87,7 @@ void AddPortOptions(CLI::App* command, PortArgs& ports, bool several) {
     command->add_flag("--all-ports", ports.allPorts, "Every port that 'vantor ports' lists");
   } else {
     command
-        ->add_option("-p,--port", ports.specs,
+        ->add_option("-p,--port", ports.requested,
                      "Serial port (/dev/ttyUSB0, COM3, or usb:VID:PID[:SERIAL])")
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -95,11 +95,11 @@ void AddPortOptions(CLI::App* command, PortArgs& ports, bool several) {
 }
 
 // The ports named by -p and --all-ports; false with a message when there are none or a
-// usb: spec matches no port or several.
+// usb: request matches no port or several.
 bool ResolvePortArgs(Env& env, const PortArgs& args, std::vector<std::string>& ports,
                      bool several = false) {
   std::string error;
-  if (!ResolvePorts(args.specs, args.allPorts, ports, error)) {
+  if (!ResolvePorts(args.requested, args.allPorts, ports, error)) {
     env.err << "vantor: " << error << "\n";
     return false;
   }

@@ -76,18 +76,18 @@ PortInfo DescribePort(const std::string& path, const fs::path& sysRoot) {
   return info;
 }
 
-bool IsUsbSpec(std::string_view spec) {
-  return Lower(spec.substr(0, 4)) == "usb:";
+bool IsUsbName(std::string_view request) {
+  return Lower(request.substr(0, 4)) == "usb:";
 }
 
-bool MatchUsbSpec(std::string_view spec, const std::vector<PortInfo>& ports, std::string& match,
+bool MatchUsbName(std::string_view request, const std::vector<PortInfo>& ports, std::string& match,
                   std::string& error) {
-  const std::vector<std::string> parts = Split(spec.substr(4), ':');
+  const std::vector<std::string> parts = Split(request.substr(4), ':');
   auto isHexId = [](const std::string& s) {
     return !s.empty() && s.size() <= 4 && std::all_of(s.begin(), s.end(), ::isxdigit);
   };
   if (parts.size() < 2 || parts.size() > 3 || !isHexId(parts[0]) || !isHexId(parts[1])) {
-    error = "expected usb:VID:PID[:SERIAL] with hex ids, got '" + std::string(spec) + "'";
+    error = "expected usb:VID:PID[:SERIAL] with hex ids, got '" + std::string(request) + "'";
     return false;
   }
   auto pad = [](std::string s) { return std::string(4 - s.size(), '0') + Lower(s); };
@@ -104,9 +104,9 @@ bool MatchUsbSpec(std::string_view spec, const std::vector<PortInfo>& ports, std
     return true;
   }
   if (found.empty()) {
-    error = "no port matches " + std::string(spec) + " (see vantor ports -v)";
+    error = "no port matches " + std::string(request) + " (see vantor ports -v)";
   } else {
-    error = std::string(spec) + " matches several ports:";
+    error = std::string(request) + " matches several ports:";
     for (const PortInfo* p : found)
       error += " " + p->path + (p->serial.empty() ? "" : " (serial " + p->serial + ")");
     error += "; add the serial number: usb:VID:PID:SERIAL";
@@ -114,7 +114,7 @@ bool MatchUsbSpec(std::string_view spec, const std::vector<PortInfo>& ports, std
   return false;
 }
 
-bool ResolvePortSpecs(const std::vector<std::string>& specs, bool allPorts,
+bool ResolvePortNames(const std::vector<std::string>& requested, bool allPorts,
                       const std::vector<std::string>& candidates, const fs::path& sysRoot,
                       std::vector<std::string>& ports, std::string& error) {
   ports.clear();
@@ -123,9 +123,9 @@ bool ResolvePortSpecs(const std::vector<std::string>& specs, bool allPorts,
       ports.push_back(name);
   };
   std::vector<PortInfo> described;
-  for (const std::string& spec : specs) {
-    if (!IsUsbSpec(spec)) {
-      add(spec);
+  for (const std::string& request : requested) {
+    if (!IsUsbName(request)) {
+      add(request);
       continue;
     }
     if (described.empty()) {
@@ -133,7 +133,7 @@ bool ResolvePortSpecs(const std::vector<std::string>& specs, bool allPorts,
         described.push_back(DescribePort(c, sysRoot));
     }
     std::string match;
-    if (!MatchUsbSpec(spec, described, match, error))
+    if (!MatchUsbName(request, described, match, error))
       return false;
     add(match);
   }

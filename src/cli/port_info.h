@@ -26,16 +26,16 @@ struct PortInfo {
 
 PortInfo DescribePort(const std::string& path, const std::filesystem::path& sysRoot);
 
-// Whether `spec` is a usb: name.
-bool IsUsbSpec(std::string_view spec);
-// The one port of `ports` that `spec` (usb:VID:PID[:SERIAL], ids in hex, case-insensitive)
-// names. False with `error` when none or several match, or the spec does not parse.
-bool MatchUsbSpec(std::string_view spec, const std::vector<PortInfo>& ports, std::string& match,
+// Whether `request` is a usb: name.
+bool IsUsbName(std::string_view request);
+// The one port of `ports` that `request` (usb:VID:PID[:SERIAL], ids in hex, case-insensitive)
+// names. False with `error` when none or several match, or the request does not parse.
+bool MatchUsbName(std::string_view request, const std::vector<PortInfo>& ports, std::string& match,
                   std::string& error);
 
-// Resolves -p specs against `candidates` (the enumerated ports) described under `sysRoot`;
+// Resolves -p requested against `candidates` (the enumerated ports) described under `sysRoot`;
 // with `allPorts` every candidate is added. Each name once, in the order given.
-bool ResolvePortSpecs(const std::vector<std::string>& specs, bool allPorts,
+bool ResolvePortNames(const std::vector<std::string>& requested, bool allPorts,
                       const std::vector<std::string>& candidates,
                       const std::filesystem::path& sysRoot, std::vector<std::string>& ports,
                       std::string& error);

@@ -1,4 +1,4 @@
-// Resolving -p names (usb: specs included) and --all-ports, and "ports -v".
+// Resolving -p names (usb: requested included) and --all-ports, and "ports -v".
 #include "cli/several_ports.h"
 
 #include "cli/port_info.h"
@@ -10,14 +10,14 @@ namespace {
 const std::filesystem::path kSysRoot = "/sys";
 }  // namespace
 
-bool ResolvePorts(const std::vector<std::string>& specs, bool allPorts,
+bool ResolvePorts(const std::vector<std::string>& requested, bool allPorts,
                   std::vector<std::string>& ports, std::string& error) {
   bool needList = allPorts;
-  for (const std::string& spec : specs)
-    needList = needList || IsUsbSpec(spec);
+  for (const std::string& request : requested)
+    needList = needList || IsUsbName(request);
   const std::vector<std::string> candidates =
       needList ? EnumerateComPorts() : std::vector<std::string>{};
-  return ResolvePortSpecs(specs, allPorts, candidates, kSysRoot, ports, error);
+  return ResolvePortNames(requested, allPorts, candidates, kSysRoot, ports, error);
 }
 
 int ListPortsVerbose(Env& env) {

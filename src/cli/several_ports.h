@@ -10,10 +10,10 @@
 
 namespace vantor::cli {
 
-// The port names for the -p specs (each a name, or usb:VID:PID[:SERIAL] matched against what
+// The port names for the -p requested (each a name, or usb:VID:PID[:SERIAL] matched against what
 // the system knows of its ports) followed, with `allPorts`, by every enumerated port; each name
-// once. False with `error` when a usb: spec matches no port or several.
-bool ResolvePorts(const std::vector<std::string>& specs, bool allPorts,
+// once. False with `error` when a usb: request matches no port or several.
+bool ResolvePorts(const std::vector<std::string>& requested, bool allPorts,
                   std::vector<std::string>& ports, std::string& error);
 
 // "ports -v": each port with driver, USB ids, serial number, description and latency timer.

@@ -613,11 +613,11 @@ TEST_F(FakeSysfs, DescribesUsbSerialPorts) {
   EXPECT_EQ(FormatPortInfo(uart), "/dev/ttyS0");
 }
 
-TEST_F(FakeSysfs, UsbSpecsPickExactlyOnePort) {
+TEST_F(FakeSysfs, UsbNamesPickExactlyOnePort) {
   const std::vector<std::string> candidates{"/dev/ttyACM0", "/dev/ttyS0", "/dev/ttyUSB0",
                                             "/dev/ttyUSB1"};
   struct Case {
-    std::string spec;
+    std::string request;
     bool ok;
     std::string result;  // the port, or a part of the error
   };
@@ -634,19 +634,19 @@ TEST_F(FakeSysfs, UsbSpecsPickExactlyOnePort) {
   for (const Case& c : cases) {
     std::vector<std::string> ports;
     std::string error;
-    const bool ok = ResolvePortSpecs({c.spec}, false, candidates, m_root, ports, error);
-    EXPECT_EQ(ok, c.ok) << c.spec << ": " << error;
+    const bool ok = ResolvePortNames({c.request}, false, candidates, m_root, ports, error);
+    EXPECT_EQ(ok, c.ok) << c.request << ": " << error;
     if (c.ok) {
-      ASSERT_EQ(ports.size(), 1u) << c.spec;
+      ASSERT_EQ(ports.size(), 1u) << c.request;
       EXPECT_EQ(ports[0], c.result);
     } else {
-      EXPECT_NE(error.find(c.result), std::string::npos) << c.spec << ": " << error;
+      EXPECT_NE(error.find(c.result), std::string::npos) << c.request << ": " << error;
     }
   }
   // --all-ports adds every candidate after the named ones, each once.
   std::vector<std::string> ports;
   std::string error;
-  ASSERT_TRUE(ResolvePortSpecs({"/dev/ttyUSB1"}, true, candidates, m_root, ports, error));
+  ASSERT_TRUE(ResolvePortNames({"/dev/ttyUSB1"}, true, candidates, m_root, ports, error));
   EXPECT_EQ(ports, (std::vector<std::string>{"/dev/ttyUSB1", "/dev/ttyACM0", "/dev/ttyS0",
                                              "/dev/ttyUSB0"}));
 }
