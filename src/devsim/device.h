@@ -102,10 +102,10 @@ struct DeviceOptions {
   std::uint32_t oversizeStatus = 2;
   // After a download's end frame, change the byte at this address (memory differs from what was
   // sent, for verify tests).
-  std::optional<std::uint32_t> corruptAddress;
+  std::optional<std::uint32_t> corruptAddress{};
 
   // Initial content of the window (0xFF when empty; shorter data fills from the base).
-  std::vector<std::uint8_t> initialMemory;
+  std::vector<std::uint8_t> initialMemory{};
 };
 
 // What the device saw, for tests that check the wire.
