@@ -1,6 +1,8 @@
 // Frame layouts, CRC-32 and the two frame writers.
 #include "protocol/frames.h"
 
+#include <chrono>
+
 #include <algorithm>
 #include <mutex>
 
@@ -91,6 +93,17 @@ std::int32_t SendBuffer(BootLink& link, const std::uint8_t* data, std::int32_t& 
     const std::int32_t result = link.port->Write(data + count, chunk);
     if (result != 0)
       return result;
+    if (chunk == 0) {
+      // The driver's output buffer is full: wait until it takes bytes again instead of retrying
+      // at once. A line that takes nothing for the silence bound counts as a time-out.
+      const auto since = std::chrono::steady_clock::now();
+      const std::int32_t waited = link.port->WaitWritable(kWriteStallTimeout);
+      if (waited != 0)
+        return waited;
+      if (std::chrono::steady_clock::now() - since >= kWriteStallTimeout)
+        return kErrorTimeout;
+      continue;
+    }
     count += static_cast<std::int32_t>(chunk);
   }
   return 0;

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -124,8 +125,13 @@ std::size_t EncodeDataFrame(std::uint8_t* frame, std::uint16_t lengthWords, std:
 // Writes a CommandFrame of kind 1, repeating after partial writes. 0 or the system error code.
 std::int32_t SendCommand(BootLink& link, std::uint16_t code, std::uint32_t argument);
 
-// Writes `count` bytes, repeating after partial writes; `count` returns the bytes sent. A count of
-// 0 or less sends nothing. 0 or the first failed write's system error code.
+// How long a write may find the port taking no bytes before it counts as a time-out.
+inline constexpr std::chrono::milliseconds kWriteStallTimeout{5000};
+
+// Writes `count` bytes, repeating after partial writes and waiting (never spinning) while the port
+// takes none; `count` returns the bytes sent. A count of 0 or less sends nothing. 0, the first
+// failed write's system error code, kErrorTimeout after kWriteStallTimeout without progress, or
+// kErrorCancelled.
 std::int32_t SendBuffer(BootLink& link, const std::uint8_t* data, std::int32_t& count);
 
 }  // namespace vantor

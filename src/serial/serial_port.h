@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "serial/cancel.h"
+
 namespace vantor {
 
 // An OS file handle: a file descriptor on POSIX, a HANDLE on Windows. -1 when closed.
@@ -42,6 +44,9 @@ struct SerialPort {
   std::string reopenPort;
   // Whether Read and Write (and the frame writers above them) trace the bytes they move.
   bool trace = true;
+  // The running flow's cancel token (may be null): WaitReadable ends at once with
+  // kErrorCancelled when it is cancelled, so every wait of the protocol above ends too.
+  const CancelToken* cancel = nullptr;
 
   SerialPort() = default;
   SerialPort(const SerialPort&) = delete;
@@ -63,9 +68,14 @@ struct SerialPort {
   std::int32_t Write(const std::uint8_t* buffer, std::uint32_t& count);
 
   // backend. Blocks until the port has input or `timeout` passes, without reading. Returns 0 in
-  // both cases (the caller's next Read tells which), or a system error code when the port can no
-  // longer deliver input (for example the other end of a pseudo-terminal went away).
+  // both cases (the caller's next Read tells which), kErrorCancelled when `cancel` is or becomes
+  // cancelled, or a system error code when the port can no longer deliver input (for example the
+  // other end of a pseudo-terminal went away).
   std::int32_t WaitReadable(std::chrono::milliseconds timeout);
+
+  // backend. Blocks until the port can take more output or `timeout` passes. 0 in both cases,
+  // kErrorCancelled, or a system error code. Lets a writer wait instead of retrying at once.
+  std::int32_t WaitWritable(std::chrono::milliseconds timeout);
 
   // backend. Closes the handle if open and sets it to kInvalidHandle.
   void Close();

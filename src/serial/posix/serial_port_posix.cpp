@@ -113,30 +113,52 @@ std::int32_t SerialPort::Write(const std::uint8_t* buffer, std::uint32_t& count)
   return 0;
 }
 
-std::int32_t SerialPort::WaitReadable(std::chrono::milliseconds timeout) {
-  if (handle == kInvalidHandle)
+namespace {
+
+// Polls the port for `events` and the cancel token's waker until one is ready or the deadline.
+std::int32_t WaitFor(const SerialPort& port, short events, std::chrono::milliseconds timeout) {
+  if (port.handle == kInvalidHandle)
     return EBADF;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
+    if (port.cancel != nullptr && port.cancel->cancelled())
+      return kErrorCancelled;
     // Rounded up so that a wait never ends early and turns into a busy retry.
     const auto left =
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd pfd{static_cast<int>(handle), POLLIN, 0};
+    pollfd pfds[2] = {{static_cast<int>(port.handle), events, 0}, {-1, POLLIN, 0}};
+    nfds_t count = 1;
+    if (port.cancel != nullptr && port.cancel->waker() >= 0) {
+      pfds[1].fd = static_cast<int>(port.cancel->waker());
+      count = 2;
+    }
     const int ms = left.count() <= 0 ? 0 : static_cast<int>(left.count());
-    const int ready = ::poll(&pfd, 1, ms);
+    const int ready = ::poll(pfds, count, ms);
     if (ready < 0) {
       if (errno == EINTR)
         continue;
       return errno;
     }
-    if (ready == 0)
+    if (port.cancel != nullptr && port.cancel->cancelled())
+      return kErrorCancelled;
+    if (ready == 0 || pfds[0].revents == 0)
       return 0;
-    if (pfd.revents & POLLNVAL)
+    if (pfds[0].revents & POLLNVAL)
       return EBADF;
-    if (pfd.revents & (POLLHUP | POLLERR))
+    if (pfds[0].revents & (POLLHUP | POLLERR))
       return EIO;  // the other end is gone
     return 0;
   }
+}
+
+}  // namespace
+
+std::int32_t SerialPort::WaitReadable(std::chrono::milliseconds timeout) {
+  return WaitFor(*this, POLLIN, timeout);
+}
+
+std::int32_t SerialPort::WaitWritable(std::chrono::milliseconds timeout) {
+  return WaitFor(*this, POLLOUT, timeout);
 }
 
 void SerialPort::Close() {

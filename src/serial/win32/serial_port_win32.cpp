@@ -136,6 +136,10 @@ std::int32_t SerialPort::WaitReadable(std::chrono::milliseconds timeout) {
   bool fineTimer = false;
   std::int32_t result = 0;
   for (;;) {
+    if (cancel != nullptr && cancel->cancelled()) {
+      result = kErrorCancelled;
+      break;
+    }
     DWORD errors = 0;
     COMSTAT status{};
     if (!ClearCommError(AsHandle(handle), &errors, &status)) {
@@ -151,6 +155,13 @@ std::int32_t SerialPort::WaitReadable(std::chrono::milliseconds timeout) {
   if (fineTimer)
     timeEndPeriod(kWaitSliceMs);
   return result;
+}
+
+std::int32_t SerialPort::WaitWritable(std::chrono::milliseconds) {
+  if (handle == kInvalidHandle)
+    return ERROR_INVALID_HANDLE;
+  // Writes are synchronous without a write time-out: WriteFile returns once the bytes are taken.
+  return cancel != nullptr && cancel->cancelled() ? kErrorCancelled : 0;
 }
 
 void SerialPort::Close() {

@@ -1,0 +1,40 @@
+// CancelToken on Windows: a manual-reset event signalled by Cancel().
+#include <windows.h>
+
+#include "serial/cancel.h"
+
+namespace vantor {
+
+CancelToken::CancelToken() {
+  m_waker = reinterpret_cast<std::intptr_t>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+}
+
+CancelToken::~CancelToken() {
+  if (m_waker != 0 && m_waker != -1)
+    CloseHandle(reinterpret_cast<HANDLE>(m_waker));
+}
+
+void CancelToken::Cancel() {
+  if (m_cancelled.exchange(true, std::memory_order_acq_rel))
+    return;
+  if (m_waker != 0 && m_waker != -1)
+    SetEvent(reinterpret_cast<HANDLE>(m_waker));
+}
+
+std::int32_t CancelToken::SleepFor(std::chrono::milliseconds duration) const {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + duration;
+  for (;;) {
+    if (cancelled())
+      return kErrorCancelled;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0)
+      return 0;
+    if (m_waker != 0 && m_waker != -1)
+      WaitForSingleObject(reinterpret_cast<HANDLE>(m_waker), static_cast<DWORD>(left.count()));
+    else
+      Sleep(static_cast<DWORD>(left.count()));
+  }
+}
+
+}  // namespace vantor
