@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "protocol/files.h"
+#include "protocol/text_commands.h"
 
 namespace vantor::device {
 
@@ -71,16 +72,6 @@ bool BuildRuns(std::vector<Chunk> chunks, const Locator& at, std::vector<ImageRu
   return true;
 }
 
-int HexDigit(std::uint8_t c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
 bool IsBlank(std::uint8_t c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
 }
@@ -119,7 +110,7 @@ class Lines {
 bool DecodeHex(std::string_view digits, std::vector<std::uint8_t>& bytes, std::string& reason) {
   bytes.clear();
   for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (HexDigit(static_cast<std::uint8_t>(digits[i])) < 0) {
+    if (HexDigit(digits[i]) < 0) {
       const auto c = static_cast<unsigned char>(digits[i]);
       reason = "malformed record: " +
                (c >= 0x20 && c < 0x7F ? "'" + std::string(1, digits[i]) + "'" : Hex(c, 2)) +
@@ -132,8 +123,7 @@ bool DecodeHex(std::string_view digits, std::vector<std::uint8_t>& bytes, std::s
     return false;
   }
   for (std::size_t i = 0; i < digits.size(); i += 2) {
-    bytes.push_back(static_cast<std::uint8_t>(HexDigit(static_cast<std::uint8_t>(digits[i])) * 16 +
-                                              HexDigit(static_cast<std::uint8_t>(digits[i + 1]))));
+    bytes.push_back(static_cast<std::uint8_t>(HexDigit(digits[i]) * 16 + HexDigit(digits[i + 1])));
   }
   return true;
 }
@@ -157,7 +147,7 @@ bool StartsAsRecord(std::string_view line, char marker, std::size_t skip, std::s
   if (marker == 'S' && (line[1] < '0' || line[1] > '9'))
     return false;
   return std::all_of(line.begin() + static_cast<std::ptrdiff_t>(skip), line.end(),
-                     [](char c) { return HexDigit(static_cast<std::uint8_t>(c)) >= 0; });
+                     [](char c) { return HexDigit(c) >= 0; });
 }
 
 std::uint32_t BigEndian(std::span<const std::uint8_t> bytes) {
@@ -227,6 +217,58 @@ void AppendSrecRecord(std::string& text, char type, std::uint32_t address, int a
 
 constexpr std::size_t kBytesPerRecord = 16;
 
+// What a text reader's record function works with: the decoded bytes, the data found so far, and
+// the reason when the record is refused.
+struct RecordSink {
+  std::vector<std::uint8_t> bytes;
+  std::vector<Chunk> chunks;
+  std::size_t line = 0;
+  bool ended = false;  // the end record was read
+  std::string reason;
+
+  bool Fail(std::string why) {
+    reason = std::move(why);
+    return false;
+  }
+  // The record without its checksum byte.
+  std::span<const std::uint8_t> Body() const { return std::span(bytes).first(bytes.size() - 1); }
+  bool Checksum(std::uint8_t expected) {
+    return bytes.back() == expected || Fail("wrong checksum " + Hex(bytes.back(), 2) +
+                                            " (the record needs " + Hex(expected, 2) + ")");
+  }
+  bool Data(std::uint64_t address, std::span<const std::uint8_t> data) {
+    if (address + data.size() > kAddressLimit) {
+      return Fail("address beyond 32 bits (" + Hex(address, 8) + " + " +
+                  std::to_string(data.size()) + " bytes)");
+    }
+    chunks.push_back({address, {data.begin(), data.end()}, line});
+    return true;
+  }
+};
+
+// Feeds each non-blank line up to the end record to `record`, then builds the runs. A file that
+// stops before its end record has lost lines.
+template <typename Record>
+bool ReadRecords(std::span<const std::uint8_t> content, std::string_view fileName,
+                 std::string_view endRecord, const Record& record, std::vector<ImageRun>& runs,
+                 std::string& error) {
+  const Locator at{fileName};
+  Lines lines(content);
+  RecordSink sink;
+  std::string_view line;
+  while (!sink.ended && lines.Next(line, sink.line)) {
+    if (!line.empty() && !record(line, sink)) {
+      error = at.At(sink.line) + sink.reason;
+      return false;
+    }
+  }
+  if (!sink.ended) {
+    error = std::string(fileName) + ": no " + std::string(endRecord) + ": the file is cut short";
+    return false;
+  }
+  return OnlyBlankAfter(lines, at, error) && BuildRuns(std::move(sink.chunks), at, runs, error);
+}
+
 }  // namespace
 
 ImageFormat DetectImageFormat(std::span<const std::uint8_t> content) {
@@ -248,145 +290,83 @@ ImageFormat DetectImageFormat(std::span<const std::uint8_t> content) {
 
 bool ParseIntelHex(std::span<const std::uint8_t> content, std::string_view fileName,
                    std::vector<ImageRun>& runs, std::string& error) {
-  const Locator at{fileName};
-  Lines lines(content);
-  std::vector<Chunk> chunks;
-  std::vector<std::uint8_t> bytes;
   std::uint64_t base = 0;
-  std::string_view line;
-  std::size_t number = 0;
-  bool ended = false;
-  while (!ended && lines.Next(line, number)) {
-    if (line.empty())
-      continue;
-    std::string reason;
-    if (line[0] != ':') {
-      error = at.At(number) + "malformed record: it does not start with ':'";
+  const auto record = [&base](std::string_view line, RecordSink& sink) {
+    if (line[0] != ':')
+      return sink.Fail("malformed record: it does not start with ':'");
+    std::vector<std::uint8_t>& bytes = sink.bytes;
+    if (!DecodeHex(line.substr(1), bytes, sink.reason))
       return false;
-    }
-    if (!DecodeHex(line.substr(1), bytes, reason)) {
-      error = at.At(number) + reason;
-      return false;
-    }
     if (bytes.size() < 5 || bytes.size() != std::size_t{bytes[0]} + 5) {
-      error = at.At(number) + "malformed record: " + std::to_string(bytes.size()) +
-              " bytes where its length byte makes " +
-              std::to_string(bytes.empty() ? 5 : std::size_t{bytes[0]} + 5);
-      return false;
+      return sink.Fail("malformed record: " + std::to_string(bytes.size()) +
+                       " bytes where its length byte makes " +
+                       std::to_string(bytes.empty() ? 5 : std::size_t{bytes[0]} + 5));
     }
-    const std::uint8_t sum = ByteSum(std::span(bytes).first(bytes.size() - 1));
-    const auto expected = static_cast<std::uint8_t>(-sum);
-    if (bytes.back() != expected) {
-      error = at.At(number) + "wrong checksum " + Hex(bytes.back(), 2) + " (the record needs " +
-              Hex(expected, 2) + ")";
+    if (!sink.Checksum(static_cast<std::uint8_t>(-ByteSum(sink.Body()))))
       return false;
-    }
     const std::uint8_t count = bytes[0];
     const std::uint32_t offset = BigEndian(std::span(bytes).subspan(1, 2));
     const std::uint8_t type = bytes[3];
     const auto data = std::span(bytes).subspan(4, count);
     const auto needs = [&](std::uint8_t size) {
-      if (count == size)
-        return true;
-      error = at.At(number) + "malformed record: type " + Hex(type, 2) + " carries " +
-              std::to_string(size) + " data bytes, not " + std::to_string(count);
-      return false;
+      return count == size ||
+             sink.Fail("malformed record: type " + Hex(type, 2) + " carries " +
+                       std::to_string(size) + " data bytes, not " + std::to_string(count));
     };
     switch (type) {
-      case 0x00: {
-        const std::uint64_t address = base + offset;
-        if (address + count > kAddressLimit) {
-          error = at.At(number) + "address beyond 32 bits (" + Hex(address, 8) + " + " +
-                  std::to_string(count) + " bytes)";
+      case 0x00:
+        if (!sink.Data(base + offset, data))
           return false;
-        }
         // Offsets wrap inside a 64 KiB segment; a record that relies on that is refused rather
         // than guessed at.
         if (offset + count > 0x10000) {
-          error = at.At(number) + "malformed record: " + std::to_string(count) +
-                  " bytes at offset " + Hex(offset, 4) + " run past the end of the 64 KiB segment";
-          return false;
+          return sink.Fail("malformed record: " + std::to_string(count) + " bytes at offset " +
+                           Hex(offset, 4) + " run past the end of the 64 KiB segment");
         }
-        chunks.push_back({address, {data.begin(), data.end()}, number});
-        break;
-      }
+        return true;
       case 0x01:
-        if (!needs(0))
-          return false;
-        ended = true;
-        break;
+        sink.ended = true;
+        return needs(0);
       case 0x02:
-        if (!needs(2))
-          return false;
         base = std::uint64_t{BigEndian(data)} << 4;
-        break;
+        return needs(2);
       case 0x04:
-        if (!needs(2))
-          return false;
         base = std::uint64_t{BigEndian(data)} << 16;
-        break;
+        return needs(2);
       case 0x03:
       case 0x05:
-        if (!needs(4))
-          return false;
-        break;  // a start address: nothing to write
+        return needs(4);  // a start address: nothing to write
       default:
-        error = at.At(number) + "unknown record type " + Hex(type, 2);
-        return false;
+        return sink.Fail("unknown record type " + Hex(type, 2));
     }
-  }
-  if (!ended) {
-    error = std::string(fileName) + ": no end-of-file record (type 01): the file is cut short";
-    return false;
-  }
-  return OnlyBlankAfter(lines, at, error) && BuildRuns(std::move(chunks), at, runs, error);
+  };
+  return ReadRecords(content, fileName, "end-of-file record (type 01)", record, runs, error);
 }
 
 bool ParseSrec(std::span<const std::uint8_t> content, std::string_view fileName,
                std::vector<ImageRun>& runs, std::string& error) {
-  const Locator at{fileName};
-  Lines lines(content);
-  std::vector<Chunk> chunks;
-  std::vector<std::uint8_t> bytes;
   std::uint64_t dataRecords = 0;
-  std::string_view line;
-  std::size_t number = 0;
-  bool ended = false;
-  while (!ended && lines.Next(line, number)) {
-    if (line.empty())
-      continue;
-    std::string reason;
-    if (line.size() < 2 || line[0] != 'S' || line[1] < '0' || line[1] > '9') {
-      error = at.At(number) + "malformed record: it does not start with 'S' and a digit";
-      return false;
-    }
+  const auto record = [&dataRecords](std::string_view line, RecordSink& sink) {
+    if (line.size() < 2 || line[0] != 'S' || line[1] < '0' || line[1] > '9')
+      return sink.Fail("malformed record: it does not start with 'S' and a digit");
     const int type = line[1] - '0';
     // Address bytes per type; 0 for the type that does not exist.
     static constexpr int kAddressBytes[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
     const int addressBytes = kAddressBytes[type];
-    if (addressBytes == 0) {
-      error = at.At(number) + "unknown record type S" + std::to_string(type);
+    if (addressBytes == 0)
+      return sink.Fail("unknown record type S" + std::to_string(type));
+    std::vector<std::uint8_t>& bytes = sink.bytes;
+    if (!DecodeHex(line.substr(2), bytes, sink.reason))
       return false;
-    }
-    if (!DecodeHex(line.substr(2), bytes, reason)) {
-      error = at.At(number) + reason;
-      return false;
-    }
     if (bytes.size() < 2 || bytes.size() != std::size_t{bytes[0]} + 1 ||
         bytes[0] < addressBytes + 1) {
-      error = at.At(number) + "malformed record: " + std::to_string(bytes.size()) +
-              " bytes do not match its count byte (" +
-              (bytes.empty() ? std::string("none") : std::to_string(bytes[0])) + ") and its " +
-              std::to_string(addressBytes) + "-byte address";
-      return false;
+      return sink.Fail("malformed record: " + std::to_string(bytes.size()) +
+                       " bytes do not match its count byte (" +
+                       (bytes.empty() ? std::string("none") : std::to_string(bytes[0])) +
+                       ") and its " + std::to_string(addressBytes) + "-byte address");
     }
-    const auto expected =
-        static_cast<std::uint8_t>(~ByteSum(std::span(bytes).first(bytes.size() - 1)));
-    if (bytes.back() != expected) {
-      error = at.At(number) + "wrong checksum " + Hex(bytes.back(), 2) + " (the record needs " +
-              Hex(expected, 2) + ")";
+    if (!sink.Checksum(static_cast<std::uint8_t>(~ByteSum(sink.Body()))))
       return false;
-    }
     const std::uint32_t address = BigEndian(std::span(bytes).subspan(1, addressBytes));
     const auto data = std::span(bytes).subspan(1 + static_cast<std::size_t>(addressBytes),
                                                bytes.size() - 2 - addressBytes);
@@ -394,41 +374,26 @@ bool ParseSrec(std::span<const std::uint8_t> content, std::string_view fileName,
       case 1:
       case 2:
       case 3:
-        if (std::uint64_t{address} + data.size() > kAddressLimit) {
-          error = at.At(number) + "address beyond 32 bits (" + Hex(address, 8) + " + " +
-                  std::to_string(data.size()) + " bytes)";
-          return false;
-        }
         ++dataRecords;
-        chunks.push_back({address, {data.begin(), data.end()}, number});
-        break;
+        return sink.Data(address, data);
       case 5:
       case 6:
         // The count record counts the data records before it: fewer means lost lines.
         if (!data.empty() || address != dataRecords) {
-          error = at.At(number) + "the count record says " + std::to_string(address) +
-                  " data records, the file has " + std::to_string(dataRecords);
-          return false;
+          return sink.Fail("the count record says " + std::to_string(address) +
+                           " data records, the file has " + std::to_string(dataRecords));
         }
-        break;
+        return true;
       case 7:
       case 8:
       case 9:
-        if (!data.empty()) {
-          error = at.At(number) + "malformed record: a termination record carries no data";
-          return false;
-        }
-        ended = true;
-        break;
+        sink.ended = true;
+        return data.empty() || sink.Fail("malformed record: a termination record carries no data");
       default:
-        break;  // S0: the header, nothing to write
+        return true;  // S0: the header, nothing to write
     }
-  }
-  if (!ended) {
-    error = std::string(fileName) + ": no termination record (S7, S8 or S9): the file is cut short";
-    return false;
-  }
-  return OnlyBlankAfter(lines, at, error) && BuildRuns(std::move(chunks), at, runs, error);
+  };
+  return ReadRecords(content, fileName, "termination record (S7, S8 or S9)", record, runs, error);
 }
 
 bool ParseElf(std::span<const std::uint8_t> content, std::string_view fileName,

@@ -43,16 +43,6 @@ bool EndsWithCrLf(const char* bytes, std::size_t count) {
   return count >= 2 && bytes[count - 2] == '\r' && bytes[count - 1] == '\n';
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  return -1;
-}
-
 constexpr std::string_view kReadBackPrefix = "~Du0000";
 
 // A "~du" reply for n bytes: the prefix, exactly 2n hex digits, CR LF.
@@ -185,6 +175,16 @@ std::int32_t TextExchangeWide(BootLink& link, std::string_view command, std::str
     if (got == 0 && !WaitForInput(link, deadline))
       return kTimedOut;
   }
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  return -1;
 }
 
 std::uint32_t ParseHex(std::string_view text) {
