@@ -1,5 +1,5 @@
 // The frame receiver: header, then the announced body, read with non-waiting reads and waits that
-// block until the line has input.
+// block until the line has input or, once a frame has begun, until its rest can have arrived.
 #include "protocol/receiver.h"
 
 #include <algorithm>
@@ -58,6 +58,13 @@ std::int32_t ReceiveFrame(BootLink& link, std::uint8_t* destination, std::uint32
       if (g_rxBuffer[0] != kShortFrameMark) {
         frameLength = static_cast<std::uint32_t>(kHeaderSize) + 4u * GetU16(&g_rxBuffer[4]);
       }
+    }
+    if (g_rxCount < frameLength) {
+      // Sleep while the rest of the frame is still on the wire instead of waking for each byte.
+      const std::int32_t waited =
+          link.port->WaitForRest(frameLength - g_rxCount, true, lastInput + silence);
+      if (waited != 0)
+        return waited;
     }
   }
 
