@@ -18,6 +18,7 @@ DownloadOutcome Fail(DownloadOutcome outcome, std::int32_t code, const std::stri
                      Reporter& reporter) {
   outcome.exitCode = 1;
   outcome.code = code;
+  outcome.message = message;
   reporter.Result(code, message);
   return outcome;
 }
@@ -134,6 +135,7 @@ DownloadOutcome RunDownloadFlow(const DownloadJob& job, bool trace, Reporter& re
   std::snprintf(summary, sizeof summary, "downloaded %lld bytes in %.1f s (%.0f bytes/s)%s",
                 static_cast<long long>(outcome.bytes), outcome.downloadSeconds, rate,
                 outcome.verified ? ", verified" : "");
+  outcome.message = summary;
   reporter.Result(0, summary);
   return outcome;
 }

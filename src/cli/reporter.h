@@ -34,6 +34,9 @@ class Reporter {
   virtual void Saved(std::string_view region, const std::string& path, std::size_t bytes) = 0;
   virtual void Verify(std::int32_t result, std::optional<std::uint32_t> firstDifference,
                       double seconds) = 0;
+  // Attempt `number` of at most `total` begins (with retries; a failed attempt's Result came
+  // before).
+  virtual void Attempt(int number, int total) = 0;
   // The end of the command: 0 and a summary, or the failure's code and the programs' message.
   virtual void Result(std::int32_t code, std::string_view message) = 0;
 };
