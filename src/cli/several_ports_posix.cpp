@@ -118,6 +118,8 @@ void ApplyEvent(Worker& w, const std::map<std::string, std::string>& event) {
     w.step = "attempt " + get("attempt") + " of " + get("of");
     w.percent = 0;
     w.progressSince.reset();
+    w.code.reset();  // a failed attempt's result is not the device's
+    w.message.clear();
   } else if (kind == "detected") {
     w.step = "detected again: " + (get("state") == "none" ? std::string("none") : get("version"));
   } else if (kind == "verify") {
