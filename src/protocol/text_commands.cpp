@@ -162,7 +162,8 @@ BootModeOutcome RequestBootMode(BootLink& link) {
   return BootModeOutcome::kRefused;
 }
 
-std::int32_t TextExchangeWide(BootLink& link, std::string_view command, std::string& reply) {
+std::int32_t TextExchangeWide(BootLink& link, std::string_view command, std::string& reply,
+                              std::size_t expected) {
   const std::int32_t written = WriteAll(link, command.data(), command.size());
   if (written != 0)
     return written;
@@ -194,7 +195,13 @@ std::int32_t TextExchangeWide(BootLink& link, std::string_view command, std::str
     if (got == 0) {
       if (const std::int32_t w = WaitForInput(link, deadline); w != 0)
         return w;
+      continue;
     }
+    // A reply of known length is gathered while it is on the wire, not woken for byte by byte.
+    const std::size_t due = std::min(expected, kWideReplyRoom);
+    if (due > have &&
+        link.port->WaitForRest(static_cast<std::uint32_t>(due - have), true, deadline) != 0)
+      return kErrorCancelled;  // a sleep ends early only when cancelled
   }
 }
 
@@ -237,7 +244,9 @@ std::int32_t ReadBackSegments(TransferContext& context, SegmentList& segments,
       std::snprintf(command, sizeof command, "~du%08X,%02X\r\n",
                     segment.address + static_cast<std::uint32_t>(offset), static_cast<unsigned>(n));
       std::string reply;
-      std::int32_t r = TextExchangeWide(context.link, command, reply);
+      std::int32_t r =
+          TextExchangeWide(context.link, command, reply,
+                           kReadBackPrefix.size() + 2 * static_cast<std::size_t>(n) + 2);
       if (r == 0 && !IsValidReadBackReply(reply, n))
         r = kReadBackMalformed;
       if (r != 0) {
