@@ -32,6 +32,9 @@ class CancelToken {
   std::intptr_t waker() const { return m_waker; }
 
  private:
+  // backend. Blocks at most `timeout` or until the waker is signalled.
+  void WaitWaker(std::chrono::milliseconds timeout) const;
+
   std::atomic<bool> m_cancelled{false};
   std::intptr_t m_waker = -1;
   std::intptr_t m_wakerWrite = -1;  // POSIX: the pipe's write end

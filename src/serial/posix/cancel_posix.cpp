@@ -4,8 +4,6 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include "serial/cancel.h"
 
 namespace vantor {
@@ -38,22 +36,11 @@ void CancelToken::Cancel() {
   }
 }
 
-std::int32_t CancelToken::SleepFor(std::chrono::milliseconds duration) const {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + duration;
-  for (;;) {
-    if (cancelled())
-      return kErrorCancelled;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0)
-      return 0;
-    pollfd pfd{static_cast<int>(m_waker), POLLIN, 0};
-    // Without a pipe (descriptors exhausted) poll on nothing still sleeps; the flag is checked
-    // on every return.
-    const int ready = ::poll(&pfd, m_waker >= 0 ? 1 : 0, static_cast<int>(left.count()));
-    if (ready < 0 && errno != EINTR)
-      return 0;
-  }
+void CancelToken::WaitWaker(std::chrono::milliseconds timeout) const {
+  // Without a pipe (descriptors exhausted) poll on nothing still sleeps; the caller checks the
+  // flag.
+  pollfd pfd{static_cast<int>(m_waker), POLLIN, 0};
+  ::poll(&pfd, m_waker >= 0 ? 1 : 0, static_cast<int>(timeout.count()));
 }
 
 }  // namespace vantor

@@ -21,20 +21,11 @@ void CancelToken::Cancel() {
     SetEvent(reinterpret_cast<HANDLE>(m_waker));
 }
 
-std::int32_t CancelToken::SleepFor(std::chrono::milliseconds duration) const {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + duration;
-  for (;;) {
-    if (cancelled())
-      return kErrorCancelled;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0)
-      return 0;
-    if (m_waker != 0 && m_waker != -1)
-      WaitForSingleObject(reinterpret_cast<HANDLE>(m_waker), static_cast<DWORD>(left.count()));
-    else
-      Sleep(static_cast<DWORD>(left.count()));
-  }
+void CancelToken::WaitWaker(std::chrono::milliseconds timeout) const {
+  if (m_waker != 0 && m_waker != -1)
+    WaitForSingleObject(reinterpret_cast<HANDLE>(m_waker), static_cast<DWORD>(timeout.count()));
+  else
+    Sleep(static_cast<DWORD>(timeout.count()));
 }
 
 }  // namespace vantor
