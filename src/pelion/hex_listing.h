@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QFont>
 #include <QListView>
 #include <QString>
 
@@ -35,9 +36,10 @@ int LineCountOf(std::int32_t length);
 
 class HexListingModel : public QAbstractListModel {
  public:
-  // `growable`: a line written at the index just past the end is appended (the upload log window
-  // starts empty and grows); otherwise the model is a fixed map and lines outside it are dropped.
-  explicit HexListingModel(bool growable, QObject* parent = nullptr);
+  // A line written at the index just past the end is appended, so a listing grows from there
+  // (the upload log window starts empty; a firmware image longer than the window runs on past
+  // 13fff0:). Lines before the start or further past the end are not shown.
+  explicit HexListingModel(QObject* parent = nullptr);
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -59,21 +61,20 @@ class HexListingModel : public QAbstractListModel {
   };
   static Line MakeDataLine(const Segment& segment, int j);
 
-  bool m_growable;
   std::vector<Line> m_lines;
 };
 
 // A list box of hex lines: fixed-pitch text, unsorted, uniform rows.
 class HexListView : public QListView {
  public:
-  explicit HexListView(bool growable, QWidget* parent = nullptr);
+  explicit HexListView(QWidget* parent = nullptr);
 
   HexListingModel& listing() { return m_model; }
   const HexListingModel& listing() const { return m_model; }
   int lineCount() const { return m_model.rowCount(); }
   QString lineText(int row) const { return m_model.LineText(row); }
 
-  // The 16384 placeholder lines of the window.
+  // The 16384 placeholder lines of the window (dropping any lines it grew past them).
   void ResetToPlaceholders();
   // Writes `segment` from line `first` on and moves the caret to its last line, scrolled into view.
   void ListSegment(const Segment& segment, std::int64_t first);
@@ -81,6 +82,15 @@ class HexListView : public QListView {
   void ListSegmentsFromTop(const SegmentList& segments);
   // The caret's line, -1 for none.
   int caretLine() const;
+
+  // Sets `font` on the view at the largest pixel size, up to its own, at which the widest line
+  // (address and 16 bytes) fits the view's width beside the vertical scroll bar, so no line is
+  // ever cut or needs sideways scrolling. Returns the font set.
+  QFont SetFontToFit(QFont font);
+  // The pixel width a line of `text` takes in this view: its glyphs plus the item's margins.
+  int LineWidth(const QString& text) const;
+  // The width lines may take: the view's inside less the vertical scroll bar.
+  int AvailableLineWidth() const;
 
  private:
   HexListingModel m_model;

@@ -3,10 +3,12 @@
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
@@ -152,7 +154,7 @@ void CPelionDlg::CreateControls() {
   };
 
   // Template order (also the tab order).
-  m_hexView = new HexListView(/*growable=*/false, this);
+  m_hexView = new HexListView(this);
   place(IDC_HEX_VIEW, m_hexView, 7, 7, 242, 209);
 
   m_progress = new QProgressBar(this);
@@ -230,7 +232,8 @@ void CPelionDlg::OnInitDialog() {
   m_listFont.setPixelSize(14);
   m_listFont.setWeight(QFont::Bold);
   m_listFont.setStyleHint(QFont::TypeWriter);
-  m_hexView->setFont(m_listFont);
+  // 14 px where every line fits whole beside the scroll bar, else the largest size that does.
+  m_listFont = m_hexView->SetFontToFit(m_listFont);
 
   QPushButton* download = button(IDC_DOWNLOAD_BINARY);
   m_buttonFont = download->font();
@@ -270,6 +273,10 @@ std::string CPelionDlg::SelectedPortNumber() const {
 }
 
 void CPelionDlg::Message(const QString& text, ui::MessageIcon icon, const QString& caption) {
+  // Nothing pops up once the user asked to close.
+  if (m_closing) {
+    return;
+  }
   ui::ShowMessage({this, caption, text, icon});
 }
 
@@ -286,19 +293,35 @@ void CPelionDlg::contextMenuEvent(QContextMenuEvent* event) {
   m_systemMenu->exec(event->globalPos());
 }
 
-void CPelionDlg::closeEvent(QCloseEvent* event) {
-  // A running worker reaches the controls until it ends; closing waits for it.
-  if (m_worker.running()) {
-    m_worker.WaitWhileProcessingEvents();
+void CPelionDlg::keyPressEvent(QKeyEvent* event) {
+  // Enter clicks the push button that has the focus, and ends the dialog when none has it (the
+  // buttons are no default buttons, so Qt alone would do neither).
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (auto* focused = qobject_cast<QPushButton*>(focusWidget())) {
+      if (focused->isEnabled()) {
+        focused->click();
+      }
+    } else {
+      accept();
+    }
+    return;
   }
-  QDialog::closeEvent(event);
+  QDialog::keyPressEvent(event);
 }
 
-void CPelionDlg::reject() {
+void CPelionDlg::done(int result) {
+  // The close box, Escape and Enter all end here. A close while one is in progress does nothing.
+  if (m_closing) {
+    return;
+  }
+  m_closing = true;
   if (m_worker.running()) {
+    // The worker's port waits end at once; it then closes the port, shows no box and saves
+    // nothing, and its end is awaited here so the port is free when the dialog is gone.
+    m_cancel->Cancel();
     m_worker.WaitWhileProcessingEvents();
   }
-  QDialog::reject();
+  QDialog::done(result);
 }
 
 // --- Workers ----------------------------------------------------------------------------------
@@ -311,13 +334,23 @@ void CPelionDlg::SetBusy(bool busy) {
   }
 }
 
-void CPelionDlg::StartWorker(std::function<void()> work) {
+void CPelionDlg::StartWorker(std::shared_ptr<SerialPort> port, std::function<void()> work,
+                             bool waitCursor) {
+  m_cancel = std::make_shared<CancelToken>();
+  if (port) {
+    port->cancel = m_cancel.get();
+  }
   SetBusy(true);
-  m_workerCursor.emplace();
-  m_worker.Start(this, std::move(work), [this] {
-    m_workerCursor.reset();
-    SetBusy(false);
-  });
+  if (waitCursor) {
+    m_workerCursor.emplace();
+  }
+  // The work holds the port and its token until it ends.
+  m_worker.Start(
+      this, [work = std::move(work), port, token = m_cancel] { work(); },
+      [this] {
+        m_workerCursor.reset();
+        SetBusy(false);
+      });
 }
 
 std::unique_ptr<SerialPort> CPelionDlg::OpenSelectedPort() {
@@ -353,7 +386,7 @@ void CPelionDlg::OnDownloadBinary() {
   }
   // The worker owns the port from here on and closes it at its end.
   std::shared_ptr<SerialPort> port(std::move(m_port));
-  StartWorker([this, port] { DownloadWorker(*port); });
+  StartWorker(port, [this, port] { DownloadWorker(*port); });
 }
 
 void CPelionDlg::DownloadWorker(SerialPort& port) {
@@ -383,7 +416,8 @@ void CPelionDlg::OnUpload() {
     slotChecked[i] = checkBox(kImageSlots[i].checkBox)->isChecked();
   }
   std::shared_ptr<SerialPort> port(std::move(m_port));
-  StartWorker([this, port, binary, slotChecked] { UploadThread(*port, binary, slotChecked); });
+  StartWorker(port,
+              [this, port, binary, slotChecked] { UploadThread(*port, binary, slotChecked); });
 }
 
 void CPelionDlg::UploadThread(SerialPort& port, bool binary,
@@ -404,6 +438,11 @@ void CPelionDlg::UploadThread(SerialPort& port, bool binary,
   ReadBackReport report;
   const std::int32_t result =
       ReadBackSegments(context, m_segments, &CPelionDlg::UpdateProgress, this, report);
+  // A segment that was not read whole leaves the list: "save" and the next download only ever
+  // see bytes that came from the device. The box below names it.
+  for (std::uint32_t address : report.unreadSegments) {
+    m_segments.Remove(address);
+  }
   Message(FromCoreText(report.boxText),
           report.informationIcon ? ui::MessageIcon::kInformation : ui::MessageIcon::kNone,
           QString());
@@ -444,7 +483,7 @@ void CPelionDlg::OnUploadLog() {
   // Owned by the dialog's object tree, released when the user closes it.
   QPointer<CImageWnd> window = new CImageWnd(this);
   window->show();
-  StartWorker([this, port, window] {
+  StartWorker(port, [this, port, window] {
     SegmentList job;
     InsertSegment(job, MakeRegionSegment(kUploadLogRegion.address, kUploadLogRegion.length));
     TransferContext context;
@@ -455,7 +494,7 @@ void CPelionDlg::OnUploadLog() {
             report.informationIcon ? ui::MessageIcon::kInformation : ui::MessageIcon::kNone,
             QString());
     ui::RunOnUiThread(this, [&] {
-      if (window) {
+      if (window && !m_closing) {
         ListSegmentsFromTop(window->list(), job);
       }
     });
@@ -475,7 +514,10 @@ void CPelionDlg::OnLoadImage() {
     slotChecked[i] = checkBox(kImageSlots[i].checkBox)->isChecked();
     paths[i] = pathField(kImageSlots[i].pathField)->text();
   }
-  StartWorker([this, slotChecked, paths] { LoadImageThread(slotChecked, paths); });
+  // "load image" runs without the wait cursor: the dialog stays as it looks while files load.
+  StartWorker(
+      nullptr, [this, slotChecked, paths] { LoadImageThread(slotChecked, paths); },
+      /*waitCursor=*/false);
 }
 
 void CPelionDlg::LoadImageThread(const std::array<bool, 4>& slotChecked,
@@ -562,7 +604,8 @@ void CPelionDlg::OnDropFiles(const QPoint& point, const QStringList& files) {
   if (m_busy || files.isEmpty()) {
     return;
   }
-  const QString& path = files.first();
+  // The path as the platform writes it (backslashes on Windows).
+  const QString path = QDir::toNativeSeparators(files.first());
   QWidget* child = ui::ChildAtDropPoint(this, point);
   for (const ImageSlot& slot : kImageSlots) {
     if (child == nullptr || child != control(slot.pathField)) {

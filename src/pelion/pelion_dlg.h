@@ -4,6 +4,8 @@
 //
 // Workers run one at a time on m_worker; while one runs, every control that touches the port or
 // m_segments is disabled and drops are refused, so the list is never changed under a worker.
+// Closing the dialog cancels a running worker through its port's cancel token and waits for its
+// end (at once): no box appears after the close, and the port is free when the dialog is gone.
 #pragma once
 
 #include <QCheckBox>
@@ -17,6 +19,7 @@
 #include <QPushButton>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -99,8 +102,9 @@ class CPelionDlg : public QDialog {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-  void reject() override;
+  void keyPressEvent(QKeyEvent* event) override;
+  // Ends the dialog; a running worker is cancelled and its end awaited first.
+  void done(int result) override;
 
  private:
   void CreateControls();
@@ -108,8 +112,11 @@ class CPelionDlg : public QDialog {
   // A port for a transfer: the selection's name, opened; null (after telling the user) when
   // nothing is selected or the port does not open.
   std::unique_ptr<SerialPort> OpenSelectedPort();
-  // Starts `work` on m_worker with the port-and-list controls disabled until it ends.
-  void StartWorker(std::function<void()> work);
+  // Starts `work` on m_worker with the port-and-list controls disabled (and the wait cursor shown,
+  // unless `waitCursor` is false) until it ends.
+  // `port` (null for none) gets the worker's cancel token.
+  void StartWorker(std::shared_ptr<SerialPort> port, std::function<void()> work,
+                   bool waitCursor = true);
   void SetBusy(bool busy);
   void Message(const QString& text, ui::MessageIcon icon = ui::MessageIcon::kNone,
                const QString& caption = QString::fromLatin1(kAppName));
@@ -133,6 +140,10 @@ class CPelionDlg : public QDialog {
   QMenu* m_systemMenu = nullptr;
   std::optional<ui::WaitCursor> m_workerCursor;
   bool m_busy = false;
+  // Cancels the running worker's waits when the dialog closes.
+  std::shared_ptr<CancelToken> m_cancel;
+  // Set once the dialog started closing: no more boxes, and a second close does nothing.
+  std::atomic<bool> m_closing{false};
 };
 
 }  // namespace vantor::pelion

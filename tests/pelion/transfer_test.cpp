@@ -226,6 +226,68 @@ TEST_F(TransferTest, FailedReadBackLeavesTheListing) {
   }
 }
 
+// A device whose replies turn malformed from the n-th "~du" on: whatever was not read whole is
+// never saved, and every file that is saved holds the device's bytes.
+TEST_F(TransferTest, SaveWritesOnlyRegionsThatWereReadWhole) {
+  struct Case {
+    const char* name;
+    std::vector<int> boxes;
+    int faultFrom;  // the first malformed "~du" reply, counted from 0
+    const char* box;
+    std::vector<std::pair<std::uint32_t, std::size_t>> saved;  // address, length
+    std::vector<std::uint32_t> unread;
+  };
+  const Case cases[] = {
+      {"boot, fifth reply malformed",
+       {IDC_CHECK_BOOT},
+       4,
+       "통신에러 \n\nblock 138000",
+       {},
+       {0x138000}},
+      // parameter takes 48 pieces and is read whole; oem fails at its third.
+      {"parameter read, oem not",
+       {IDC_CHECK_PARAMETER, IDC_CHECK_OEM},
+       50,
+       "통신에러 \n\nblock 13c000\nblock 13cc00",
+       {{0x13C000, 0xC00}},
+       {0x13CC00}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    m_messages.clear();
+    std::filesystem::remove_all(DocumentsFolder());
+    devsim::DeviceOptions options = PatternedDevice();
+    options.readBackReply = devsim::ReadBackReply::kMalformed;
+    options.readBackFaultFrom = c.faultFrom;
+    StartWithDevice(options);
+    for (int id : c.boxes) {
+      Check(id);
+    }
+    PressAndWait(IDC_UPLOAD);
+    EXPECT_EQ(MessageTexts(), std::vector<QString>{QString::fromUtf8(c.box)});
+    std::vector<std::uint32_t> kept;
+    for (const auto& [address, length] : c.saved) {
+      kept.push_back(address);
+    }
+    EXPECT_EQ(SegmentAddresses(), kept);
+
+    m_messages.clear();
+    Press(IDC_SAVE);
+    QString summary = QStringLiteral("Saved\n\n");
+    for (const auto& [address, length] : c.saved) {
+      const auto path = DocumentsFolder() / ReadBackFileName(address);
+      EXPECT_EQ(ReadFileBytes(path), WindowBytes(address, length)) << path;
+      summary += QString::fromStdString(path.string()) + QStringLiteral("\n");
+    }
+    EXPECT_EQ(MessageTexts(), std::vector<QString>{summary});
+    for (std::uint32_t address : c.unread) {
+      EXPECT_FALSE(std::filesystem::exists(DocumentsFolder() / ReadBackFileName(address)));
+    }
+  }
+}
+
 TEST_F(TransferTest, UploadLogOpensANewWindowPerPress) {
   StartWithDevice(PatternedDevice());
   Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", Pattern(0x4000, 2))});
@@ -295,6 +357,33 @@ TEST_F(TransferTest, ControlsOfThePortAndTheListAreHeldWhileAWorkerRuns) {
   EXPECT_EQ(SegmentAddresses(), std::vector<std::uint32_t>{0x13C000});
   EXPECT_EQ(MessageTexts(), std::vector<QString>{QStringLiteral("Uploaded \n\nblock 13c000")});
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // the wait cursor is gone
+}
+
+// The transfers show the wait cursor while they run; "load image" does not.
+TEST_F(TransferTest, WaitCursorWhileATransferRunsButNotForLoadImage) {
+  struct Case {
+    const char* name;
+    int button;
+    bool waitCursor;
+  };
+  const Case cases[] = {
+      {"upload", IDC_UPLOAD, true},
+      {"upload log", IDC_UPLOAD_LOG, true},
+      {"load image", IDC_LOAD_IMAGE, false},
+  };
+  StartWithDevice();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Every one of them ends with a box while its worker still runs: look at the cursor then.
+    std::vector<bool> waiting;
+    ui::SetMessageHook([&](const ui::MessageRequest&) {
+      const QCursor* cursor = QApplication::overrideCursor();
+      waiting.push_back(cursor != nullptr && cursor->shape() == Qt::WaitCursor);
+    });
+    PressAndWait(c.button);
+    EXPECT_EQ(waiting, std::vector<bool>{c.waitCursor});
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  }
 }
 
 }  // namespace
