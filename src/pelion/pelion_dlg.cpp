@@ -10,8 +10,6 @@
 #include <QFontInfo>
 #include <QKeyEvent>
 #include <QMimeData>
-#include <QPainter>
-#include <QPixmap>
 #include <QPointer>
 #include <QUrl>
 
@@ -67,26 +65,7 @@ QPushButton* MakeButton(const QString& caption, QWidget* parent) {
 }  // namespace
 
 QIcon PelionIcon() {
-  // Resource 128: a plain drawn mark, in the sizes the window manager asks for.
-  QIcon icon;
-  for (int size : {16, 32, 48}) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(0x1f, 0x5f, 0xa8));
-    painter.setPen(Qt::NoPen);
-    painter.drawRoundedRect(QRectF(0, 0, size, size), size / 6.0, size / 6.0);
-    QFont font;
-    font.setBold(true);
-    font.setPixelSize(size * 3 / 4);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    painter.drawText(QRect(0, 0, size, size), Qt::AlignCenter, QStringLiteral("P"));
-    painter.end();
-    icon.addPixmap(pixmap);
-  }
-  return icon;
+  return ui::ApplicationIcon(QStringLiteral(":/icons/pelion.svg"));
 }
 
 // --- CAboutDlg ---------------------------------------------------------------------------------
@@ -124,10 +103,9 @@ CPelionDlg::CPelionDlg(QWidget* parent)
 }
 
 CPelionDlg::~CPelionDlg() {
-  // A worker reaches this dialog until it ends: let it finish before the controls go.
-  if (m_worker.running()) {
-    m_worker.WaitWhileProcessingEvents();
-  }
+  // A worker still running (the dialog was never closed) is cancelled and ends first.
+  m_worker.Abandon();
+  m_worker.WaitWhileProcessingEvents();
 }
 
 void CPelionDlg::CreateControls() {
@@ -166,10 +144,11 @@ void CPelionDlg::CreateControls() {
   place(IDC_DOWNLOAD_BINARY, MakeButton(QStringLiteral("다운로드 바이너리"), this), 289, 157, 121,
         58);
 
-  m_comPorts = new QComboBox(this);
-  place(IDC_COM_PORT, m_comPorts, 461, 221, 48, 30);
+  m_comPorts = new ui::PortCombo(this);
+  m_comPorts->setObjectName(QString::number(IDC_COM_PORT));
+  m_controls[IDC_COM_PORT] = m_comPorts;
   // The template's height includes the drop-down list; the closed box keeps its own height.
-  m_comPorts->resize(m_comPorts->width(), m_comPorts->sizeHint().height());
+  m_comPorts->Place(font, 461, 221, 48, 30);
 
   addCheckBox(IDC_CHECK_OEM, "oem", 263, 61, 31, 8);
   addCheckBox(IDC_CHECK_BOOT, "boot", 262, 34, 31, 8);
@@ -241,11 +220,9 @@ void CPelionDlg::OnInitDialog() {
   download->setFont(m_buttonFont);
 
   m_comPorts->clear();
-  for (const std::string& name : EnumerateComPorts()) {
-    m_comPorts->addItem(QString::fromStdString(name));
-  }
+  ListPorts();
   m_comPorts->setCurrentIndex(-1);
-  m_comPorts->view()->setMinimumWidth(m_comPorts->view()->sizeHintForColumn(0) + 8);
+  connect(m_comPorts, &ui::PortCombo::aboutToDropDown, this, &CPelionDlg::ListPorts);
 
   ResetHexListing();
   m_downloadFlags = 0;
@@ -267,16 +244,22 @@ QPushButton* CPelionDlg::button(int id) const {
   return qobject_cast<QPushButton*>(control(id));
 }
 
+void CPelionDlg::ListPorts() {
+  // The ports present now, in the enumeration's order; the chosen one stays chosen while present.
+  const QString chosen = m_comPorts->currentIndex() >= 0 ? m_comPorts->currentText() : QString();
+  m_comPorts->clear();
+  for (const std::string& name : EnumerateComPorts()) {
+    m_comPorts->addItem(QString::fromStdString(name));
+  }
+  m_comPorts->setCurrentIndex(chosen.isEmpty() ? -1 : m_comPorts->findText(chosen));
+}
+
 std::string CPelionDlg::SelectedPortNumber() const {
   const int index = m_comPorts->currentIndex();
   return index < 0 ? std::string() : m_comPorts->itemText(index).toStdString();
 }
 
 void CPelionDlg::Message(const QString& text, ui::MessageIcon icon, const QString& caption) {
-  // Nothing pops up once the user asked to close.
-  if (m_closing) {
-    return;
-  }
   ui::ShowMessage({this, caption, text, icon});
 }
 
@@ -311,16 +294,14 @@ void CPelionDlg::keyPressEvent(QKeyEvent* event) {
 
 void CPelionDlg::done(int result) {
   // The close box, Escape and Enter all end here. A close while one is in progress does nothing.
-  if (m_closing) {
+  if (!ui::BeginClosing(this)) {
     return;
   }
-  m_closing = true;
-  if (m_worker.running()) {
-    // The worker's port waits end at once; it then closes the port, shows no box and saves
-    // nothing, and its end is awaited here so the port is free when the dialog is gone.
-    m_cancel->Cancel();
-    m_worker.WaitWhileProcessingEvents();
-  }
+  // The worker's port waits end at once; it then closes the port, shows no box and saves
+  // nothing, and its end is awaited here so the port is free when the dialog is gone.
+  m_worker.Abandon();
+  m_worker.WaitWhileProcessingEvents();
+  m_workerCursor.reset();  // an abandoned worker runs no finish
   QDialog::done(result);
 }
 
@@ -336,21 +317,18 @@ void CPelionDlg::SetBusy(bool busy) {
 
 void CPelionDlg::StartWorker(std::shared_ptr<SerialPort> port, std::function<void()> work,
                              bool waitCursor) {
-  m_cancel = std::make_shared<CancelToken>();
   if (port) {
-    port->cancel = m_cancel.get();
+    port->cancel = m_worker.cancelToken();
   }
   SetBusy(true);
   if (waitCursor) {
     m_workerCursor.emplace();
   }
   // The work holds the port and its token until it ends.
-  m_worker.Start(
-      this, [work = std::move(work), port, token = m_cancel] { work(); },
-      [this] {
-        m_workerCursor.reset();
-        SetBusy(false);
-      });
+  m_worker.Start(this, std::move(work), [this] {
+    m_workerCursor.reset();
+    SetBusy(false);
+  });
 }
 
 std::unique_ptr<SerialPort> CPelionDlg::OpenSelectedPort() {
@@ -494,7 +472,7 @@ void CPelionDlg::OnUploadLog() {
             report.informationIcon ? ui::MessageIcon::kInformation : ui::MessageIcon::kNone,
             QString());
     ui::RunOnUiThread(this, [&] {
-      if (window && !m_closing) {
+      if (window && !ui::IsClosing(this)) {
         ListSegmentsFromTop(window->list(), job);
       }
     });

@@ -19,7 +19,6 @@
 #include <QPushButton>
 #include <QStringList>
 
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -30,6 +29,7 @@
 #include "pelion/path_field.h"
 #include "protocol/segments.h"
 #include "serial/serial_port.h"
+#include "ui/combos.h"
 #include "ui/ui.h"
 
 namespace vantor::pelion {
@@ -74,6 +74,8 @@ class CPelionDlg : public QDialog {
   void ListSegment(HexListView* list, const Segment& segment, std::int64_t first);
   void ListSegmentsFromTop(HexListView* list, const SegmentList& segments);
 
+  // Fills the port combo with the ports present now (at start and each time it drops down).
+  void ListPorts();
   // The selected port's name; empty when nothing is selected.
   std::string SelectedPortNumber() const;
 
@@ -86,7 +88,7 @@ class CPelionDlg : public QDialog {
   PathField* pathField(int id) const;
   QPushButton* button(int id) const;
   HexListView* hexView() const { return m_hexView; }
-  QComboBox* comPorts() const { return m_comPorts; }
+  ui::PortCombo* comPorts() const { return m_comPorts; }
   QProgressBar* progress() const { return m_progress; }
   QMenu* systemMenu() const { return m_systemMenu; }
   const SegmentList& segments() const { return m_segments; }
@@ -114,7 +116,7 @@ class CPelionDlg : public QDialog {
   std::unique_ptr<SerialPort> OpenSelectedPort();
   // Starts `work` on m_worker with the port-and-list controls disabled (and the wait cursor shown,
   // unless `waitCursor` is false) until it ends.
-  // `port` (null for none) gets the worker's cancel token.
+  // `port` (null for none) waits on the worker's cancel token, which closing the dialog cancels.
   void StartWorker(std::shared_ptr<SerialPort> port, std::function<void()> work,
                    bool waitCursor = true);
   void SetBusy(bool busy);
@@ -136,14 +138,10 @@ class CPelionDlg : public QDialog {
   std::map<int, QWidget*> m_controls;
   HexListView* m_hexView = nullptr;
   QProgressBar* m_progress = nullptr;
-  QComboBox* m_comPorts = nullptr;
+  ui::PortCombo* m_comPorts = nullptr;
   QMenu* m_systemMenu = nullptr;
   std::optional<ui::WaitCursor> m_workerCursor;
   bool m_busy = false;
-  // Cancels the running worker's waits when the dialog closes.
-  std::shared_ptr<CancelToken> m_cancel;
-  // Set once the dialog started closing: no more boxes, and a second close does nothing.
-  std::atomic<bool> m_closing{false};
 };
 
 }  // namespace vantor::pelion
