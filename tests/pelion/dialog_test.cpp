@@ -222,6 +222,49 @@ TEST_F(DialogTest, EnterEndsTheDialogUnlessAPushButtonHasTheFocus) {
   }
 }
 
+// The port list is read anew each time it drops down: a port that appeared is listed, one that
+// went is gone, and the chosen port stays chosen while it is present.
+TEST_F(DialogTest, PortListIsReadAnewAsItDropsDown) {
+  const std::string first = "/tmp/pelion-test-port-first";
+  const std::string later = "/tmp/pelion-test-port-later";
+  AddVirtualPort(first);
+  StartWithoutDevice();
+  ui::PortCombo* combo = m_dlg->comPorts();
+  combo->setCurrentIndex(combo->findText(QString::fromStdString(first)));
+  AddVirtualPort(later);
+  combo->showPopup();
+  combo->hidePopup();
+  EXPECT_GE(combo->findText(QString::fromStdString(later)), 0);
+  EXPECT_EQ(m_dlg->SelectedPortNumber(), first);
+
+  RemoveVirtualPort(first);
+  combo->showPopup();
+  combo->hidePopup();
+  RemoveVirtualPort(later);
+  EXPECT_LT(combo->findText(QString::fromStdString(first)), 0);
+  EXPECT_EQ(combo->currentIndex(), -1);  // the chosen port went away: nothing is chosen
+  EXPECT_TRUE(m_dlg->SelectedPortNumber().empty());
+}
+
+// Icon 128 is the program's drawn icon: on the dialog, and in the about box at 32 pixels.
+TEST_F(DialogTest, ApplicationIconOnTheDialogAndTheAboutBox) {
+  StartWithoutDevice();
+  const QIcon icon = PelionIcon();
+  ASSERT_FALSE(icon.isNull());
+  EXPECT_FALSE(icon.availableSizes().isEmpty());
+  EXPECT_EQ(m_dlg->windowIcon().pixmap(32).toImage(), icon.pixmap(32).toImage());
+  CAboutDlg about(m_dlg.get());
+  QImage shown;
+  for (QLabel* label : about.findChildren<QLabel*>()) {
+    if (!label->pixmap().isNull()) {
+      shown = label->pixmap().toImage();
+    }
+  }
+  EXPECT_EQ(shown, icon.pixmap(32, 32).toImage());
+  // Drawn, not blank: the middle of the icon is opaque.
+  EXPECT_EQ(qAlpha(shown.pixel(16, 16)), 255);
+}
+
 TEST_F(DialogTest, AboutItemOpensTheAboutBox) {
   StartWithoutDevice();
   const QList<QAction*> actions = m_dlg->systemMenu()->actions();

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "pelion/image_wnd.h"
 #include "pelion/slots.h"
 #include "pelion_fixture.h"
@@ -72,6 +74,101 @@ TEST_F(TransferTest, DownloadSendsTheDroppedSlotsInListOrder) {
   // The port was closed by the worker: a second press opens it again.
   PressAndWait(IDC_DOWNLOAD_BINARY);
   EXPECT_TRUE(m_messages.empty());
+}
+
+// "load image" sets the flags word: 0x3C690000 with the firmware slot, else 0. The download sends
+// it whole in the opening command and its bit 0 in every data frame.
+TEST_F(TransferTest, LoadImageThenDownloadCarriesTheFlagsWord) {
+  struct Case {
+    const char* name;
+    bool firmware;
+    std::uint32_t flags;
+    std::vector<std::uint32_t> segments;
+  };
+  const Case cases[] = {
+      {"firmware and boot", true, 0x3C690000, {0x100000, 0x138000}},
+      {"boot alone", false, 0, {0x138000}},
+  };
+  const auto firmware = Pattern(0x1800, 6);
+  const auto boot = Pattern(0x4000, 2);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    m_messages.clear();
+    StartWithDevice();
+    Check(IDC_CHECK_FIRMWARE, c.firmware);
+    m_dlg->pathField(IDC_PATH_FIRMWARE)->setText(WriteImage("fw.bin", firmware));
+    Check(IDC_CHECK_BOOT);
+    m_dlg->pathField(IDC_PATH_BOOT)->setText(WriteImage("bl.bin", boot));
+    PressAndWait(IDC_LOAD_IMAGE);
+    EXPECT_EQ(m_dlg->downloadFlags(), c.flags);
+    m_messages.clear();
+    PressAndWait(IDC_DOWNLOAD_BINARY);
+    EXPECT_TRUE(m_messages.empty()) << m_messages.front().text.toStdString();
+    EXPECT_EQ(SegmentsOnTheWire(), c.segments);
+    int dataFrames = 0;
+    m_device->With([&](devsim::Device& device) {
+      EXPECT_EQ(device.lastDownloadFlags(), c.flags);
+      for (const DeviceEvent& e : device.events()) {
+        if (e.kind == DeviceEvent::Kind::kDataFrame) {
+          ++dataFrames;
+          EXPECT_EQ(e.flags & 1u, c.flags & 1u) << "frame at " << std::hex << e.address;
+        }
+      }
+      EXPECT_EQ(device.ReadMemory(0x138000, boot.size()), boot);
+      if (c.firmware) {
+        EXPECT_EQ(device.ReadMemory(0x100000, firmware.size()), firmware);
+      }
+    });
+    EXPECT_GT(dataFrames, 0);
+  }
+}
+
+// An empty list: the opening command alone, no segment, no box, the progress bar as it was.
+TEST_F(TransferTest, DownloadOfAnEmptyList) {
+  StartWithDevice();
+  m_dlg->progress()->setValue(37);
+  PressAndWait(IDC_DOWNLOAD_BINARY);
+  EXPECT_TRUE(m_messages.empty());
+  EXPECT_EQ(m_dlg->progress()->value(), 37);
+  std::vector<DeviceEvent::Kind> kinds;
+  // The device may take the last bytes off the line after the port closed.
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        kinds.clear();
+        m_device->With([&](devsim::Device& device) {
+          for (const DeviceEvent& e : device.events()) {
+            kinds.push_back(e.kind);
+          }
+        });
+        return !kinds.empty();
+      },
+      2000));
+  EXPECT_EQ(std::count(kinds.begin(), kinds.end(), DeviceEvent::Kind::kOpenSession), 1);
+  EXPECT_EQ(std::count(kinds.begin(), kinds.end(), DeviceEvent::Kind::kStartSegment), 0);
+  EXPECT_EQ(std::count(kinds.begin(), kinds.end(), DeviceEvent::Kind::kDataFrame), 0);
+}
+
+// After a failed download the port is closed: a new press opens it again and reaches the device.
+TEST_F(TransferTest, FailedDownloadThenANewPressReopensThePort) {
+  devsim::DeviceOptions options;
+  options.refuseSegment = 0;
+  options.refuseFrame = 1;
+  StartWithDevice(options);
+  Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", Pattern(0x4000, 2))});
+  PressAndWait(IDC_DOWNLOAD_BINARY);
+  PressAndWait(IDC_DOWNLOAD_BINARY);
+  ASSERT_EQ(m_messages.size(), 2u);
+  EXPECT_EQ(m_messages[1].text, m_messages[0].text);  // the device's refusal again, not the port's
+  EXPECT_TRUE(m_messages[1].text.startsWith(QStringLiteral("통신에러 \n")));
+  int sessions = 0;
+  m_device->With([&](devsim::Device& device) {
+    for (const DeviceEvent& e : device.events()) {
+      sessions += e.kind == DeviceEvent::Kind::kOpenSession ? 1 : 0;
+    }
+  });
+  EXPECT_EQ(sessions, 2);
 }
 
 TEST_F(TransferTest, DownloadFailureShowsTheCode) {
@@ -177,6 +274,11 @@ TEST_F(TransferTest, BinaryUploadIsOneWholeWindowSegment) {
   PressAndWait(IDC_UPLOAD);
   ASSERT_EQ(SegmentAddresses(), std::vector<std::uint32_t>{0x100000});
   EXPECT_EQ(m_dlg->segments().begin()->data, WindowBytes(kBase, 0x40000));
+  // "save" writes the whole window: 262144 bytes, the device's own.
+  Press(IDC_SAVE);
+  const auto saved = ReadFileBytes(DocumentsFolder() / "vantor.100000.bin");
+  EXPECT_EQ(saved.size(), 262144u);
+  EXPECT_EQ(saved, WindowBytes(kBase, 0x40000));
 }
 
 TEST_F(TransferTest, UploadWithNoBoxEmptiesTheListAndSaveWritesNothing) {
@@ -315,6 +417,20 @@ TEST_F(TransferTest, UploadLogOpensANewWindowPerPress) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(first.isNull());
   EXPECT_EQ(m_dlg->findChildren<CImageWnd*>().size(), 1);
+}
+
+// The upload log moves the main dialog's progress bar from its start up to 100.
+TEST_F(TransferTest, UploadLogMovesTheMainProgressBar) {
+  StartWithDevice(PatternedDevice());
+  std::vector<int> positions;
+  QObject::connect(m_dlg->progress(), &QProgressBar::valueChanged,
+                   [&](int value) { positions.push_back(value); });
+  PressAndWait(IDC_UPLOAD_LOG);
+  ASSERT_GE(positions.size(), 10u);  // 1024 pieces: many steps, not a jump
+  EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+  EXPECT_LT(positions.front(), 5);
+  EXPECT_EQ(positions.back(), 100);
+  EXPECT_EQ(m_dlg->progress()->value(), 100);
 }
 
 TEST_F(TransferTest, UploadLogFailureStillFillsTheWindow) {
