@@ -197,7 +197,8 @@ QFont HexListView::SetFontToFit(QFont font) {
       static_cast<std::uint8_t>((widest <= '9' ? widest - '0' : widest - 'a' + 10) * 0x11);
   std::array<std::uint8_t, kBytesPerLine> bytes{};
   bytes.fill(widestByte);
-  const std::uint32_t lastLine = kWindowBase + kWindowSize - kBytesPerLine;
+  const std::uint32_t lastLine =
+      kWindowBase + static_cast<std::uint32_t>(kWindowSize - kBytesPerLine);
   const QString lines[] = {PlaceholderLine(lastLine), DataLine(lastLine, bytes)};
 
   int size = font.pixelSize() > 0 ? font.pixelSize() : QFontInfo(font).pixelSize();

@@ -14,15 +14,16 @@
 #include <span>
 #include <vector>
 
+#include "device/memory_map.h"
 #include "protocol/segments.h"
 
 namespace vantor::pelion {
 
 // The device's memory window that the main listing maps: one line per 16 bytes.
-inline constexpr std::uint32_t kWindowBase = 0x100000;
-inline constexpr std::uint32_t kWindowSize = 0x40000;
+using device::kWindowBase;
+using device::kWindowSize;
 inline constexpr int kBytesPerLine = 16;
-inline constexpr int kWindowLines = static_cast<int>(kWindowSize / kBytesPerLine);  // 16384
+inline constexpr int kWindowLines = kWindowSize / kBytesPerLine;  // 16384
 
 // "%05x: " followed by "-- " sixteen times.
 QString PlaceholderLine(std::uint32_t address);

@@ -406,10 +406,10 @@ void CPelionDlg::UploadThread(SerialPort& port, bool binary,
   if (binary) {
     InsertSegment(m_segments, MakeRegionSegment(kBinaryRegion.address, kBinaryRegion.length));
   } else {
-    for (int index : kUploadOrder) {
-      const ImageSlot& slot = kImageSlots[static_cast<std::size_t>(index)];
-      if (slotChecked[static_cast<std::size_t>(index)]) {
-        InsertSegment(m_segments, MakeRegionSegment(slot.address, slot.size));
+    for (std::size_t index : device::kUploadOrder) {
+      const device::Slot& slot = kImageSlots[index].device;
+      if (slotChecked[index]) {
+        InsertSegment(m_segments, MakeRegionSegment(slot.address(), slot.size));
       }
     }
   }
@@ -463,7 +463,8 @@ void CPelionDlg::OnUploadLog() {
   window->show();
   StartWorker(port, [this, port, window] {
     SegmentList job;
-    InsertSegment(job, MakeRegionSegment(kUploadLogRegion.address, kUploadLogRegion.length));
+    InsertSegment(
+        job, MakeRegionSegment(device::kUploadLogRegion.address, device::kUploadLogRegion.length));
     TransferContext context;
     context.link.port = port.get();
     ReadBackReport report;
@@ -503,18 +504,18 @@ void CPelionDlg::LoadImageThread(const std::array<bool, 4>& slotChecked,
   QString summary;
   m_downloadFlags = 0;
   for (std::size_t i = 0; i < kImageSlots.size(); ++i) {
-    const ImageSlot& slot = kImageSlots[i];
-    m_segments.Remove(slot.address);
+    const device::Slot& slot = kImageSlots[i].device;
+    m_segments.Remove(slot.address());
     if (!slotChecked[i]) {
       continue;
     }
-    const bool firmware = slot.checkBox == IDC_CHECK_FIRMWARE;
-    if (firmware) {
-      m_downloadFlags |= kCodeAreaFlags;
+    if (i == device::kFirmwareSlot) {
+      m_downloadFlags |= device::kCodeAreaFlags;
     }
     // The firmware takes a file of any size; the others only their exact size.
+    const bool anySize = slot.loadRule == device::SizeRule::kAny;
     const ImageReadResult result =
-        ReadImageFile(m_segments, ToPath(paths[i]), slot.address, firmware ? 0 : slot.size);
+        ReadImageFile(m_segments, ToPath(paths[i]), slot.address(), anySize ? 0 : slot.size);
     if (result == ImageReadResult::kWrongBlockSize) {
       Message(QString::fromLatin1(kWrongBlockSizeText));
     }
@@ -545,7 +546,7 @@ void CPelionDlg::OnSlotToggle(int slot) {
   PathField* field = pathField(entry.pathField);
   if (checkBox(entry.checkBox)->isChecked()) {
     if (field->text().isEmpty()) {
-      field->setText(QString::fromLatin1(entry.defaultFileName));
+      field->setText(QString::fromLatin1(entry.device.defaultFileName));
     }
     field->setEnabled(true);
   } else {
@@ -591,7 +592,7 @@ void CPelionDlg::OnDropFiles(const QPoint& point, const QStringList& files) {
     }
     checkBox(slot.checkBox)->setChecked(true);  // no toggle: enabled states stay
     pathField(slot.pathField)->setText(path);
-    if (ReadImageFile(m_segments, ToPath(path), slot.offset, slot.size) ==
+    if (ReadImageFile(m_segments, ToPath(path), slot.device.offset, slot.device.size) ==
         ImageReadResult::kWrongBlockSize) {
       Message(QString::fromLatin1(kWrongBlockSizeText));
     }
