@@ -475,6 +475,10 @@ void CPelionDlg::OnUploadLog() {
     ui::RunOnUiThread(this, [&] {
       if (window && !ui::IsClosing(this)) {
         ListSegmentsFromTop(window->list(), job);
+        // The box belonged to the main dialog, which its closing brought to the front: the
+        // window the user waits for comes back on top.
+        window->raise();
+        window->activateWindow();
       }
     });
     port->Close();

@@ -1,7 +1,9 @@
 // Transfers against the simulated device: download of the slots, upload and save, the upload log
 // window, refusals without a port, and the controls held while a worker runs.
 #include <QApplication>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -417,6 +419,28 @@ TEST_F(TransferTest, UploadLogOpensANewWindowPerPress) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(first.isNull());
   EXPECT_EQ(m_dlg->findChildren<CImageWnd*>().size(), 1);
+}
+
+// The result box belongs to the main dialog; once it is closed the upload log window is in front
+// again, not hidden under the dialog.
+TEST_F(TransferTest, UploadLogWindowStaysInFrontAfterItsBox) {
+  StartWithDevice(PatternedDevice());
+  ui::SetMessageHook({});  // a real box, closed by the user
+  QString boxText;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      boxText = box->text();
+      box->accept();
+    }
+  });
+  closer.start(20);
+  PressAndWait(IDC_UPLOAD_LOG);
+  closer.stop();
+  EXPECT_EQ(boxText, QStringLiteral("Uploaded \n\nblock 120000"));
+  const QList<CImageWnd*> windows = m_dlg->findChildren<CImageWnd*>();
+  ASSERT_EQ(windows.size(), 1);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == windows[0]; }, 1000));
 }
 
 // The upload log moves the main dialog's progress bar from its start up to 100.
