@@ -8,6 +8,8 @@
 #include <span>
 #include <string_view>
 
+#include "protocol/frames.h"
+
 namespace vantor::device {
 
 // Every area's and slot's offset is relative to this address.
@@ -16,7 +18,7 @@ inline constexpr std::uint32_t kDeviceBase = 0x100000;
 inline constexpr std::uint32_t kWindowBase = 0x100000;
 inline constexpr std::int32_t kWindowSize = 0x40000;
 // The download flags word while the CODE area (or Pelion's firmware slot) is involved.
-inline constexpr std::uint32_t kCodeAreaFlags = 0x3C690000;
+inline constexpr std::uint32_t kCodeAreaFlags = kCodeDownloadFlags;
 
 enum class SizeRule {
   kUpTo,   // any size up to `size` ("잘못된 파일입니다." above it)
@@ -27,10 +29,10 @@ enum class SizeRule {
 // Quorix's download areas, in the area combo's order.
 struct Area {
   const char* name;
-  std::uint32_t offset;          // "0x%06x" in the area field
-  std::int32_t size;             // the size shown, and the limit or exact size of its rule
-  SizeRule rule;                 // what a file taken in for it must be
-  std::uint32_t downloadFlags;   // the flags word while it is selected
+  std::uint32_t offset;         // "0x%06x" in the area field
+  std::int32_t size;            // the size shown, and the limit or exact size of its rule
+  SizeRule rule;                // what a file taken in for it must be
+  std::uint32_t downloadFlags;  // the flags word while it is selected
   constexpr std::uint32_t address() const { return kDeviceBase + offset; }
 };
 inline constexpr std::array<Area, 4> kAreas{{
@@ -77,6 +79,9 @@ inline constexpr std::array<Region, 5> kRegions{{
 inline constexpr std::array<std::size_t, 4> kUploadOrder{0, 1, 3, 2};
 // "upload log": one fixed 64 KiB region.
 inline constexpr Region kUploadLogRegion{"log", 0x120000, 0x10000};
+
+// Names compare case-insensitively (ASCII).
+bool SameName(std::string_view a, std::string_view b);
 
 // Look-ups by name, case-insensitive; null when none matches.
 const Area* FindArea(std::string_view name);

@@ -28,6 +28,8 @@ std::int32_t ReceiveStatus(TransferContext& context, std::chrono::milliseconds s
   std::array<std::uint8_t, kStatusReplySize> reply{};
   std::uint32_t size = static_cast<std::uint32_t>(reply.size());
   const std::int32_t r = ReceiveFrame(context.link, reply.data(), size, silence);
+  if (r == 0 || r == 1)
+    context.lineBytes += g_rxFrameLength;
   if (r != 0)
     return r + DL_ERR_IO_BASE;
   if (size < kStatusReplySize)
@@ -49,7 +51,7 @@ void ReportProgress(const TransferContext& context) {
   if (context.progress == nullptr || context.totalBytes <= 0)
     return;
   // The product in 64 bits: done x 100 overflows 32 bits above about 21 MB.
-  const auto percent = static_cast<std::int64_t>(context.doneBytes) * 100 / context.totalBytes;
+  const std::int64_t percent = context.doneBytes * 100 / context.totalBytes;
   context.progress(context.userData, static_cast<std::int32_t>(percent));
 }
 
@@ -58,16 +60,22 @@ std::int32_t DownloadSegment(TransferContext& context, const Segment& segment,
   std::int32_t r = SendCommand(context.link, CMD_START_SEGMENT, 1);
   if (r != 0)
     return r + DL_ERR_IO_BASE;
+  context.lineBytes += kHeaderSize;
 
-  // Wait phase: any frames; capability frames are recorded, the ready frame ends it.
+  // Wait phase: any frames; capability frames are recorded, the ready frame ends it. The phase as a
+  // whole is bounded: a line that keeps sending other frames cannot hold it open.
+  const auto waitPhaseEnd = std::chrono::steady_clock::now() + context.waitPhaseTimeout;
   std::array<std::uint8_t, kCapabilityBlockSize> capability{};
   std::size_t capabilityLength = 0;
   for (;;) {
+    if (std::chrono::steady_clock::now() >= waitPhaseEnd)
+      return kErrorTimeout + DL_ERR_IO_BASE;
     std::array<std::uint8_t, kHeaderSize> header{};
     std::uint32_t size = static_cast<std::uint32_t>(header.size());
-    r = ReceiveFrame(context.link, header.data(), size, context.replyTimeout);
+    r = ReceiveFrame(context.link, header.data(), size, context.replyTimeout, waitPhaseEnd);
     if (r != 0 && r != 1)
       return r + DL_ERR_IO_BASE;
+    context.lineBytes += g_rxFrameLength;
     const std::uint16_t code = GetU16(&header[2]);
     if (code == kFrameReady)
       break;
@@ -119,6 +127,7 @@ std::int32_t DownloadSegment(TransferContext& context, const Segment& segment,
     r = SendBuffer(context.link, frame.data(), count);
     if (r != 0)
       return r + DL_ERR_IO_BASE;
+    context.lineBytes += count;
 
     r = ReceiveStatus(context, context.replyTimeout, DL_ERR_REFUSED, reference, status);
     if (r != 0)
@@ -130,7 +139,7 @@ std::int32_t DownloadSegment(TransferContext& context, const Segment& segment,
     if (status != STATUS_OK)
       return DL_ERR_REFUSED;
 
-    context.doneBytes += static_cast<std::int32_t>(len);
+    context.doneBytes += static_cast<std::int64_t>(len);
     address += static_cast<std::uint32_t>(len);
     source += len;
     remaining -= len;
@@ -143,6 +152,7 @@ std::int32_t DownloadSegment(TransferContext& context, const Segment& segment,
   r = SendBuffer(context.link, end.data(), count);
   if (r != 0)
     return r + DL_ERR_IO_BASE;
+  context.lineBytes += count;
   r = ReceiveStatus(context, context.endReplyTimeout, DL_ERR_REFUSED, reference, status);
   if (r != 0)
     return r;
@@ -154,12 +164,14 @@ std::int32_t DownloadSegment(TransferContext& context, const Segment& segment,
 std::int32_t DownloadSegments(const SegmentList& segments, TransferContext& context,
                               ProgressCallback progress, void* userData,
                               std::uint32_t downloadFlags) {
+  context.lineBytes = 0;
   const std::int32_t r = SendCommand(context.link, CMD_OPEN_SESSION, downloadFlags);
   if (r != 0)
     return r;
+  context.lineBytes += kHeaderSize;
   context.progress = progress;
   context.userData = userData;
-  context.totalBytes = static_cast<std::int32_t>(segments.TotalBytes());
+  context.totalBytes = segments.TotalBytes();
   context.doneBytes = 0;
   for (const Segment& segment : segments) {
     const std::int32_t result = DownloadSegment(context, segment, downloadFlags);
