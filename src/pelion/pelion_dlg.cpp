@@ -18,6 +18,8 @@
 #include <span>
 #include <utility>
 
+#include "device/flows.h"
+#include "device/texts.h"
 #include "pelion/image_wnd.h"
 #include "pelion/slots.h"
 #include "protocol/download.h"
@@ -29,10 +31,6 @@ namespace vantor::pelion {
 namespace {
 
 const QString kAboutItem = QStringLiteral("Pelion 정보(&A)...");
-const QString kOpenFailedText = QStringLiteral("통신포트를 열지 못했습니다.");
-const QString kNoPortText = QStringLiteral("통신 포트를 선택하십시오.");
-const QString kCommErrorText = QStringLiteral("통신에러 \n");
-const QString kLoadedText = QStringLiteral("가 로드되었습니다.\n");
 
 std::filesystem::path ToPath(const QString& text) {
   return std::filesystem::path(text.toStdU16String());
@@ -55,6 +53,16 @@ Segment MakeRegionSegment(std::uint32_t address, std::int32_t length) {
   segment.data.assign(static_cast<std::size_t>(length), 0);
   return segment;
 }
+
+// The dialog's side of a device flow: its progress moves progress bar 1003.
+class ProgressObserver : public device::FlowObserver {
+ public:
+  explicit ProgressObserver(CPelionDlg* dialog) : m_dialog(dialog) {}
+  void Progress(std::int32_t percent) override { CPelionDlg::UpdateProgress(m_dialog, percent); }
+
+ private:
+  CPelionDlg* m_dialog;
+};
 
 QPushButton* MakeButton(const QString& caption, QWidget* parent) {
   auto* button = new QPushButton(caption, parent);
@@ -315,11 +323,7 @@ void CPelionDlg::SetBusy(bool busy) {
   }
 }
 
-void CPelionDlg::StartWorker(std::shared_ptr<SerialPort> port, std::function<void()> work,
-                             bool waitCursor) {
-  if (port) {
-    port->cancel = m_worker.cancelToken();
-  }
+void CPelionDlg::StartWorker(std::function<void()> work, bool waitCursor) {
   SetBusy(true);
   if (waitCursor) {
     m_workerCursor.emplace();
@@ -334,12 +338,15 @@ void CPelionDlg::StartWorker(std::shared_ptr<SerialPort> port, std::function<voi
 std::unique_ptr<SerialPort> CPelionDlg::OpenSelectedPort() {
   const std::string name = SelectedPortNumber();
   if (name.empty()) {
-    Message(kNoPortText, ui::MessageIcon::kInformation);
+    Message(FromCoreText(device::kNoPortChosenText), ui::MessageIcon::kInformation);
     return nullptr;
   }
-  auto port = CreatePort(name, /*trace=*/false);
-  if (!port->IsOpen()) {
-    Message(kOpenFailedText, ui::MessageIcon::kInformation);
+  // Its waits end at once when the dialog closes (the worker's token).
+  std::int32_t error = 0;
+  std::unique_ptr<SerialPort> port =
+      device::OpenDevicePort(name, /*trace=*/false, error, m_worker.cancelToken());
+  if (!port) {
+    Message(FromCoreText(device::kPortNotOpenedText), ui::MessageIcon::kInformation);
     return nullptr;
   }
   return port;
@@ -364,17 +371,15 @@ void CPelionDlg::OnDownloadBinary() {
   }
   // The worker owns the port from here on and closes it at its end.
   std::shared_ptr<SerialPort> port(std::move(m_port));
-  StartWorker(port, [this, port] { DownloadWorker(*port); });
+  StartWorker([this, port] { DownloadWorker(*port); });
 }
 
 void CPelionDlg::DownloadWorker(SerialPort& port) {
-  TransferContext context;
-  context.link.port = &port;
-  const std::int32_t status =
-      DownloadSegments(m_segments, context, &CPelionDlg::UpdateProgress, this, m_downloadFlags);
+  ProgressObserver observer(this);
+  const std::int32_t status = device::RunDownload(port, m_segments, m_downloadFlags, observer);
   port.Close();
   if (status != 0) {
-    Message(kCommErrorText + QString::number(status), ui::MessageIcon::kInformation);
+    Message(FromCoreText(device::CommErrorMessage(status)), ui::MessageIcon::kInformation);
   }
 }
 
@@ -394,8 +399,7 @@ void CPelionDlg::OnUpload() {
     slotChecked[i] = checkBox(kImageSlots[i].checkBox)->isChecked();
   }
   std::shared_ptr<SerialPort> port(std::move(m_port));
-  StartWorker(port,
-              [this, port, binary, slotChecked] { UploadThread(*port, binary, slotChecked); });
+  StartWorker([this, port, binary, slotChecked] { UploadThread(*port, binary, slotChecked); });
 }
 
 void CPelionDlg::UploadThread(SerialPort& port, bool binary,
@@ -440,11 +444,11 @@ void CPelionDlg::OnSave() {
     const auto length = std::min<std::size_t>(static_cast<std::size_t>(std::max(segment.length, 0)),
                                               segment.data.size());
     if (!WriteSegmentFile(path, std::span(segment.data.data(), length))) {
-      Message(QStringLiteral("Can't saved\n\n") + FromPath(path));
+      Message(FromCoreText(device::kCantSavedText) + FromPath(path));
     }
     summary += FromPath(path) + QStringLiteral("\n");
   }
-  Message(QStringLiteral("Saved\n\n") + summary);
+  Message(FromCoreText(device::kSavedText) + summary);
 }
 
 // --- Upload log
@@ -461,7 +465,7 @@ void CPelionDlg::OnUploadLog() {
   // Owned by the dialog's object tree, released when the user closes it.
   QPointer<CImageWnd> window = new CImageWnd(this);
   window->show();
-  StartWorker(port, [this, port, window] {
+  StartWorker([this, port, window] {
     SegmentList job;
     InsertSegment(
         job, MakeRegionSegment(device::kUploadLogRegion.address, device::kUploadLogRegion.length));
@@ -498,9 +502,8 @@ void CPelionDlg::OnLoadImage() {
     paths[i] = pathField(kImageSlots[i].pathField)->text();
   }
   // "load image" runs without the wait cursor: the dialog stays as it looks while files load.
-  StartWorker(
-      nullptr, [this, slotChecked, paths] { LoadImageThread(slotChecked, paths); },
-      /*waitCursor=*/false);
+  StartWorker([this, slotChecked, paths] { LoadImageThread(slotChecked, paths); },
+              /*waitCursor=*/false);
 }
 
 void CPelionDlg::LoadImageThread(const std::array<bool, 4>& slotChecked,
@@ -523,7 +526,7 @@ void CPelionDlg::LoadImageThread(const std::array<bool, 4>& slotChecked,
     if (result == ImageReadResult::kWrongBlockSize) {
       Message(QString::fromLatin1(kWrongBlockSizeText));
     }
-    summary += paths[i] + kLoadedText;
+    summary += paths[i] + FromCoreText(device::kLoadedText);
   }
   ShowSegments();
   Message(summary);

@@ -111,14 +111,13 @@ class CPelionDlg : public QDialog {
  private:
   void CreateControls();
   void OnInitDialog();
-  // A port for a transfer: the selection's name, opened; null (after telling the user) when
-  // nothing is selected or the port does not open.
+  // A port for a transfer: the selection's name, opened, its waits on the worker's cancel token
+  // (which closing the dialog cancels); null (after telling the user) when nothing is selected or
+  // the port does not open.
   std::unique_ptr<SerialPort> OpenSelectedPort();
   // Starts `work` on m_worker with the port-and-list controls disabled (and the wait cursor shown,
   // unless `waitCursor` is false) until it ends.
-  // `port` (null for none) waits on the worker's cancel token, which closing the dialog cancels.
-  void StartWorker(std::shared_ptr<SerialPort> port, std::function<void()> work,
-                   bool waitCursor = true);
+  void StartWorker(std::function<void()> work, bool waitCursor = true);
   void SetBusy(bool busy);
   void Message(const QString& text, ui::MessageIcon icon = ui::MessageIcon::kNone,
                const QString& caption = QString::fromLatin1(kAppName));
