@@ -10,7 +10,7 @@ build_dir=${1:?build directory}
 shift
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          qt6-base-dev fonts-nanum)
+          qt6-base-dev qt6-svg-dev fonts-nanum)
 if (( tests )); then
   packages+=(binutils clang-14 libclang-rt-14-dev xvfb xauth imagemagick
              g++-mingw-w64-x86-64-posix wine wine64)

@@ -18,6 +18,13 @@ inline constexpr const char* kConnectedLog = "연결되었습니다.\n";
 inline constexpr const char* kDisconnectedLog = "연결 해제되었습니다.\n";
 inline constexpr const char* kDownloadDoneLog = "다운로드가 완료되었습니다. 잠시 기다리십시요...\n";
 inline constexpr const char* kFinishedLog = "완료되었습니다.\n";
+// Pelion's boxes: a transfer without a chosen port or with one that does not open, "save" and its
+// failure (followed by the paths), and the entry of each file "load image" took.
+inline constexpr const char* kNoPortChosenText = "통신 포트를 선택하십시오.";
+inline constexpr const char* kPortNotOpenedText = "통신포트를 열지 못했습니다.";
+inline constexpr const char* kSavedText = "Saved\n\n";
+inline constexpr const char* kCantSavedText = "Can't saved\n\n";
+inline constexpr const char* kLoadedText = "가 로드되었습니다.\n";
 // The status line without a device.
 inline constexpr const char* kNoDeviceState = "no device";
 

@@ -1,11 +1,15 @@
 // Hex listing lines, their model and the list view (see hex_listing.h).
 #include "pelion/hex_listing.h"
 
-#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QItemSelectionModel>
+#include <QScrollBar>
+#include <QStyle>
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 namespace vantor::pelion {
 namespace {
@@ -16,6 +20,9 @@ int FormatAddress(char* out, std::size_t room, std::uint32_t address) {
 }
 
 constexpr char kHexDigits[] = "0123456789abcdef";
+
+// The smallest pixel size a listing font is shrunk to; below it the text is not readable anyway.
+constexpr int kSmallestListPixelSize = 6;
 
 }  // namespace
 
@@ -51,8 +58,7 @@ int LineCountOf(std::int32_t length) {
   return length > 0 ? (length + 15) / kBytesPerLine : 0;
 }
 
-HexListingModel::HexListingModel(bool growable, QObject* parent)
-    : QAbstractListModel(parent), m_growable(growable) {}
+HexListingModel::HexListingModel(QObject* parent) : QAbstractListModel(parent) {}
 
 int HexListingModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(m_lines.size());
@@ -115,8 +121,8 @@ int HexListingModel::WriteSegment(const Segment& segment, std::int64_t first) {
     last = static_cast<int>(replaceEnd - 1);
   }
 
-  // A growable listing appends the lines that start exactly at its end and run past it.
-  if (m_growable && first <= count && first + lines > count) {
+  // Lines from exactly the end on are appended one after the other.
+  if (first <= count && first + lines > count) {
     const std::int64_t appendBegin = std::max(first, count);
     const std::int64_t appendEnd = first + lines;
     beginInsertRows({}, static_cast<int>(appendBegin), static_cast<int>(appendEnd - 1));
@@ -129,8 +135,7 @@ int HexListingModel::WriteSegment(const Segment& segment, std::int64_t first) {
   return last;
 }
 
-HexListView::HexListView(bool growable, QWidget* parent)
-    : QListView(parent), m_model(growable, this) {
+HexListView::HexListView(QWidget* parent) : QListView(parent), m_model(this) {
   setModel(&m_model);
   setUniformItemSizes(true);  // rows of one height: the view never measures 16384 lines
   setSelectionMode(QAbstractItemView::SingleSelection);
@@ -164,6 +169,50 @@ void HexListView::ListSegmentsFromTop(const SegmentList& segments) {
 int HexListView::caretLine() const {
   const QModelIndex current = currentIndex();
   return current.isValid() ? current.row() : -1;
+}
+
+int HexListView::LineWidth(const QString& text) const {
+  // The item delegate pads the text by the focus frame's margin plus one on either side.
+  const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+  return fontMetrics().horizontalAdvance(text) + 2 * margin;
+}
+
+int HexListView::AvailableLineWidth() const {
+  const int scrollBar =
+      style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, verticalScrollBar());
+  return contentsRect().width() - scrollBar;
+}
+
+QFont HexListView::SetFontToFit(QFont font) {
+  // The widest line: the highest address, then every byte in the widest hex digit.
+  char widest = '0';
+  const QFontMetrics start(font);
+  for (char digit : std::string_view(kHexDigits, 16)) {
+    if (start.horizontalAdvance(QLatin1Char(digit)) >
+        start.horizontalAdvance(QLatin1Char(widest))) {
+      widest = digit;
+    }
+  }
+  const std::uint8_t widestByte =
+      static_cast<std::uint8_t>((widest <= '9' ? widest - '0' : widest - 'a' + 10) * 0x11);
+  std::array<std::uint8_t, kBytesPerLine> bytes{};
+  bytes.fill(widestByte);
+  const std::uint32_t lastLine =
+      kWindowBase + static_cast<std::uint32_t>(kWindowSize - kBytesPerLine);
+  const QString lines[] = {PlaceholderLine(lastLine), DataLine(lastLine, bytes)};
+
+  int size = font.pixelSize() > 0 ? font.pixelSize() : QFontInfo(font).pixelSize();
+  for (;; --size) {
+    font.setPixelSize(size);
+    setFont(font);
+    int needed = 0;
+    for (const QString& line : lines) {
+      needed = std::max(needed, LineWidth(line));
+    }
+    if (needed <= AvailableLineWidth() || size <= kSmallestListPixelSize) {
+      return font;
+    }
+  }
 }
 
 }  // namespace vantor::pelion

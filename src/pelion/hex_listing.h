@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QFont>
 #include <QListView>
 #include <QString>
 
@@ -13,15 +14,16 @@
 #include <span>
 #include <vector>
 
+#include "device/memory_map.h"
 #include "protocol/segments.h"
 
 namespace vantor::pelion {
 
 // The device's memory window that the main listing maps: one line per 16 bytes.
-inline constexpr std::uint32_t kWindowBase = 0x100000;
-inline constexpr std::uint32_t kWindowSize = 0x40000;
+using device::kWindowBase;
+using device::kWindowSize;
 inline constexpr int kBytesPerLine = 16;
-inline constexpr int kWindowLines = static_cast<int>(kWindowSize / kBytesPerLine);  // 16384
+inline constexpr int kWindowLines = kWindowSize / kBytesPerLine;  // 16384
 
 // "%05x: " followed by "-- " sixteen times.
 QString PlaceholderLine(std::uint32_t address);
@@ -35,9 +37,10 @@ int LineCountOf(std::int32_t length);
 
 class HexListingModel : public QAbstractListModel {
  public:
-  // `growable`: a line written at the index just past the end is appended (the upload log window
-  // starts empty and grows); otherwise the model is a fixed map and lines outside it are dropped.
-  explicit HexListingModel(bool growable, QObject* parent = nullptr);
+  // A line written at the index just past the end is appended, so a listing grows from there
+  // (the upload log window starts empty; a firmware image longer than the window runs on past
+  // 13fff0:). Lines before the start or further past the end are not shown.
+  explicit HexListingModel(QObject* parent = nullptr);
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -59,21 +62,20 @@ class HexListingModel : public QAbstractListModel {
   };
   static Line MakeDataLine(const Segment& segment, int j);
 
-  bool m_growable;
   std::vector<Line> m_lines;
 };
 
 // A list box of hex lines: fixed-pitch text, unsorted, uniform rows.
 class HexListView : public QListView {
  public:
-  explicit HexListView(bool growable, QWidget* parent = nullptr);
+  explicit HexListView(QWidget* parent = nullptr);
 
   HexListingModel& listing() { return m_model; }
   const HexListingModel& listing() const { return m_model; }
   int lineCount() const { return m_model.rowCount(); }
   QString lineText(int row) const { return m_model.LineText(row); }
 
-  // The 16384 placeholder lines of the window.
+  // The 16384 placeholder lines of the window (dropping any lines it grew past them).
   void ResetToPlaceholders();
   // Writes `segment` from line `first` on and moves the caret to its last line, scrolled into view.
   void ListSegment(const Segment& segment, std::int64_t first);
@@ -81,6 +83,15 @@ class HexListView : public QListView {
   void ListSegmentsFromTop(const SegmentList& segments);
   // The caret's line, -1 for none.
   int caretLine() const;
+
+  // Sets `font` on the view at the largest pixel size, up to its own, at which the widest line
+  // (address and 16 bytes) fits the view's width beside the vertical scroll bar, so no line is
+  // ever cut or needs sideways scrolling. Returns the font set.
+  QFont SetFontToFit(QFont font);
+  // The pixel width a line of `text` takes in this view: its glyphs plus the item's margins.
+  int LineWidth(const QString& text) const;
+  // The width lines may take: the view's inside less the vertical scroll bar.
+  int AvailableLineWidth() const;
 
  private:
   HexListingModel m_model;

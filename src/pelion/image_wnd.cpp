@@ -21,9 +21,10 @@ void CImageWnd::OnInitDialog() {
   setWindowTitle(QStringLiteral("Dialog"));
   setFixedSize(ui::DialogUnitsToPixels(font, 0, 0, 317, 184).size());
 
-  m_list = new HexListView(/*growable=*/true, this);
+  m_list = new HexListView(this);
   m_list->setObjectName(QString::number(IDC_IMAGE_LIST));
   ui::PlaceControl(m_list, font, 7, 7, 303, 170);
+  m_list->SetFontToFit(font);
 }
 
 }  // namespace vantor::pelion

@@ -9,7 +9,7 @@ namespace vantor::pelion {
 
 class PathField : public QFrame {
  public:
-  // `staticEdge`: the sunken edge of fields 1020..1023; 1019 has a plain border.
+  // All fields have a plain border; `staticEdge` adds the sunken edge inside it (1020..1023).
   PathField(bool staticEdge, QWidget* parent = nullptr);
 
   QString text() const { return m_text; }
@@ -19,6 +19,7 @@ class PathField : public QFrame {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  bool m_staticEdge;
   QString m_text;
 };
 

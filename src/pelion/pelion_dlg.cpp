@@ -3,13 +3,13 @@
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QKeyEvent>
 #include <QMimeData>
-#include <QPainter>
-#include <QPixmap>
 #include <QPointer>
 #include <QUrl>
 
@@ -18,6 +18,8 @@
 #include <span>
 #include <utility>
 
+#include "device/flows.h"
+#include "device/texts.h"
 #include "pelion/image_wnd.h"
 #include "pelion/slots.h"
 #include "protocol/download.h"
@@ -29,10 +31,6 @@ namespace vantor::pelion {
 namespace {
 
 const QString kAboutItem = QStringLiteral("Pelion 정보(&A)...");
-const QString kOpenFailedText = QStringLiteral("통신포트를 열지 못했습니다.");
-const QString kNoPortText = QStringLiteral("통신 포트를 선택하십시오.");
-const QString kCommErrorText = QStringLiteral("통신에러 \n");
-const QString kLoadedText = QStringLiteral("가 로드되었습니다.\n");
 
 std::filesystem::path ToPath(const QString& text) {
   return std::filesystem::path(text.toStdU16String());
@@ -56,6 +54,16 @@ Segment MakeRegionSegment(std::uint32_t address, std::int32_t length) {
   return segment;
 }
 
+// The dialog's side of a device flow: its progress moves progress bar 1003.
+class ProgressObserver : public device::FlowObserver {
+ public:
+  explicit ProgressObserver(CPelionDlg* dialog) : m_dialog(dialog) {}
+  void Progress(std::int32_t percent) override { CPelionDlg::UpdateProgress(m_dialog, percent); }
+
+ private:
+  CPelionDlg* m_dialog;
+};
+
 QPushButton* MakeButton(const QString& caption, QWidget* parent) {
   auto* button = new QPushButton(caption, parent);
   button->setAutoDefault(false);
@@ -65,26 +73,7 @@ QPushButton* MakeButton(const QString& caption, QWidget* parent) {
 }  // namespace
 
 QIcon PelionIcon() {
-  // Resource 128: a plain drawn mark, in the sizes the window manager asks for.
-  QIcon icon;
-  for (int size : {16, 32, 48}) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(0x1f, 0x5f, 0xa8));
-    painter.setPen(Qt::NoPen);
-    painter.drawRoundedRect(QRectF(0, 0, size, size), size / 6.0, size / 6.0);
-    QFont font;
-    font.setBold(true);
-    font.setPixelSize(size * 3 / 4);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    painter.drawText(QRect(0, 0, size, size), Qt::AlignCenter, QStringLiteral("P"));
-    painter.end();
-    icon.addPixmap(pixmap);
-  }
-  return icon;
+  return ui::ApplicationIcon(QStringLiteral(":/icons/pelion.svg"));
 }
 
 // --- CAboutDlg ---------------------------------------------------------------------------------
@@ -122,10 +111,9 @@ CPelionDlg::CPelionDlg(QWidget* parent)
 }
 
 CPelionDlg::~CPelionDlg() {
-  // A worker reaches this dialog until it ends: let it finish before the controls go.
-  if (m_worker.running()) {
-    m_worker.WaitWhileProcessingEvents();
-  }
+  // A worker still running (the dialog was never closed) is cancelled and ends first.
+  m_worker.Abandon();
+  m_worker.WaitWhileProcessingEvents();
 }
 
 void CPelionDlg::CreateControls() {
@@ -152,7 +140,7 @@ void CPelionDlg::CreateControls() {
   };
 
   // Template order (also the tab order).
-  m_hexView = new HexListView(/*growable=*/false, this);
+  m_hexView = new HexListView(this);
   place(IDC_HEX_VIEW, m_hexView, 7, 7, 242, 209);
 
   m_progress = new QProgressBar(this);
@@ -164,10 +152,11 @@ void CPelionDlg::CreateControls() {
   place(IDC_DOWNLOAD_BINARY, MakeButton(QStringLiteral("다운로드 바이너리"), this), 289, 157, 121,
         58);
 
-  m_comPorts = new QComboBox(this);
-  place(IDC_COM_PORT, m_comPorts, 461, 221, 48, 30);
+  m_comPorts = new ui::PortCombo(this);
+  m_comPorts->setObjectName(QString::number(IDC_COM_PORT));
+  m_controls[IDC_COM_PORT] = m_comPorts;
   // The template's height includes the drop-down list; the closed box keeps its own height.
-  m_comPorts->resize(m_comPorts->width(), m_comPorts->sizeHint().height());
+  m_comPorts->Place(font, 461, 221, 48, 30);
 
   addCheckBox(IDC_CHECK_OEM, "oem", 263, 61, 31, 8);
   addCheckBox(IDC_CHECK_BOOT, "boot", 262, 34, 31, 8);
@@ -230,7 +219,8 @@ void CPelionDlg::OnInitDialog() {
   m_listFont.setPixelSize(14);
   m_listFont.setWeight(QFont::Bold);
   m_listFont.setStyleHint(QFont::TypeWriter);
-  m_hexView->setFont(m_listFont);
+  // 14 px where every line fits whole beside the scroll bar, else the largest size that does.
+  m_listFont = m_hexView->SetFontToFit(m_listFont);
 
   QPushButton* download = button(IDC_DOWNLOAD_BINARY);
   m_buttonFont = download->font();
@@ -238,11 +228,9 @@ void CPelionDlg::OnInitDialog() {
   download->setFont(m_buttonFont);
 
   m_comPorts->clear();
-  for (const std::string& name : EnumerateComPorts()) {
-    m_comPorts->addItem(QString::fromStdString(name));
-  }
+  ListPorts();
   m_comPorts->setCurrentIndex(-1);
-  m_comPorts->view()->setMinimumWidth(m_comPorts->view()->sizeHintForColumn(0) + 8);
+  connect(m_comPorts, &ui::PortCombo::aboutToDropDown, this, &CPelionDlg::ListPorts);
 
   ResetHexListing();
   m_downloadFlags = 0;
@@ -262,6 +250,16 @@ PathField* CPelionDlg::pathField(int id) const {
 }
 QPushButton* CPelionDlg::button(int id) const {
   return qobject_cast<QPushButton*>(control(id));
+}
+
+void CPelionDlg::ListPorts() {
+  // The ports present now, in the enumeration's order; the chosen one stays chosen while present.
+  const QString chosen = m_comPorts->currentIndex() >= 0 ? m_comPorts->currentText() : QString();
+  m_comPorts->clear();
+  for (const std::string& name : EnumerateComPorts()) {
+    m_comPorts->addItem(QString::fromStdString(name));
+  }
+  m_comPorts->setCurrentIndex(chosen.isEmpty() ? -1 : m_comPorts->findText(chosen));
 }
 
 std::string CPelionDlg::SelectedPortNumber() const {
@@ -286,19 +284,33 @@ void CPelionDlg::contextMenuEvent(QContextMenuEvent* event) {
   m_systemMenu->exec(event->globalPos());
 }
 
-void CPelionDlg::closeEvent(QCloseEvent* event) {
-  // A running worker reaches the controls until it ends; closing waits for it.
-  if (m_worker.running()) {
-    m_worker.WaitWhileProcessingEvents();
+void CPelionDlg::keyPressEvent(QKeyEvent* event) {
+  // Enter clicks the push button that has the focus, and ends the dialog when none has it (the
+  // buttons are no default buttons, so Qt alone would do neither).
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (auto* focused = qobject_cast<QPushButton*>(focusWidget())) {
+      if (focused->isEnabled()) {
+        focused->click();
+      }
+    } else {
+      accept();
+    }
+    return;
   }
-  QDialog::closeEvent(event);
+  QDialog::keyPressEvent(event);
 }
 
-void CPelionDlg::reject() {
-  if (m_worker.running()) {
-    m_worker.WaitWhileProcessingEvents();
+void CPelionDlg::done(int result) {
+  // The close box, Escape and Enter all end here. A close while one is in progress does nothing.
+  if (!ui::BeginClosing(this)) {
+    return;
   }
-  QDialog::reject();
+  // The worker's port waits end at once; it then closes the port, shows no box and saves
+  // nothing, and its end is awaited here so the port is free when the dialog is gone.
+  m_worker.Abandon();
+  m_worker.WaitWhileProcessingEvents();
+  m_workerCursor.reset();  // an abandoned worker runs no finish
+  QDialog::done(result);
 }
 
 // --- Workers ----------------------------------------------------------------------------------
@@ -311,9 +323,12 @@ void CPelionDlg::SetBusy(bool busy) {
   }
 }
 
-void CPelionDlg::StartWorker(std::function<void()> work) {
+void CPelionDlg::StartWorker(std::function<void()> work, bool waitCursor) {
   SetBusy(true);
-  m_workerCursor.emplace();
+  if (waitCursor) {
+    m_workerCursor.emplace();
+  }
+  // The work holds the port and its token until it ends.
   m_worker.Start(this, std::move(work), [this] {
     m_workerCursor.reset();
     SetBusy(false);
@@ -323,12 +338,15 @@ void CPelionDlg::StartWorker(std::function<void()> work) {
 std::unique_ptr<SerialPort> CPelionDlg::OpenSelectedPort() {
   const std::string name = SelectedPortNumber();
   if (name.empty()) {
-    Message(kNoPortText, ui::MessageIcon::kInformation);
+    Message(FromCoreText(device::kNoPortChosenText), ui::MessageIcon::kInformation);
     return nullptr;
   }
-  auto port = CreatePort(name, /*trace=*/false);
-  if (!port->IsOpen()) {
-    Message(kOpenFailedText, ui::MessageIcon::kInformation);
+  // Its waits end at once when the dialog closes (the worker's token).
+  std::int32_t error = 0;
+  std::unique_ptr<SerialPort> port =
+      device::OpenDevicePort(name, /*trace=*/false, error, m_worker.cancelToken());
+  if (!port) {
+    Message(FromCoreText(device::kPortNotOpenedText), ui::MessageIcon::kInformation);
     return nullptr;
   }
   return port;
@@ -357,13 +375,11 @@ void CPelionDlg::OnDownloadBinary() {
 }
 
 void CPelionDlg::DownloadWorker(SerialPort& port) {
-  TransferContext context;
-  context.link.port = &port;
-  const std::int32_t status =
-      DownloadSegments(m_segments, context, &CPelionDlg::UpdateProgress, this, m_downloadFlags);
+  ProgressObserver observer(this);
+  const std::int32_t status = device::RunDownload(port, m_segments, m_downloadFlags, observer);
   port.Close();
   if (status != 0) {
-    Message(kCommErrorText + QString::number(status), ui::MessageIcon::kInformation);
+    Message(FromCoreText(device::CommErrorMessage(status)), ui::MessageIcon::kInformation);
   }
 }
 
@@ -394,16 +410,21 @@ void CPelionDlg::UploadThread(SerialPort& port, bool binary,
   if (binary) {
     InsertSegment(m_segments, MakeRegionSegment(kBinaryRegion.address, kBinaryRegion.length));
   } else {
-    for (int index : kUploadOrder) {
-      const ImageSlot& slot = kImageSlots[static_cast<std::size_t>(index)];
-      if (slotChecked[static_cast<std::size_t>(index)]) {
-        InsertSegment(m_segments, MakeRegionSegment(slot.address, slot.size));
+    for (std::size_t index : device::kUploadOrder) {
+      const device::Slot& slot = kImageSlots[index].device;
+      if (slotChecked[index]) {
+        InsertSegment(m_segments, MakeRegionSegment(slot.address(), slot.size));
       }
     }
   }
   ReadBackReport report;
   const std::int32_t result =
       ReadBackSegments(context, m_segments, &CPelionDlg::UpdateProgress, this, report);
+  // A segment that was not read whole leaves the list: "save" and the next download only ever
+  // see bytes that came from the device. The box below names it.
+  for (std::uint32_t address : report.unreadSegments) {
+    m_segments.Remove(address);
+  }
   Message(FromCoreText(report.boxText),
           report.informationIcon ? ui::MessageIcon::kInformation : ui::MessageIcon::kNone,
           QString());
@@ -423,11 +444,11 @@ void CPelionDlg::OnSave() {
     const auto length = std::min<std::size_t>(static_cast<std::size_t>(std::max(segment.length, 0)),
                                               segment.data.size());
     if (!WriteSegmentFile(path, std::span(segment.data.data(), length))) {
-      Message(QStringLiteral("Can't saved\n\n") + FromPath(path));
+      Message(FromCoreText(device::kCantSavedText) + FromPath(path));
     }
     summary += FromPath(path) + QStringLiteral("\n");
   }
-  Message(QStringLiteral("Saved\n\n") + summary);
+  Message(FromCoreText(device::kSavedText) + summary);
 }
 
 // --- Upload log
@@ -446,7 +467,8 @@ void CPelionDlg::OnUploadLog() {
   window->show();
   StartWorker([this, port, window] {
     SegmentList job;
-    InsertSegment(job, MakeRegionSegment(kUploadLogRegion.address, kUploadLogRegion.length));
+    InsertSegment(
+        job, MakeRegionSegment(device::kUploadLogRegion.address, device::kUploadLogRegion.length));
     TransferContext context;
     context.link.port = port.get();
     ReadBackReport report;
@@ -455,8 +477,12 @@ void CPelionDlg::OnUploadLog() {
             report.informationIcon ? ui::MessageIcon::kInformation : ui::MessageIcon::kNone,
             QString());
     ui::RunOnUiThread(this, [&] {
-      if (window) {
+      if (window && !ui::IsClosing(this)) {
         ListSegmentsFromTop(window->list(), job);
+        // The box belonged to the main dialog, which its closing brought to the front: the
+        // window the user waits for comes back on top.
+        window->raise();
+        window->activateWindow();
       }
     });
     port->Close();
@@ -475,7 +501,9 @@ void CPelionDlg::OnLoadImage() {
     slotChecked[i] = checkBox(kImageSlots[i].checkBox)->isChecked();
     paths[i] = pathField(kImageSlots[i].pathField)->text();
   }
-  StartWorker([this, slotChecked, paths] { LoadImageThread(slotChecked, paths); });
+  // "load image" runs without the wait cursor: the dialog stays as it looks while files load.
+  StartWorker([this, slotChecked, paths] { LoadImageThread(slotChecked, paths); },
+              /*waitCursor=*/false);
 }
 
 void CPelionDlg::LoadImageThread(const std::array<bool, 4>& slotChecked,
@@ -483,22 +511,22 @@ void CPelionDlg::LoadImageThread(const std::array<bool, 4>& slotChecked,
   QString summary;
   m_downloadFlags = 0;
   for (std::size_t i = 0; i < kImageSlots.size(); ++i) {
-    const ImageSlot& slot = kImageSlots[i];
-    m_segments.Remove(slot.address);
+    const device::Slot& slot = kImageSlots[i].device;
+    m_segments.Remove(slot.address());
     if (!slotChecked[i]) {
       continue;
     }
-    const bool firmware = slot.checkBox == IDC_CHECK_FIRMWARE;
-    if (firmware) {
-      m_downloadFlags |= kCodeAreaFlags;
+    if (i == device::kFirmwareSlot) {
+      m_downloadFlags |= device::kCodeAreaFlags;
     }
     // The firmware takes a file of any size; the others only their exact size.
+    const bool anySize = slot.loadRule == device::SizeRule::kAny;
     const ImageReadResult result =
-        ReadImageFile(m_segments, ToPath(paths[i]), slot.address, firmware ? 0 : slot.size);
+        ReadImageFile(m_segments, ToPath(paths[i]), slot.address(), anySize ? 0 : slot.size);
     if (result == ImageReadResult::kWrongBlockSize) {
       Message(QString::fromLatin1(kWrongBlockSizeText));
     }
-    summary += paths[i] + kLoadedText;
+    summary += paths[i] + FromCoreText(device::kLoadedText);
   }
   ShowSegments();
   Message(summary);
@@ -525,7 +553,7 @@ void CPelionDlg::OnSlotToggle(int slot) {
   PathField* field = pathField(entry.pathField);
   if (checkBox(entry.checkBox)->isChecked()) {
     if (field->text().isEmpty()) {
-      field->setText(QString::fromLatin1(entry.defaultFileName));
+      field->setText(QString::fromLatin1(entry.device.defaultFileName));
     }
     field->setEnabled(true);
   } else {
@@ -562,7 +590,8 @@ void CPelionDlg::OnDropFiles(const QPoint& point, const QStringList& files) {
   if (m_busy || files.isEmpty()) {
     return;
   }
-  const QString& path = files.first();
+  // The path as the platform writes it (backslashes on Windows).
+  const QString path = QDir::toNativeSeparators(files.first());
   QWidget* child = ui::ChildAtDropPoint(this, point);
   for (const ImageSlot& slot : kImageSlots) {
     if (child == nullptr || child != control(slot.pathField)) {
@@ -570,7 +599,7 @@ void CPelionDlg::OnDropFiles(const QPoint& point, const QStringList& files) {
     }
     checkBox(slot.checkBox)->setChecked(true);  // no toggle: enabled states stay
     pathField(slot.pathField)->setText(path);
-    if (ReadImageFile(m_segments, ToPath(path), slot.offset, slot.size) ==
+    if (ReadImageFile(m_segments, ToPath(path), slot.device.offset, slot.device.size) ==
         ImageReadResult::kWrongBlockSize) {
       Message(QString::fromLatin1(kWrongBlockSizeText));
     }

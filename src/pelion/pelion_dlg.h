@@ -4,6 +4,8 @@
 //
 // Workers run one at a time on m_worker; while one runs, every control that touches the port or
 // m_segments is disabled and drops are refused, so the list is never changed under a worker.
+// Closing the dialog cancels a running worker through its port's cancel token and waits for its
+// end (at once): no box appears after the close, and the port is free when the dialog is gone.
 #pragma once
 
 #include <QCheckBox>
@@ -27,6 +29,7 @@
 #include "pelion/path_field.h"
 #include "protocol/segments.h"
 #include "serial/serial_port.h"
+#include "ui/combos.h"
 #include "ui/ui.h"
 
 namespace vantor::pelion {
@@ -71,6 +74,8 @@ class CPelionDlg : public QDialog {
   void ListSegment(HexListView* list, const Segment& segment, std::int64_t first);
   void ListSegmentsFromTop(HexListView* list, const SegmentList& segments);
 
+  // Fills the port combo with the ports present now (at start and each time it drops down).
+  void ListPorts();
   // The selected port's name; empty when nothing is selected.
   std::string SelectedPortNumber() const;
 
@@ -83,7 +88,7 @@ class CPelionDlg : public QDialog {
   PathField* pathField(int id) const;
   QPushButton* button(int id) const;
   HexListView* hexView() const { return m_hexView; }
-  QComboBox* comPorts() const { return m_comPorts; }
+  ui::PortCombo* comPorts() const { return m_comPorts; }
   QProgressBar* progress() const { return m_progress; }
   QMenu* systemMenu() const { return m_systemMenu; }
   const SegmentList& segments() const { return m_segments; }
@@ -99,17 +104,20 @@ class CPelionDlg : public QDialog {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-  void reject() override;
+  void keyPressEvent(QKeyEvent* event) override;
+  // Ends the dialog; a running worker is cancelled and its end awaited first.
+  void done(int result) override;
 
  private:
   void CreateControls();
   void OnInitDialog();
-  // A port for a transfer: the selection's name, opened; null (after telling the user) when
-  // nothing is selected or the port does not open.
+  // A port for a transfer: the selection's name, opened, its waits on the worker's cancel token
+  // (which closing the dialog cancels); null (after telling the user) when nothing is selected or
+  // the port does not open.
   std::unique_ptr<SerialPort> OpenSelectedPort();
-  // Starts `work` on m_worker with the port-and-list controls disabled until it ends.
-  void StartWorker(std::function<void()> work);
+  // Starts `work` on m_worker with the port-and-list controls disabled (and the wait cursor shown,
+  // unless `waitCursor` is false) until it ends.
+  void StartWorker(std::function<void()> work, bool waitCursor = true);
   void SetBusy(bool busy);
   void Message(const QString& text, ui::MessageIcon icon = ui::MessageIcon::kNone,
                const QString& caption = QString::fromLatin1(kAppName));
@@ -129,7 +137,7 @@ class CPelionDlg : public QDialog {
   std::map<int, QWidget*> m_controls;
   HexListView* m_hexView = nullptr;
   QProgressBar* m_progress = nullptr;
-  QComboBox* m_comPorts = nullptr;
+  ui::PortCombo* m_comPorts = nullptr;
   QMenu* m_systemMenu = nullptr;
   std::optional<ui::WaitCursor> m_workerCursor;
   bool m_busy = false;

@@ -1,10 +1,13 @@
-// The image slots of the Pelion dialog and the device regions behind them: control IDs, default
-// file names, exact file sizes, offsets in the image (the address of a dropped file's segment) and
-// the absolute device addresses used by "upload" and "load image".
+// Pelion's controls over the device's memory map: the dialog's control IDs, the check box and path
+// field of each image slot (the slots themselves, with their sizes, offsets and addresses, are the
+// device layer's), the binary slot's default name and the fixed files of "Button7".
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+
+#include "device/memory_map.h"
 
 namespace vantor::pelion {
 
@@ -33,42 +36,24 @@ enum ControlId : int {
   IDC_BUTTON7 = 1029,
 };
 
+// One image slot: the device's slot and the two controls that stand for it.
 struct ImageSlot {
-  const char* name;
+  const device::Slot& device;
   int checkBox;
   int pathField;
-  const char* defaultFileName;
-  std::int32_t size;      // exact file size of a drop, and the region's length
-  std::uint32_t offset;   // offset in the image: a dropped file's segment address
-  std::uint32_t address;  // absolute device address (upload, load image)
 };
 
-// In the order the drop handler and "load image" test them.
+// In the device's slot order, which is the order the drop handler and "load image" test them.
 inline constexpr std::array<ImageSlot, 4> kImageSlots{{
-    {"firmware", IDC_CHECK_FIRMWARE, IDC_PATH_FIRMWARE, "vantor.fw.bin", 0x38000, 0x000000,
-     0x100000},
-    {"boot", IDC_CHECK_BOOT, IDC_PATH_BOOT, "vantor.bl.bin", 0x4000, 0x038000, 0x138000},
-    {"oem", IDC_CHECK_OEM, IDC_PATH_OEM, "vantor.oem.bin", 0x3400, 0x03CC00, 0x13CC00},
-    {"parameter", IDC_CHECK_PARAMETER, IDC_PATH_PARAMETER, "vantor.fp.bin", 0xC00, 0x03C000,
-     0x13C000},
+    {device::kSlots[0], IDC_CHECK_FIRMWARE, IDC_PATH_FIRMWARE},
+    {device::kSlots[1], IDC_CHECK_BOOT, IDC_PATH_BOOT},
+    {device::kSlots[2], IDC_CHECK_OEM, IDC_PATH_OEM},
+    {device::kSlots[3], IDC_CHECK_PARAMETER, IDC_PATH_PARAMETER},
 }};
 
+// The binary slot stands for the whole window: a name in its field, one read-back of it.
 inline constexpr const char* kBinaryDefaultFileName = "vantor.bin";
-
-// The read-back regions of "upload".
-struct Region {
-  std::uint32_t address;
-  std::int32_t length;
-};
-inline constexpr Region kBinaryRegion{0x100000, 0x40000};
-// The four slots in ascending address order (the upload's order): firmware, boot, parameter, oem.
-inline constexpr std::array<int, 4> kUploadOrder{0, 1, 3, 2};
-
-// "upload log": one fixed 64 KiB region.
-inline constexpr Region kUploadLogRegion{0x120000, 0x10000};
-
-// The flags word of a download after "load image" with the firmware slot checked.
-inline constexpr std::uint32_t kCodeAreaFlags = 0x3C690000;
+inline constexpr const device::Region& kBinaryRegion = device::kRegions[0];
 
 // "Button7": the first 128 KiB of one fixed file copied into another, in Documents.
 inline constexpr const char* kCopySourceName = "vantor.full.bin";

@@ -252,6 +252,7 @@ std::int32_t ReadBackSegments(TransferContext& context, SegmentList& segments,
       if (r != 0) {
         if (report.result == 0)
           report.result = r;
+        report.unreadSegments.push_back(segment.address);
         break;  // the rest of this segment is abandoned; the next segment is still read
       }
       const std::string_view digits = std::string_view(reply).substr(kReadBackPrefix.size());

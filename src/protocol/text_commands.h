@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "protocol/download.h"
 #include "protocol/segments.h"
@@ -69,6 +70,9 @@ struct ReadBackReport {
   std::string summary;  // "\nblock %06x" per segment
   std::string boxText;  // the whole box text
   bool informationIcon = false;
+  // Addresses of the segments that did not get a valid reply for every piece: their data is not
+  // the device's and must not be saved or sent as if it were.
+  std::vector<std::uint32_t> unreadSegments;
 };
 
 // Reads every segment's `length` bytes from the device into its `data` (zeroed first) with

@@ -1,7 +1,6 @@
 // CQuorixDlg's link to the device (online/offline, detection, bootloader entry) and the download
-// worker with its progress.
-#include <thread>
-
+// worker with its progress. Everything that talks to the device runs on the dialog's worker, whose
+// cancel token every port points at: a close ends each wait at once.
 #include "protocol/download.h"
 #include "protocol/text_commands.h"
 #include "quorix/quorix_dlg.h"
@@ -38,7 +37,16 @@ void CQuorixDlg::SetToggleCaption(const QString& caption) {
   ui::RunOnUiThread(this, [&] { m_toggle->setText(caption); });
 }
 
+void CQuorixDlg::RunOnWorker(std::function<void()> work) {
+  // The port and the segments belong to the worker until it ends.
+  m_toggleWasEnabled = m_toggle->isEnabled();
+  SetTransferControlsEnabled(false);
+  m_worker.Start(this, std::move(work), [this] { SetTransferControlsEnabled(true); });
+}
+
 void CQuorixDlg::OnLinkToggle() {
+  if (m_worker.running())
+    return;  // disabled meanwhile
   if (m_toggle->text() != QStringLiteral("offline")) {
     SetLink(false);
     return;
@@ -64,17 +72,22 @@ void CQuorixDlg::OnLinkToggle() {
 }
 
 void CQuorixDlg::SetLink(bool online) {
-  ui::WaitCursor wait;
-  if (!online) {
-    m_bootVersion = kNoBootVersion;
-    m_firmwareVersion = nullptr;
-    SetStatus(QStringLiteral("no device"));
-    SetToggleCaption(QStringLiteral("offline"));
-    m_port.reset();  // closes the handle
-    Log("%s", kDisconnectedLog);
+  if (online) {
+    RunOnWorker([this, name = m_portCombo->currentText().toStdString()] { GoOnline(name); });
     return;
   }
-  m_port = CreatePort(m_portCombo->currentText().toStdString(), /*trace=*/true);
+  ui::WaitCursor wait;
+  m_bootVersion = kNoBootVersion;
+  m_firmwareVersion = nullptr;
+  SetStatus(QStringLiteral("no device"));
+  SetToggleCaption(QStringLiteral("offline"));
+  m_port.reset();  // closes the handle
+  Log("%s", kDisconnectedLog);
+}
+
+void CQuorixDlg::GoOnline(const std::string& portName) {
+  ui::WaitCursor wait;
+  m_port = OpenPort(portName);
   if (!m_port->IsOpen()) {
     m_port.reset();
     Message(QString::fromUtf8(kNoAnswerText));
@@ -85,22 +98,29 @@ void CQuorixDlg::SetLink(bool online) {
     Log("%s", kConnectedLog);
 }
 
+std::unique_ptr<SerialPort> CQuorixDlg::OpenPort(const std::string& name) {
+  auto port = CreatePort(name, /*trace=*/true);
+  port->cancel = m_worker.cancelToken();
+  return port;
+}
+
 std::unique_ptr<SerialPort> CQuorixDlg::ReopenPort(std::unique_ptr<SerialPort> port) {
   if (!port)
     return nullptr;
   const std::string name = port->reopenPort;
   port.reset();
   // A device that re-enumerates after a restart may take a moment to come back; past the bound
-  // it counts as not answering.
+  // (or once cancelled) it counts as not answering.
   const auto deadline = std::chrono::steady_clock::now() + kReopenBound;
-  for (;;) {
-    auto fresh = CreatePort(name, /*trace=*/true);
+  while (!m_worker.cancelled()) {
+    auto fresh = OpenPort(name);
     if (fresh->IsOpen())
       return fresh;
     if (std::chrono::steady_clock::now() >= deadline)
       return nullptr;
-    std::this_thread::sleep_for(kReopenPause);
+    SleepUnlessCancelled(m_worker.cancelToken(), kReopenPause);
   }
+  return nullptr;
 }
 
 void CQuorixDlg::DetectDevice() {
@@ -108,7 +128,7 @@ void CQuorixDlg::DetectDevice() {
   m_port = ReopenPort(std::move(m_port));
   m_bootVersion = m_port ? AskBootVersion(m_port.get()) : kNoBootVersion;
   m_firmwareVersion = nullptr;
-  if (m_port && m_bootVersion == kNoBootVersion) {
+  if (m_port && m_bootVersion == kNoBootVersion && !m_worker.cancelled()) {
     BootLink link{m_port.get()};
     m_firmwareVersion = QueryFirmwareVersion(link);
   }
@@ -134,14 +154,13 @@ void CQuorixDlg::OnDownload() {
     Message(QString::fromUtf8(kCheckDeviceText));
     return;
   }
-  EnterBootloader();
-  if (m_bootVersion == kNoBootVersion)
-    return;  // the reason was shown already
-  m_toggleWasEnabled = m_toggle->isEnabled();
-  SetTransferControlsEnabled(false);
   m_shownPercent = -1;
-  m_worker.Start(
-      this, [this] { DownloadThreadProc(); }, [this] { SetTransferControlsEnabled(true); });
+  RunOnWorker([this] {
+    EnterBootloader();
+    // Otherwise the reason was shown already (or the dialog is closing).
+    if (m_bootVersion != kNoBootVersion && !m_worker.cancelled())
+      DownloadThreadProc();
+  });
 }
 
 void CQuorixDlg::SetTransferControlsEnabled(bool enabled) {
@@ -168,9 +187,11 @@ void CQuorixDlg::EnterBootloader() {
 
 int CQuorixDlg::WaitForBootloader() {
   BeginBusy();
-  // The device restarts into its bootloader meanwhile. The UI thread sleeps, as for every short
-  // link operation; the wait is bounded (3 s, the reopen bound and two version queries).
-  std::this_thread::sleep_for(ui::ScaledWait(kBootloaderStartWait));
+  // The device restarts into its bootloader meanwhile.
+  if (SleepUnlessCancelled(m_worker.cancelToken(), ui::ScaledWait(kBootloaderStartWait)) != 0) {
+    EndBusy();
+    return -1;
+  }
   m_port = ReopenPort(std::move(m_port));
   m_bootVersion = m_port ? AskBootVersion(m_port.get()) : kNoBootVersion;
   if (m_bootVersion != kNoBootVersion) {
@@ -198,7 +219,10 @@ int CQuorixDlg::DownloadThreadProc() {
     return -1;
   }
   Log("%s", kDownloadDoneLog);
-  std::this_thread::sleep_for(ui::ScaledWait(kAfterDownloadWait));
+  if (SleepUnlessCancelled(m_worker.cancelToken(), ui::ScaledWait(kAfterDownloadWait)) != 0) {
+    EndBusy();
+    return -1;
+  }
   DetectDevice();
   Log("%s", kFinishedLog);
   EndBusy();

@@ -15,6 +15,7 @@ class CQuorixApp {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(kAppName));
     QApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QApplication::setWindowIcon(QuorixIcon());
     QApplication::setOrganizationName(
         QStringLiteral("로컬 응용 프로그램 마법사에서 생성된 응용 프로그램"));
 

@@ -1,7 +1,8 @@
-// CQuorixDlg's template, start-up, port list, areas, file loading and drops; CAboutDlg; the busy
-// mark. The link and the download worker are in link.cpp.
+// CQuorixDlg's template, start-up, port list, areas, file loading and drops, closing; CAboutDlg;
+// the busy mark; the link toggle's look. The link and the download worker are in link.cpp.
 #include "quorix/quorix_dlg.h"
 
+#include <qdrawutil.h>
 #include <QContextMenuEvent>
 #include <QDateTime>
 #include <QDragEnterEvent>
@@ -13,13 +14,13 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QPainter>
 #include <QStyle>
 #include <QTimeZone>
 #include <QUrl>
 
 #include <cstdarg>
 
-#include "quorix/areas.h"
 #include "serial/port_enumeration.h"
 
 namespace vantor::quorix {
@@ -28,8 +29,33 @@ int g_busyCount = 0;
 CQuorixDlg* g_mainDlg = nullptr;
 
 namespace {
+
 constexpr unsigned kAboutCommand = 0x10;
+
+// The area field's text: "0x%06x(%i)" of offset and size.
+QString AreaFieldText(const device::Area& area) {
+  return QString::asprintf("0x%06x(%i)", static_cast<unsigned>(area.offset), area.size);
+}
+
 }  // namespace
+
+QIcon QuorixIcon() {
+  return ui::ApplicationIcon(QStringLiteral(":/icons/quorix.svg"));
+}
+
+QString OpenFileFilter() {
+#ifdef Q_OS_WIN
+  return QStringLiteral("Binary (*.bin);;All (*.*)");
+#else
+  return QStringLiteral("Binary (*.bin);;All (*)");
+#endif
+}
+
+void FlatEdgeButton::paintEvent(QPaintEvent* event) {
+  QPushButton::paintEvent(event);
+  QPainter painter(this);
+  qDrawShadeRect(&painter, rect(), palette(), /*sunken=*/true, 1);
+}
 
 QString BootVersionText(std::uint32_t v) {
   return QString::asprintf("boot v%i.%i.%i.%i", static_cast<int>((v >> 24) & 0xF),
@@ -55,20 +81,6 @@ void EndBusy() {
   });
 }
 
-// --- PortCombo -------------------------------------------------------------------------------
-
-void PortCombo::showPopup() {
-  emit aboutToDropDown();
-  QComboBox::showPopup();
-}
-
-void PortCombo::AddSorted(const QString& name) {
-  int at = 0;
-  while (at < count() && QString::compare(itemText(at), name, Qt::CaseInsensitive) <= 0)
-    ++at;
-  insertItem(at, name);
-}
-
 // --- CAboutDlg (template 100) ----------------------------------------------------------------
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
@@ -78,7 +90,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   const QRect size = ui::DialogUnitsToPixels(font, 0, 0, 170, 62);
   resize(size.size());
   auto* icon = new QLabel(this);
-  icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32));
+  icon->setPixmap(QuorixIcon().pixmap(32, 32));
   ui::PlaceControl(icon, font, 14, 14, 21, 20);
   auto* name = new QLabel(QStringLiteral("Quorix, 버전 1.0"), this);
   ui::PlaceControl(name, font, 42, 14, 114, 8);
@@ -98,10 +110,20 @@ CQuorixDlg::CQuorixDlg(QWidget* parent) : QDialog(parent) {
 }
 
 CQuorixDlg::~CQuorixDlg() {
-  // A download still running finishes against a whole dialog.
+  // A worker still running (the dialog was never closed) is cancelled and ends first.
+  m_worker.Abandon();
   m_worker.WaitWhileProcessingEvents();
   if (g_mainDlg == this)
     g_mainDlg = nullptr;
+}
+
+void CQuorixDlg::done(int result) {
+  if (!ui::BeginClosing(this))
+    return;  // closing already: Escape twice, or close box then Escape
+  m_worker.Abandon();
+  m_worker.WaitWhileProcessingEvents();
+  m_port.reset();  // released now, not when the process ends
+  QDialog::done(result);
 }
 
 void CQuorixDlg::CreateControls() {
@@ -113,18 +135,13 @@ void CQuorixDlg::CreateControls() {
   setAcceptDrops(true);
   resize(ui::DialogUnitsToPixels(m_font, 0, 0, 242, 138).size());
 
-  // Template order. A drop-down list's template height is that of its opened list: the closed
-  // control is as tall as the toolkit draws it.
-  auto placeCombo = [this](QComboBox* combo, int x, int y, int w) {
-    const QRect r = ui::DialogUnitsToPixels(m_font, x, y, w, 12);
-    combo->setGeometry(r.x(), r.y(), r.width(), std::max(r.height(), combo->sizeHint().height()));
-  };
+  // Template order. A drop-down list's template height includes its opened list.
   m_download = new QPushButton(QStringLiteral("DOWNLOAD"), this);
   ui::PlaceControl(m_download, m_font, 157, 18, 78, 23);
-  m_areaCombo = new QComboBox(this);
-  placeCombo(m_areaCombo, 158, 59, 77);
+  m_areaCombo = new ui::DropDownList(this);
+  m_areaCombo->Place(m_font, 158, 59, 77, 54);
   m_portCombo = new PortCombo(this);
-  placeCombo(m_portCombo, 7, 7, 76);
+  m_portCombo->Place(m_font, 7, 7, 76, 30);
   m_loadButton = new QPushButton(QStringLiteral("Load Binary File"), this);
   ui::PlaceControl(m_loadButton, m_font, 7, 34, 77, 14);
   m_infoPane = new LogPane(this);
@@ -154,12 +171,13 @@ void CQuorixDlg::CreateControls() {
   m_status = new QLabel(QStringLiteral("no device"), this);
   m_status->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   ui::PlaceControl(m_status, m_font, 157, 7, 78, 9);
-  m_toggle = new QPushButton(QStringLiteral("offline"), this);
+  m_toggle = new FlatEdgeButton(QStringLiteral("offline"), this);
+  m_toggle->setFlat(true);
   m_toggle->setEnabled(false);
   ui::PlaceControl(m_toggle, m_font, 87, 7, 31, 12);
 
   // No default button: Enter closes the dialog like Esc (see keyPressEvent).
-  for (QPushButton* button : {m_download, m_loadButton, m_toggle})
+  for (QPushButton* button : {m_download, m_loadButton, static_cast<QPushButton*>(m_toggle)})
     button->setAutoDefault(false);
 
   connect(m_portCombo, &QComboBox::activated, this, [this] { OnPortChange(); });
@@ -171,7 +189,7 @@ void CQuorixDlg::CreateControls() {
 }
 
 void CQuorixDlg::OnInitDialog() {
-  setWindowIcon(style()->standardIcon(QStyle::SP_DriveHDIcon));
+  setWindowIcon(QuorixIcon());
   setWindowTitle(QStringLiteral("DOWNLOAD ") + QStringLiteral("1.0"));
   g_mainDlg = this;
   ClearSegments(m_segments);
@@ -179,7 +197,7 @@ void CQuorixDlg::OnInitDialog() {
   m_bootVersion = kNoBootVersion;
   m_firmwareVersion = nullptr;
   ListPorts();
-  for (const Area& area : kAreas)
+  for (const device::Area& area : device::kAreas)
     m_areaCombo->addItem(QString::fromLatin1(area.name));
   m_portCombo->setPlaceholderText(QStringLiteral("select comport"));
   m_areaCombo->setPlaceholderText(QStringLiteral("select area"));
@@ -240,9 +258,10 @@ void CQuorixDlg::ApplyArea() {
   m_areaField->setEnabled(false);
   m_downloadFlags = 0;
   QString field;
-  if (const auto area = FindArea(name)) {
+  if (const device::Area* area = device::FindArea(name.toStdString())) {
     m_areaAddress = area->offset;
     m_areaSize = area->size;
+    m_areaRule = area->rule;
     m_downloadFlags = area->downloadFlags;
     field = AreaFieldText(*area);
   }
@@ -250,8 +269,8 @@ void CQuorixDlg::ApplyArea() {
 }
 
 void CQuorixDlg::OnLoadBinaryFile() {
-  const QString path = QFileDialog::getOpenFileName(nullptr, QString(), QString(),
-                                                    QStringLiteral("Binary (*.bin);;All (*.*)"));
+  const QString path =
+      QFileDialog::getOpenFileName(nullptr, QString(), QString(), OpenFileFilter());
   if (!path.isEmpty())
     LoadBinaryFile(path);
 }
@@ -290,18 +309,20 @@ void CQuorixDlg::LoadBinaryFile(const QString& path) {
   m_fileSize = ShowFileInfo(path, m_infoPane);
   m_filePath = path;
   ApplyArea();
-  if (m_areaAddress == kCodeOffset) {
+  // CODE takes a file up to its size, BOOT any file: the file's own size is the one to read.
+  if (m_areaRule == device::SizeRule::kUpTo) {
+    const std::int32_t limit = m_areaSize;
     m_areaSize = m_fileSize;
-    if (m_fileSize > kCodeMaxSize) {
+    if (m_fileSize > limit) {
       Message(QString::fromUtf8(kWrongFileText));
       return;
     }
-  } else if (m_areaAddress == 0) {
+  } else if (m_areaRule == device::SizeRule::kAny) {
     m_areaSize = m_fileSize;
   }
   const ImageReadResult result =
       ReadImageFile(m_segments, std::filesystem::path(m_filePath.toStdU16String()),
-                    m_areaAddress + kDeviceBase, m_areaSize);
+                    m_areaAddress + device::kDeviceBase, m_areaSize);
   if (result == ImageReadResult::kWrongBlockSize) {
     Message(QString::fromLatin1(kWrongBlockSizeText), ui::MessageIcon::kNone);
   }

@@ -13,9 +13,14 @@
 #include <cstdint>
 #include <memory>
 
+#include <functional>
+#include <string>
+
+#include "device/memory_map.h"
 #include "protocol/segments.h"
 #include "quorix/log_pane.h"
 #include "serial/serial_port.h"
+#include "ui/combos.h"
 #include "ui/ui.h"
 
 namespace vantor::quorix {
@@ -46,15 +51,22 @@ extern CQuorixDlg* g_mainDlg;
 
 // The COM combo: tells the dialog before its list opens, so that the list shows the ports
 // present now.
-class PortCombo : public QComboBox {
-  Q_OBJECT
+using ui::PortCombo;
+
+// Icon 128 of the templates (window and about box): packaging/icons/quorix.svg, built in.
+QIcon QuorixIcon();
+
+// The open-file chooser's filters: "Binary" (*.bin) first, then "All" files, also those without
+// an extension (which "*.*" would miss outside Windows).
+QString OpenFileFilter();
+
+// The link toggle: a flat push button with a static edge (a thin sunken border).
+class FlatEdgeButton : public QPushButton {
  public:
-  using QComboBox::QComboBox;
-  void showPopup() override;
-  // Adds `name` at its place in text order (the list is sorted as text: COM10 before COM2).
-  void AddSorted(const QString& name);
- signals:
-  void aboutToDropDown();
+  using QPushButton::QPushButton;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
 };
 
 class CAboutDlg : public QDialog {
@@ -68,17 +80,17 @@ class CQuorixDlg : public QDialog {
   ~CQuorixDlg() override;
 
   // Controls by their template IDs, for the program and its tests.
-  QPushButton* downloadButton() const { return m_download; }  // 1000
-  QComboBox* areaCombo() const { return m_areaCombo; }        // 1001
-  PortCombo* portCombo() const { return m_portCombo; }        // 1002
-  QPushButton* loadButton() const { return m_loadButton; }    // 1003
-  LogPane* infoPane() const { return m_infoPane; }            // 1004
-  QLineEdit* pathField() const { return m_pathField; }        // 1005
-  QLineEdit* areaField() const { return m_areaField; }        // 1006
-  LogPane* logPane() const { return m_logPane; }              // 1007
-  QProgressBar* progressBar() const { return m_progress; }    // 1008
-  QLabel* statusLine() const { return m_status; }             // 1011
-  QPushButton* linkToggle() const { return m_toggle; }        // 1014
+  QPushButton* downloadButton() const { return m_download; }   // 1000
+  ui::DropDownList* areaCombo() const { return m_areaCombo; }  // 1001
+  PortCombo* portCombo() const { return m_portCombo; }         // 1002
+  QPushButton* loadButton() const { return m_loadButton; }     // 1003
+  LogPane* infoPane() const { return m_infoPane; }             // 1004
+  QLineEdit* pathField() const { return m_pathField; }         // 1005
+  QLineEdit* areaField() const { return m_areaField; }         // 1006
+  LogPane* logPane() const { return m_logPane; }               // 1007
+  QProgressBar* progressBar() const { return m_progress; }     // 1008
+  QLabel* statusLine() const { return m_status; }              // 1011
+  QPushButton* linkToggle() const { return m_toggle; }         // 1014
 
   // State, for tests.
   std::uint32_t bootVersion() const { return m_bootVersion; }
@@ -100,6 +112,9 @@ class CQuorixDlg : public QDialog {
   void OnDownload();
   void OnLinkToggle();
   void OnPortDropDown();
+  // Closing (close box, Escape, Enter): a running worker is cancelled and waited for, no box
+  // appears any more and the port is released. A close while one is under way does nothing.
+  void done(int result) override;
 
   void ApplyArea();
   void LoadBinaryFile(const QString& path);
@@ -121,8 +136,12 @@ class CQuorixDlg : public QDialog {
   void Message(const QString& text, ui::MessageIcon icon = ui::MessageIcon::kInformation);
   bool AcceptsDrops() const;
 
-  // The link and the download worker (link.cpp).
+  // The link and the download worker (link.cpp). Everything that talks to the device runs on the
+  // worker, so that the UI thread keeps its events and a close can cancel it.
+  void RunOnWorker(std::function<void()> work);
   void SetLink(bool online);
+  void GoOnline(const std::string& portName);
+  std::unique_ptr<SerialPort> OpenPort(const std::string& name);
   std::unique_ptr<SerialPort> ReopenPort(std::unique_ptr<SerialPort> port);
   void DetectDevice();
   void EnterBootloader();
@@ -144,12 +163,13 @@ class CQuorixDlg : public QDialog {
   std::int32_t m_fileSize = -1;
   std::uint32_t m_areaAddress = 0;
   std::int32_t m_areaSize = 0;
+  device::SizeRule m_areaRule = device::SizeRule::kExact;
   int m_shownPercent = -1;          // the bar's last position set by the worker
   bool m_toggleWasEnabled = false;  // the toggle's state before a download
 
   QFont m_font;
   QPushButton* m_download = nullptr;
-  QComboBox* m_areaCombo = nullptr;
+  ui::DropDownList* m_areaCombo = nullptr;
   PortCombo* m_portCombo = nullptr;
   QPushButton* m_loadButton = nullptr;
   LogPane* m_infoPane = nullptr;
@@ -158,7 +178,7 @@ class CQuorixDlg : public QDialog {
   LogPane* m_logPane = nullptr;
   QProgressBar* m_progress = nullptr;
   QLabel* m_status = nullptr;
-  QPushButton* m_toggle = nullptr;
+  FlatEdgeButton* m_toggle = nullptr;
 };
 
 }  // namespace vantor::quorix

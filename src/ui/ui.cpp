@@ -1,14 +1,18 @@
-// Message boxes, running code on the UI thread, the dialog's worker threads, the wait cursor, the
-// trace sink, line text conversion and the test scale of the programs' fixed waits.
+// Message boxes, running code on the UI thread, the dialog's worker threads and the closing mark,
+// the wait cursor, the trace sink, line text conversion and the test scale of the programs' fixed
+// waits.
 #include "ui/ui.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPointer>
+#include <QSpacerItem>
 #include <QThread>
 
 #include <cmath>
@@ -27,6 +31,12 @@ std::atomic<double> g_waitScale{1.0};
 
 // Debug messages of this category are off unless QT_LOGGING_RULES enables them.
 Q_LOGGING_CATEGORY(lcTrace, "vantor.trace", QtInfoMsg)
+
+// The dynamic property that marks a window as closing.
+constexpr const char* kClosingProperty = "vantorClosing";
+
+// Room a title bar takes besides its caption: the window icon, up to three buttons and padding.
+constexpr int kTitleBarRoom = 160;
 
 QObject* UiContext(QObject* context) {
   return context != nullptr ? context : QCoreApplication::instance();
@@ -48,15 +58,36 @@ void ShowMessage(const MessageRequest& request) {
       std::lock_guard lock(g_hookMutex);
       hook = g_messageHook;
     }
+    // After the user asked to close, no box may appear (and hold the process) any more.
+    if (IsClosing(request.owner))
+      return;
     if (hook) {
       hook(request);
       return;
     }
-    QMessageBox box(
-        request.icon == MessageIcon::kInformation ? QMessageBox::Information : QMessageBox::NoIcon,
-        request.caption, request.text, QMessageBox::Ok, request.owner);
-    box.exec();
+    CreateMessageBox(request)->exec();
   });
+}
+
+int MessageBoxMinimumWidth(const QString& caption) {
+  // Title bars commonly draw the caption bold, a little larger than the text font.
+  QFont title = QApplication::font("QMdiSubWindowTitleBar");
+  title.setBold(true);
+  title.setPointSizeF(title.pointSizeF() * 1.25);
+  return QFontMetrics(title).horizontalAdvance(caption) + kTitleBarRoom;
+}
+
+std::unique_ptr<QMessageBox> CreateMessageBox(const MessageRequest& request) {
+  auto box = std::make_unique<QMessageBox>(
+      request.icon == MessageIcon::kInformation ? QMessageBox::Information : QMessageBox::NoIcon,
+      request.caption, request.text, QMessageBox::Ok, request.owner);
+  // QMessageBox sizes itself from its layout's minimum width: a spacer across the grid sets it.
+  if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {
+    grid->addItem(new QSpacerItem(MessageBoxMinimumWidth(request.caption), 0, QSizePolicy::Minimum,
+                                  QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
+  return box;
 }
 
 // --- Threads ---------------------------------------------------------------------------------
@@ -72,13 +103,20 @@ void RunOnUiThread(QObject* context, const std::function<void()>& fn) {
 }
 
 Worker::~Worker() {
+  Abandon();
+  WaitWhileProcessingEvents();
+}
+
+void Worker::Abandon() {
   if (m_abandoned)
     m_abandoned->store(true);
-  WaitWhileProcessingEvents();
+  m_cancel.Cancel();
 }
 
 void Worker::Start(QObject* context, std::function<void()> work, std::function<void()> onFinished) {
   WaitWhileProcessingEvents();
+  if (m_cancel.cancelled())
+    return;  // abandoned: the owner is closing
   m_running = std::make_shared<std::atomic<bool>>(true);
   m_abandoned = std::make_shared<std::atomic<bool>>(false);
   QPointer<QObject> target(UiContext(context));
@@ -105,14 +143,31 @@ bool Worker::running() const {
 }
 
 void Worker::WaitWhileProcessingEvents() {
-  if (!m_thread.joinable())
-    return;
   // The worker may be waiting for the UI thread (a message box, a blocking call): keep serving
   // events until its finish has run. WaitForMoreEvents sleeps; the finish event wakes it.
-  while (m_running->load() && QCoreApplication::instance() != nullptr) {
+  while (running() && QCoreApplication::instance() != nullptr) {
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   }
-  m_thread.join();
+  // Those events may have re-entered this function, which then joined the thread already.
+  if (m_thread.joinable())
+    m_thread.join();
+}
+
+// --- Closing ---------------------------------------------------------------------------------
+
+bool BeginClosing(QWidget* window) {
+  if (window == nullptr || window->property(kClosingProperty).toBool())
+    return false;
+  window->setProperty(kClosingProperty, true);
+  return true;
+}
+
+bool IsClosing(const QWidget* widget) {
+  for (const QWidget* w = widget; w != nullptr; w = w->parentWidget()) {
+    if (w->property(kClosingProperty).toBool())
+      return true;
+  }
+  return false;
 }
 
 // --- Cursor ----------------------------------------------------------------------------------

@@ -1,20 +1,25 @@
 // What both programs share on top of Qt: message boxes owned by the dialog (shown on the UI thread,
 // also when asked from a worker, and interceptable by tests), the wait cursor, dialog units,
-// running code on the UI thread, worker threads owned by the dialog, file drops onto child
-// controls, the trace sink, and the simulated device started by --simulator.
+// running code on the UI thread, cancellable worker threads owned by the dialog and the closing
+// mark, file drops onto child controls, the application icon, the trace sink, and the simulated
+// device started by --simulator.
 #pragma once
 
 #include <QFont>
+#include <QIcon>
+#include <QMessageBox>
 #include <QRect>
 #include <QString>
 #include <QWidget>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
-#include <atomic>
 #include <thread>
+
+#include "serial/cancel.h"
 
 namespace vantor::ui {
 
@@ -30,8 +35,14 @@ struct MessageRequest {
 };
 
 // Shows a modal OK box owned by `owner` and returns when it is closed. From a worker thread it is
-// shown on the UI thread and the worker waits for it.
+// shown on the UI thread and the worker waits for it. Once `owner` (or a window above it) has
+// started closing, nothing is shown and it returns at once.
 void ShowMessage(const MessageRequest& request);
+
+// The box ShowMessage shows: at least as wide as its caption needs in a title bar, so that the
+// window manager never cuts the caption.
+std::unique_ptr<QMessageBox> CreateMessageBox(const MessageRequest& request);
+int MessageBoxMinimumWidth(const QString& caption);
 
 // Tests: every box goes to `hook` instead of the screen (called on the UI thread). Empty restores.
 using MessageHook = std::function<void(const MessageRequest&)>;
@@ -45,6 +56,11 @@ void RunOnUiThread(QObject* context, const std::function<void()>& fn);
 
 // A worker thread owned by its dialog: one at a time, joined when the next starts or when the
 // owner is destroyed. `onFinished` runs on the UI thread after `work` returns.
+//
+// The worker carries the cancel token of its work: every port the work uses points at it
+// (`port->cancel = worker.cancelToken()`), so that Abandon, when the owner closes, ends each of
+// the port's waits at once with kErrorCancelled. An abandoned worker runs no finish and starts
+// nothing more; destroying a worker abandons it.
 class Worker {
  public:
   Worker() = default;
@@ -53,15 +69,29 @@ class Worker {
   Worker& operator=(const Worker&) = delete;
   void Start(QObject* context, std::function<void()> work, std::function<void()> onFinished = {});
   bool running() const;
-  // Waits for the thread while keeping the UI thread's events going (tests, closing).
+  const CancelToken* cancelToken() const { return &m_cancel; }
+  bool cancelled() const { return m_cancel.cancelled(); }
+  // Cancels the running work and drops its finish. Idempotent, UI thread.
+  void Abandon();
+  // Waits for the thread while keeping the UI thread's events going (tests, closing). Safe when
+  // re-entered from those events (a second Escape while a close waits).
   void WaitWhileProcessingEvents();
 
  private:
+  CancelToken m_cancel;
   std::thread m_thread;
   std::shared_ptr<std::atomic<bool>> m_running;
   // Set when the owner goes away: a finish still queued then no longer runs `onFinished`.
   std::shared_ptr<std::atomic<bool>> m_abandoned;
 };
+
+// --- Closing -------------------------------------------------------------------------------
+
+// Marks `window` as closing: message boxes it owns are no longer shown. Returns false when it was
+// marked already (a close is under way or done), so a second close does nothing.
+bool BeginClosing(QWidget* window);
+// True once `widget` or a window above it has begun closing.
+bool IsClosing(const QWidget* widget);
 
 // --- Cursor ----------------------------------------------------------------------------------
 
@@ -85,6 +115,12 @@ QFont DialogFont();
 // character height / 8).
 QRect DialogUnitsToPixels(const QFont& font, int x, int y, int width, int height);
 void PlaceControl(QWidget* control, const QFont& font, int x, int y, int width, int height);
+
+// --- Icon ------------------------------------------------------------------------------------
+
+// The program's icon (its SVG, a Qt resource path such as ":/icons/quorix.svg") rendered at the
+// sizes title bars, task bars and about boxes use, 16 to 256 pixels.
+QIcon ApplicationIcon(const QString& svgResource);
 
 // --- Drops -----------------------------------------------------------------------------------
 

@@ -60,7 +60,7 @@ class HexViewTest : public ::testing::Test {
     }
     return changed;
   }
-  HexListView m_view{/*growable=*/false};
+  HexListView m_view;
 };
 
 TEST_F(HexViewTest, SegmentReplacesOnlyItsLines) {
@@ -70,21 +70,26 @@ TEST_F(HexViewTest, SegmentReplacesOnlyItsLines) {
     std::size_t length;
     int firstLine;  // -1: none shown
     int lines;
+    int lineCount;  // of the whole listing afterwards
   };
   const Case cases[] = {
-      {"parameter region", 0x13C000, 0xC00, 15360, 192},
-      {"20 bytes", 0x100000, 20, 0, 2},
-      {"length 0", 0x100000, 0, -1, 0},
-      {"below the window (dropped boot)", 0x38000, 0x4000, -1, 0},
-      {"last line of the window", 0x13FFF0, 16, 16383, 1},
-      {"past the end of the window", 0x13FFF0, 32, 16383, 1},
+      {"parameter region", 0x13C000, 0xC00, 15360, 192, kWindowLines},
+      {"20 bytes", 0x100000, 20, 0, 2, kWindowLines},
+      {"length 0", 0x100000, 0, -1, 0, kWindowLines},
+      {"below the window (dropped boot)", 0x38000, 0x4000, -1, 0, kWindowLines},
+      {"last line of the window", 0x13FFF0, 16, 16383, 1, kWindowLines},
+      // Lines from the end on are appended: the listing runs on with 140000: and later.
+      {"past the end of the window", 0x13FFF0, 32, 16383, 2, kWindowLines + 1},
+      {"firmware longer than the window", 0x100000, 0x40000 + 40, 0, kWindowLines + 3,
+       kWindowLines + 3},
+      {"beyond the end, not touching it", 0x140010, 16, -1, 0, kWindowLines},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     m_view.ResetToPlaceholders();
     const Segment segment = MakeSegment(c.address, Pattern(c.length, 3));
     m_view.ListSegment(segment, LineIndexOf(segment.address));
-    EXPECT_EQ(m_view.lineCount(), kWindowLines);
+    EXPECT_EQ(m_view.lineCount(), c.lineCount);
     const std::vector<int> changed = ChangedLines();
     ASSERT_EQ(static_cast<int>(changed.size()), c.lines);
     if (c.lines > 0) {
@@ -93,6 +98,13 @@ TEST_F(HexViewTest, SegmentReplacesOnlyItsLines) {
       EXPECT_EQ(m_view.caretLine(), c.firstLine + c.lines - 1);  // the caret follows the listing
     }
   }
+  // An appended line reads like any other line of its address.
+  const std::vector<std::uint8_t> tail = Pattern(20, 7);
+  m_view.ResetToPlaceholders();
+  m_view.ListSegment(MakeSegment(0x13FFF0, tail), LineIndexOf(0x13FFF0));
+  EXPECT_EQ(m_view.lineText(kWindowLines), DataLine(0x140000, std::span(tail).subspan(16)));
+  m_view.ResetToPlaceholders();  // "clear" gives back the window alone
+  EXPECT_EQ(m_view.lineCount(), kWindowLines);
 }
 
 TEST_F(HexViewTest, TwentyBytesGiveAFullLineAndAShortOne) {
@@ -116,7 +128,7 @@ TEST_F(HexViewTest, StaleLinesStayUntilCoveredOrReset) {
 }
 
 TEST(HexLogViewTest, ListsFromTopAndGrows) {
-  HexListView view(/*growable=*/true);
+  HexListView view;
   SegmentList segments;
   InsertSegment(segments, MakeSegment(0x120000, Pattern(0x10000, 4)));
   InsertSegment(segments, MakeSegment(0x50, Pattern(20, 6)));

@@ -84,6 +84,20 @@ TEST_F(LoadImageTest, FirmwareOfAnySize) {
   EXPECT_EQ(m_dlg->segments().begin()->length, 0);
 }
 
+// A firmware file longer than the window: the listing runs on past 13fff0: with its lines.
+TEST_F(LoadImageTest, FirmwareLongerThanTheWindowRunsOnInTheListing) {
+  const std::vector<std::uint8_t> bytes = Pattern(0x40000 + 0x18, 5);
+  m_dlg->checkBox(IDC_CHECK_FIRMWARE)->click();
+  m_dlg->pathField(IDC_PATH_FIRMWARE)->setText(WriteImage("fw.bin", bytes));
+  PressAndWait(IDC_LOAD_IMAGE);
+  HexListView* view = m_dlg->hexView();
+  ASSERT_EQ(view->lineCount(), 16384 + 2);
+  EXPECT_EQ(view->lineText(16383), DataLine(0x13fff0, std::span(bytes).subspan(0x3fff0, 16)));
+  EXPECT_EQ(view->lineText(16384), DataLine(0x140000, std::span(bytes).subspan(0x40000, 16)));
+  EXPECT_EQ(view->lineText(16385), DataLine(0x140010, std::span(bytes).subspan(0x40010)));
+  EXPECT_EQ(view->caretLine(), 16385);
+}
+
 class Button7Test : public PelionTest {
  protected:
   void SetUp() override {

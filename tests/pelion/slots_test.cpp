@@ -24,9 +24,9 @@ class SlotsTest : public PelionTest {
 
 TEST_F(SlotsTest, CheckingABoxFillsAnEmptyFieldAndEnablesIt) {
   for (const ImageSlot& slot : kImageSlots) {
-    SCOPED_TRACE(slot.name);
+    SCOPED_TRACE(slot.device.name);
     Box(slot.checkBox)->click();
-    EXPECT_EQ(Field(slot.pathField)->text(), QString::fromLatin1(slot.defaultFileName));
+    EXPECT_EQ(Field(slot.pathField)->text(), QString::fromLatin1(slot.device.defaultFileName));
     EXPECT_TRUE(Field(slot.pathField)->isEnabled());
     Field(slot.pathField)->setText(QStringLiteral("kept.bin"));
     Box(slot.checkBox)->click();  // unchecked: disabled, text kept
@@ -43,8 +43,8 @@ TEST_F(SlotsTest, BinaryDisablesTheFourAndGivesThemBackAsTheirBoxesSay) {
   Box(IDC_CHECK_BOOT)->click();  // boot checked, the others not
   Box(IDC_CHECK_BINARY)->click();
   for (const ImageSlot& slot : kImageSlots) {
-    EXPECT_FALSE(Box(slot.checkBox)->isEnabled()) << slot.name;
-    EXPECT_FALSE(Field(slot.pathField)->isEnabled()) << slot.name;
+    EXPECT_FALSE(Box(slot.checkBox)->isEnabled()) << slot.device.name;
+    EXPECT_FALSE(Field(slot.pathField)->isEnabled()) << slot.device.name;
   }
   EXPECT_TRUE(Box(IDC_CHECK_BOOT)->isChecked());
   EXPECT_TRUE(Field(IDC_PATH_BINARY)->isEnabled());
@@ -53,8 +53,8 @@ TEST_F(SlotsTest, BinaryDisablesTheFourAndGivesThemBackAsTheirBoxesSay) {
   Box(IDC_CHECK_BINARY)->click();
   for (const ImageSlot& slot : kImageSlots) {
     const bool checked = slot.checkBox == IDC_CHECK_BOOT;
-    EXPECT_TRUE(Box(slot.checkBox)->isEnabled()) << slot.name;
-    EXPECT_EQ(Field(slot.pathField)->isEnabled(), checked) << slot.name;
+    EXPECT_TRUE(Box(slot.checkBox)->isEnabled()) << slot.device.name;
+    EXPECT_EQ(Field(slot.pathField)->isEnabled(), checked) << slot.device.name;
   }
   EXPECT_EQ(Field(IDC_PATH_BOOT)->text(), QStringLiteral("vantor.bl.bin"));
   EXPECT_FALSE(Field(IDC_PATH_BINARY)->isEnabled());

@@ -1,9 +1,13 @@
 // Transfers against the simulated device: download of the slots, upload and save, the upload log
 // window, refusals without a port, and the controls held while a worker runs.
 #include <QApplication>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "pelion/image_wnd.h"
 #include "pelion/slots.h"
@@ -48,6 +52,16 @@ class TransferTest : public PelionTest {
     return starts;
   }
   void Check(int id, bool checked = true) { m_dlg->checkBox(id)->setChecked(checked); }
+  // How many events of `kind` the device logged.
+  int CountEvents(DeviceEvent::Kind kind) {
+    int count = 0;
+    m_device->With([&](devsim::Device& device) {
+      for (const DeviceEvent& e : device.events()) {
+        count += e.kind == kind ? 1 : 0;
+      }
+    });
+    return count;
+  }
 };
 
 TEST_F(TransferTest, DownloadSendsTheDroppedSlotsInListOrder) {
@@ -74,6 +88,69 @@ TEST_F(TransferTest, DownloadSendsTheDroppedSlotsInListOrder) {
   EXPECT_TRUE(m_messages.empty());
 }
 
+// "load image" sets the flags word: 0x3C690000 with the firmware slot, else 0. The download sends
+// it whole in the opening command and its bit 0 in every data frame.
+TEST_F(TransferTest, LoadImageThenDownloadCarriesTheFlagsWord) {
+  struct Case {
+    const char* name;
+    bool firmware;
+    std::uint32_t flags;
+    std::vector<std::uint32_t> segments;
+  };
+  const Case cases[] = {
+      {"firmware and boot", true, 0x3C690000, {0x100000, 0x138000}},
+      {"boot alone", false, 0, {0x138000}},
+  };
+  const auto firmware = Pattern(0x1800, 6);
+  const auto boot = Pattern(0x4000, 2);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    m_messages.clear();
+    StartWithDevice();
+    Check(IDC_CHECK_FIRMWARE, c.firmware);
+    m_dlg->pathField(IDC_PATH_FIRMWARE)->setText(WriteImage("fw.bin", firmware));
+    Check(IDC_CHECK_BOOT);
+    m_dlg->pathField(IDC_PATH_BOOT)->setText(WriteImage("bl.bin", boot));
+    PressAndWait(IDC_LOAD_IMAGE);
+    EXPECT_EQ(m_dlg->downloadFlags(), c.flags);
+    m_messages.clear();
+    PressAndWait(IDC_DOWNLOAD_BINARY);
+    EXPECT_TRUE(m_messages.empty()) << m_messages.front().text.toStdString();
+    EXPECT_EQ(SegmentsOnTheWire(), c.segments);
+    int dataFrames = 0;
+    m_device->With([&](devsim::Device& device) {
+      EXPECT_EQ(device.lastDownloadFlags(), c.flags);
+      for (const DeviceEvent& e : device.events()) {
+        if (e.kind == DeviceEvent::Kind::kDataFrame) {
+          ++dataFrames;
+          EXPECT_EQ(e.flags & 1u, c.flags & 1u) << "frame at " << std::hex << e.address;
+        }
+      }
+      EXPECT_EQ(device.ReadMemory(0x138000, boot.size()), boot);
+      if (c.firmware) {
+        EXPECT_EQ(device.ReadMemory(0x100000, firmware.size()), firmware);
+      }
+    });
+    EXPECT_GT(dataFrames, 0);
+  }
+}
+
+// An empty list: the opening command alone, no segment, no box, the progress bar as it was.
+TEST_F(TransferTest, DownloadOfAnEmptyList) {
+  StartWithDevice();
+  m_dlg->progress()->setValue(37);
+  PressAndWait(IDC_DOWNLOAD_BINARY);
+  EXPECT_TRUE(m_messages.empty());
+  EXPECT_EQ(m_dlg->progress()->value(), 37);
+  // The device may take the last bytes off the line after the port closed.
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return CountEvents(DeviceEvent::Kind::kOpenSession) == 1; }, 2000));
+  EXPECT_EQ(CountEvents(DeviceEvent::Kind::kStartSegment), 0);
+  EXPECT_EQ(CountEvents(DeviceEvent::Kind::kDataFrame), 0);
+}
+
 TEST_F(TransferTest, DownloadFailureShowsTheCode) {
   devsim::DeviceOptions options;
   options.refuseSegment = 0;
@@ -90,6 +167,12 @@ TEST_F(TransferTest, DownloadFailureShowsTheCode) {
   EXPECT_LT(code, 0);
   EXPECT_EQ(m_messages[0].icon, ui::MessageIcon::kInformation);
   EXPECT_EQ(m_messages[0].caption, QStringLiteral("Pelion"));
+
+  // The worker closed the port: a new press opens it again and reaches the device once more.
+  PressAndWait(IDC_DOWNLOAD_BINARY);
+  ASSERT_EQ(m_messages.size(), 2u);
+  EXPECT_EQ(m_messages[1].text, text);  // the device's refusal again, not the port's
+  EXPECT_EQ(CountEvents(DeviceEvent::Kind::kOpenSession), 2);
 }
 
 TEST_F(TransferTest, TransfersRefuseWithoutAPortOrAnOpenOne) {
@@ -177,6 +260,11 @@ TEST_F(TransferTest, BinaryUploadIsOneWholeWindowSegment) {
   PressAndWait(IDC_UPLOAD);
   ASSERT_EQ(SegmentAddresses(), std::vector<std::uint32_t>{0x100000});
   EXPECT_EQ(m_dlg->segments().begin()->data, WindowBytes(kBase, 0x40000));
+  // "save" writes the whole window: 262144 bytes, the device's own.
+  Press(IDC_SAVE);
+  const auto saved = ReadFileBytes(DocumentsFolder() / "vantor.100000.bin");
+  EXPECT_EQ(saved.size(), 262144u);
+  EXPECT_EQ(saved, WindowBytes(kBase, 0x40000));
 }
 
 TEST_F(TransferTest, UploadWithNoBoxEmptiesTheListAndSaveWritesNothing) {
@@ -226,6 +314,68 @@ TEST_F(TransferTest, FailedReadBackLeavesTheListing) {
   }
 }
 
+// A device whose replies turn malformed from the n-th "~du" on: whatever was not read whole is
+// never saved, and every file that is saved holds the device's bytes.
+TEST_F(TransferTest, SaveWritesOnlyRegionsThatWereReadWhole) {
+  struct Case {
+    const char* name;
+    std::vector<int> boxes;
+    int faultFrom;  // the first malformed "~du" reply, counted from 0
+    const char* box;
+    std::vector<std::pair<std::uint32_t, std::size_t>> saved;  // address, length
+    std::vector<std::uint32_t> unread;
+  };
+  const Case cases[] = {
+      {"boot, fifth reply malformed",
+       {IDC_CHECK_BOOT},
+       4,
+       "통신에러 \n\nblock 138000",
+       {},
+       {0x138000}},
+      // parameter takes 48 pieces and is read whole; oem fails at its third.
+      {"parameter read, oem not",
+       {IDC_CHECK_PARAMETER, IDC_CHECK_OEM},
+       50,
+       "통신에러 \n\nblock 13c000\nblock 13cc00",
+       {{0x13C000, 0xC00}},
+       {0x13CC00}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    m_messages.clear();
+    std::filesystem::remove_all(DocumentsFolder());
+    devsim::DeviceOptions options = PatternedDevice();
+    options.readBackReply = devsim::ReadBackReply::kMalformed;
+    options.readBackFaultFrom = c.faultFrom;
+    StartWithDevice(options);
+    for (int id : c.boxes) {
+      Check(id);
+    }
+    PressAndWait(IDC_UPLOAD);
+    EXPECT_EQ(MessageTexts(), std::vector<QString>{QString::fromUtf8(c.box)});
+    std::vector<std::uint32_t> kept;
+    for (const auto& [address, length] : c.saved) {
+      kept.push_back(address);
+    }
+    EXPECT_EQ(SegmentAddresses(), kept);
+
+    m_messages.clear();
+    Press(IDC_SAVE);
+    QString summary = QStringLiteral("Saved\n\n");
+    for (const auto& [address, length] : c.saved) {
+      const auto path = DocumentsFolder() / ReadBackFileName(address);
+      EXPECT_EQ(ReadFileBytes(path), WindowBytes(address, length)) << path;
+      summary += QString::fromStdString(path.string()) + QStringLiteral("\n");
+    }
+    EXPECT_EQ(MessageTexts(), std::vector<QString>{summary});
+    for (std::uint32_t address : c.unread) {
+      EXPECT_FALSE(std::filesystem::exists(DocumentsFolder() / ReadBackFileName(address)));
+    }
+  }
+}
+
 TEST_F(TransferTest, UploadLogOpensANewWindowPerPress) {
   StartWithDevice(PatternedDevice());
   Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", Pattern(0x4000, 2))});
@@ -253,6 +403,42 @@ TEST_F(TransferTest, UploadLogOpensANewWindowPerPress) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(first.isNull());
   EXPECT_EQ(m_dlg->findChildren<CImageWnd*>().size(), 1);
+}
+
+// The result box belongs to the main dialog; once it is closed the upload log window is in front
+// again, not hidden under the dialog.
+TEST_F(TransferTest, UploadLogWindowStaysInFrontAfterItsBox) {
+  StartWithDevice(PatternedDevice());
+  ui::SetMessageHook({});  // a real box, closed by the user
+  QString boxText;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      boxText = box->text();
+      box->accept();
+    }
+  });
+  closer.start(20);
+  PressAndWait(IDC_UPLOAD_LOG);
+  closer.stop();
+  EXPECT_EQ(boxText, QStringLiteral("Uploaded \n\nblock 120000"));
+  const QList<CImageWnd*> windows = m_dlg->findChildren<CImageWnd*>();
+  ASSERT_EQ(windows.size(), 1);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == windows[0]; }, 1000));
+}
+
+// The upload log moves the main dialog's progress bar from its start up to 100.
+TEST_F(TransferTest, UploadLogMovesTheMainProgressBar) {
+  StartWithDevice(PatternedDevice());
+  std::vector<int> positions;
+  QObject::connect(m_dlg->progress(), &QProgressBar::valueChanged,
+                   [&](int value) { positions.push_back(value); });
+  PressAndWait(IDC_UPLOAD_LOG);
+  ASSERT_GE(positions.size(), 10u);  // 1024 pieces: many steps, not a jump
+  EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+  EXPECT_LT(positions.front(), 5);
+  EXPECT_EQ(positions.back(), 100);
+  EXPECT_EQ(m_dlg->progress()->value(), 100);
 }
 
 TEST_F(TransferTest, UploadLogFailureStillFillsTheWindow) {
@@ -295,6 +481,33 @@ TEST_F(TransferTest, ControlsOfThePortAndTheListAreHeldWhileAWorkerRuns) {
   EXPECT_EQ(SegmentAddresses(), std::vector<std::uint32_t>{0x13C000});
   EXPECT_EQ(MessageTexts(), std::vector<QString>{QStringLiteral("Uploaded \n\nblock 13c000")});
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // the wait cursor is gone
+}
+
+// The transfers show the wait cursor while they run; "load image" does not.
+TEST_F(TransferTest, WaitCursorWhileATransferRunsButNotForLoadImage) {
+  struct Case {
+    const char* name;
+    int button;
+    bool waitCursor;
+  };
+  const Case cases[] = {
+      {"upload", IDC_UPLOAD, true},
+      {"upload log", IDC_UPLOAD_LOG, true},
+      {"load image", IDC_LOAD_IMAGE, false},
+  };
+  StartWithDevice();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Every one of them ends with a box while its worker still runs: look at the cursor then.
+    std::vector<bool> waiting;
+    ui::SetMessageHook([&](const ui::MessageRequest&) {
+      const QCursor* cursor = QApplication::overrideCursor();
+      waiting.push_back(cursor != nullptr && cursor->shape() == Qt::WaitCursor);
+    });
+    PressAndWait(c.button);
+    EXPECT_EQ(waiting, std::vector<bool>{c.waitCursor});
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  }
 }
 
 }  // namespace

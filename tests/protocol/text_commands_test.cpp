@@ -229,6 +229,7 @@ TEST(ReadBack, PiecesOf64BytesFillTheSegment) {
   EXPECT_EQ(progress.percents, (std::vector<std::int32_t>{64, 100}));
   EXPECT_EQ(report.boxText, "Uploaded \n\nblock 13c000");
   EXPECT_FALSE(report.informationIcon);
+  EXPECT_TRUE(report.unreadSegments.empty());
   std::vector<std::string> texts;
   sim.With([&](devsim::Device& d) {
     for (const auto& e : d.events())
@@ -263,6 +264,7 @@ TEST(ReadBack, SilentDeviceInTheLastSegmentIsAFailure) {
   EXPECT_EQ(report.boxText, "통신에러 \n\nblock 138000\nblock 13c000");
   EXPECT_TRUE(report.informationIcon);
   EXPECT_EQ(std::next(list.begin())->data, std::vector<std::uint8_t>(64, 0));
+  EXPECT_EQ(report.unreadSegments, std::vector<std::uint32_t>{0x13C000});
 }
 
 // The middle segment's reply is malformed, the last one good again: the failure is not hidden.
@@ -290,6 +292,7 @@ TEST_F(ScriptedDevice, MalformedMiddleSegmentIsReportedAfterLaterSuccess) {
   EXPECT_EQ((++it)->data, (std::vector<std::uint8_t>{0x55, 0x55}));
   EXPECT_EQ(report.boxText, "통신에러 \n\nblock 100000\nblock 100040\nblock 100100");
   EXPECT_TRUE(report.informationIcon);
+  EXPECT_EQ(report.unreadSegments, std::vector<std::uint32_t>{0x100040});  // only the failed one
 }
 
 TEST(ReadBack, OnlyExactRepliesAreTaken) {

@@ -1,5 +1,5 @@
 // The dialog's start-up, its link to the device and the download, against the simulated device.
-#include "quorix/areas.h"
+#include "device/memory_map.h"
 #include "quorix_fixture.h"
 
 #include <QTimer>
@@ -199,7 +199,7 @@ TEST_F(QuorixTest, RefusedBootCommandClosesThePortAndKeepsTheCaptions) {
   StartDevice(options);
   OpenDialog();
   GoOnline();
-  Click(m_dialog->downloadButton());
+  Download();
   EXPECT_FALSE(m_dialog->downloading());
   ASSERT_EQ(m_messages.size(), 1u);
   EXPECT_EQ(m_messages[0], QString::fromUtf8("장비 연결 상태를 확인하세요. \n"));
@@ -219,7 +219,7 @@ TEST_F(QuorixTest, SilentBootloaderAfterBootCommandKeepsTheReopenedPort) {
   StartDevice(options);
   OpenDialog();
   GoOnline();
-  Click(m_dialog->downloadButton());
+  Download();
   EXPECT_FALSE(m_dialog->downloading());
   ASSERT_EQ(m_messages.size(), 1u);
   EXPECT_EQ(m_messages[0], QString::fromUtf8(kNoAnswerText));

@@ -1,5 +1,5 @@
 // Areas, taking files in (chooser path, drops) and the size rules of each area.
-#include "quorix/areas.h"
+#include "device/memory_map.h"
 #include "quorix_fixture.h"
 
 #include <QDateTime>

@@ -79,10 +79,11 @@ class QuorixTest : public ::testing::Test {
 
   void Click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton); }
 
-  // Selects the device's port and presses the toggle.
+  // Selects the device's port, presses the toggle and waits for the detection it starts.
   void GoOnline() {
     SelectPort(m_device->path());
     Click(m_dialog->linkToggle());
+    m_dialog->WaitForWorker();
   }
 
   void SelectArea(const QString& name) {
@@ -132,7 +133,7 @@ class QuorixTest : public ::testing::Test {
     m_device->With([](devsim::Device& d) { d.ClearEvents(); });
   }
 
-  // Presses DOWNLOAD and waits for the worker it starts.
+  // Presses DOWNLOAD and waits for the worker it starts (bootloader entry and download).
   void Download() {
     Click(m_dialog->downloadButton());
     m_dialog->WaitForWorker();

@@ -1,17 +1,23 @@
-// The Qt glue: message boxes from a worker, the worker's finish, dialog units, drop targets.
+// The Qt glue: message boxes from a worker and while closing, the worker's finish and its
+// cancellation, dialog units, combos, drop targets, the application icon.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QDialog>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include <chrono>
 #include <thread>
 #include <vector>
 
+#include "ui/combos.h"
 #include "ui/ui.h"
 
 namespace vantor::ui {
@@ -91,6 +97,151 @@ TEST(UiThreads, DestroyedWorkerSkipsItsFinish) {
         &context, [] {}, [&] { finished = true; });
   }  // the owner is gone before the finish could run
   EXPECT_FALSE(finished);
+}
+
+TEST(UiThreads, AbandonEndsTheWorksWaitsAtOnceAndDropsItsFinish) {
+  QObject context;
+  bool finished = false;
+  std::int32_t slept = 0;
+  Worker worker;
+  worker.Start(
+      &context, [&] { slept = worker.cancelToken()->SleepFor(std::chrono::seconds(30)); },
+      [&] { finished = true; });
+  const auto start = std::chrono::steady_clock::now();
+  worker.Abandon();
+  worker.Abandon();  // twice is harmless
+  worker.WaitWhileProcessingEvents();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(slept, kErrorCancelled);
+  EXPECT_FALSE(finished);
+  EXPECT_TRUE(worker.cancelled());
+
+  // An abandoned worker starts nothing more.
+  bool ran = false;
+  worker.Start(&context, [&] { ran = true; });
+  worker.WaitWhileProcessingEvents();
+  EXPECT_FALSE(ran);
+  EXPECT_FALSE(worker.running());
+}
+
+TEST(UiThreads, WaitReenteredFromTheEventsItServesJoinsOnce) {
+  // A second close (Escape twice) arrives while the first waits for the worker: the inner wait
+  // must not leave the outer one a thread to join again.
+  QObject context;
+  Worker worker;
+  bool innerReturned = false;
+  worker.Start(&context, [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); });
+  QTimer::singleShot(10, &context, [&] {
+    worker.WaitWhileProcessingEvents();
+    innerReturned = true;
+  });
+  worker.WaitWhileProcessingEvents();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(innerReturned);
+  EXPECT_FALSE(worker.running());
+}
+
+TEST(UiMessages, NoBoxOnceTheOwnerOrAWindowAboveItBeganClosing) {
+  HookGuard guard;
+  QDialog dialog;
+  auto* child = new QWidget(&dialog);
+  int shown = 0;
+  SetMessageHook([&](const MessageRequest&) { ++shown; });
+  ShowMessage({child, "Quorix", "before", MessageIcon::kInformation});
+  EXPECT_EQ(shown, 1);
+
+  EXPECT_TRUE(BeginClosing(&dialog));
+  EXPECT_FALSE(BeginClosing(&dialog));  // a second close finds the first under way
+  EXPECT_TRUE(IsClosing(child));
+  // From the UI thread and from a worker: nothing shown, nothing waits.
+  ShowMessage({&dialog, "Quorix", "after", MessageIcon::kInformation});
+  Worker worker;
+  worker.Start(&dialog, [&] { ShowMessage({child, "Quorix", "after", MessageIcon::kNone}); });
+  worker.WaitWhileProcessingEvents();
+  EXPECT_EQ(shown, 1);
+}
+
+TEST(UiMessages, BoxIsWideEnoughForItsWholeCaption) {
+  for (const QString& caption : {QString("Quorix"), QString("Pelion")}) {
+    auto box = CreateMessageBox({nullptr, caption, "Saved", MessageIcon::kInformation});
+    box->show();
+    QCoreApplication::processEvents();
+    QFont title = QApplication::font("QMdiSubWindowTitleBar");
+    title.setBold(true);
+    EXPECT_GE(box->width(), QFontMetrics(title).horizontalAdvance(caption) + 100)
+        << caption.toStdString();
+    EXPECT_GE(box->width(), MessageBoxMinimumWidth(caption));
+    box->close();
+  }
+}
+
+TEST(UiCombos, OpenedListShowsTheWholeItemsThatFitItsTemplateHeight) {
+  QDialog dialog;
+  const QFont font = DialogFont();
+  dialog.setFont(font);
+  dialog.resize(400, 300);
+  auto* areas = new DropDownList(&dialog);
+  for (const char* name : {"CODE", "OEM", "BOOT", "PARAMETER", "FIFTH", "SIXTH", "SEVENTH"})
+    areas->addItem(name);
+  areas->Place(font, 158, 59, 77, 54);
+  dialog.show();
+  const QRect templ = DialogUnitsToPixels(font, 158, 59, 77, 54);
+  EXPECT_EQ(areas->geometry().topLeft(), templ.topLeft());
+  EXPECT_EQ(areas->height(), areas->sizeHint().height());
+  EXPECT_EQ(areas->listHeight(), templ.height() - areas->height());
+
+  areas->showPopup();
+  QWidget* popup = areas->view()->window();
+  ASSERT_TRUE(popup->isVisible());
+  const int row = areas->view()->sizeHintForRow(0);
+  EXPECT_LE(areas->view()->viewport()->height(), areas->listHeight());
+  EXPECT_GE(areas->view()->viewport()->height(), row);  // at least one whole item
+  EXPECT_LT(areas->maxVisibleItems(), areas->count());
+  areas->hidePopup();
+}
+
+TEST(UiCombos, PortNamesAreWholeInTheListAndTheirEndShowsWhenClosed) {
+  QDialog dialog;
+  const QFont font = DialogFont();
+  dialog.setFont(font);
+  dialog.resize(400, 300);
+  auto* ports = new PortCombo(&dialog);
+  int dropDowns = 0;
+  QObject::connect(ports, &PortCombo::aboutToDropDown, [&] { ++dropDowns; });
+  for (const char* name : {"COM2", "/dev/serial/by-id/usb-FTDI_FT232R_A1B2C3-if00-port0", "COM10",
+                           "/dev/ttyUSB8", "/dev/ttyUSB7"})
+    ports->AddSorted(name);
+  ports->Place(font, 7, 7, 40, 30);
+  dialog.show();
+  // Sorted as text: COM10 before COM2.
+  std::vector<QString> order;
+  for (int i = 0; i < ports->count(); ++i)
+    order.push_back(ports->itemText(i));
+  EXPECT_EQ(order, (std::vector<QString>{"/dev/serial/by-id/usb-FTDI_FT232R_A1B2C3-if00-port0",
+                                         "/dev/ttyUSB7", "/dev/ttyUSB8", "COM10", "COM2"}));
+
+  ports->setCurrentIndex(ports->findText("/dev/ttyUSB7"));
+  const QString shown = ports->shownText();
+  EXPECT_TRUE(shown.endsWith("USB7") || shown == "/dev/ttyUSB7") << shown.toStdString();
+
+  ports->showPopup();
+  EXPECT_EQ(dropDowns, 1);
+  const QFontMetrics metrics = ports->view()->fontMetrics();
+  const int longest =
+      metrics.horizontalAdvance("/dev/serial/by-id/usb-FTDI_FT232R_A1B2C3-if00-port0");
+  EXPECT_GE(ports->view()->viewport()->width(), longest);
+  ports->hidePopup();
+}
+
+TEST(UiIcon, RendersTheProgramsSvgAtTheDesktopsSizes) {
+  const QIcon icon = ApplicationIcon(VANTOR_ICON_DIR "/quorix.svg");
+  ASSERT_FALSE(icon.isNull());
+  for (const int size : {16, 32, 128}) {
+    const QImage image = icon.pixmap(size, size).toImage();
+    EXPECT_EQ(image.size(), QSize(size, size));
+    EXPECT_GT(qAlpha(image.pixel(size / 2, size / 2)), 0);  // drawn, not empty
+  }
+  EXPECT_TRUE(ApplicationIcon(":/no/such.svg").isNull());
 }
 
 TEST(UiLayout, DialogUnitsUseTheFontsBaseUnitsWithWindowsRounding) {
