@@ -224,6 +224,10 @@ int CQuorixDlg::DownloadThreadProc() {
     return -1;
   }
   DetectDevice();
+  if (m_worker.cancelled()) {  // closed during the detection: it did not finish
+    EndBusy();
+    return -1;
+  }
   Log("%s", kFinishedLog);
   EndBusy();
   return 0;
