@@ -11,9 +11,6 @@ namespace vantor::quorix::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using devsim::DeviceEvent;
-using devsim::DeviceOptions;
-using devsim::DeviceState;
 using Clock = std::chrono::steady_clock;
 
 enum class Phase { kDetection, kBootloaderWait, kDownload, kAfterDownloadWait, kRedetection };

@@ -7,10 +7,6 @@
 namespace vantor::quorix::testing {
 namespace {
 
-using devsim::DeviceEvent;
-using devsim::DeviceOptions;
-using devsim::DeviceState;
-
 const QString kConnected = QString::fromUtf8("연결되었습니다.\r\n");
 
 TEST_F(QuorixTest, StartsOfflineWithCodeAreaAndTemplateLayout) {

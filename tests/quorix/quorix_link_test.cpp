@@ -12,9 +12,6 @@ namespace vantor::quorix::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using devsim::DeviceEvent;
-using devsim::DeviceOptions;
-using devsim::DeviceState;
 using Clock = std::chrono::steady_clock;
 
 QString Line(const char* text) {
@@ -42,9 +39,7 @@ TEST_F(QuorixTest, ReopenGivesUpAfterItsBoundWhenThePortHasGone) {
   DeviceOptions options;
   options.state = DeviceState::kFirmware;
   options.firmwareVersion = "fw 2.7";
-  StartDevice(options);
-  OpenDialog();
-  GoOnline();
+  StartOnline(options);
   ui::SetWaitScaleForTests(0.3);  // the bootloader wait: 900 ms
   Click(m_dialog->downloadButton());
   // The device goes away during the wait after "~dboot": its port cannot be opened again.
@@ -98,9 +93,7 @@ TEST_F(QuorixTest, ToggleAfterARefusalGoesOfflineAndThenOnlineAgain) {
   DeviceOptions options;
   options.state = DeviceState::kFirmware;
   options.bootCommandReply = devsim::BootCommandReply::kRefuse;
-  StartDevice(options);
-  OpenDialog();
-  GoOnline();
+  StartOnline(options);
   Download();
   ASSERT_EQ(m_dialog->port(), nullptr);  // closed after the refusal, the toggle still "online"
   ASSERT_EQ(m_dialog->linkToggle()->text(), QString("online"));
