@@ -11,6 +11,7 @@
 #include "cli/images.h"
 #include "cli/several_ports.h"
 #include "cli/terminal.h"
+#include "device/image_formats.h"
 #include "device/port_tuning.h"
 #include "device/texts.h"
 #include "protocol/files.h"
@@ -196,6 +197,7 @@ struct ReadArgs {
   PortArgs ports;
   std::vector<std::string> regions;
   std::string directory;
+  std::string format = "bin";
 };
 
 int ReadCommand(Env& env, const ReadArgs& args) {
@@ -203,6 +205,9 @@ int ReadCommand(Env& env, const ReadArgs& args) {
   std::string error;
   if (!SelectRegions(args.regions, regions, error))
     return UsageError(env, error);
+  device::SaveFormat format = device::SaveFormat::kBin;
+  if (!device::ParseSaveFormat(args.format, format))
+    return UsageError(env, "--format: bin, hex or srec, not '" + args.format + "'");
   std::vector<std::string> ports;
   if (!ResolvePortArgs(env, args.ports, ports))
     return kExitUsage;
@@ -249,8 +254,8 @@ int ReadCommand(Env& env, const ReadArgs& args) {
       failures += "\n" + std::string(r.name) + ": " + CommErrorMessage(result);
       continue;
     }
-    const std::filesystem::path path = directory / ReadBackFileName(r.address);
-    if (!WriteSegmentFile(path, data)) {
+    const std::filesystem::path path = directory / device::SaveFileName(r.address, format);
+    if (!WriteSegmentFile(path, device::EncodeSaved(r.address, data, format))) {
       if (firstFailure == 0)
         firstFailure = -1;
       failures += "\n" + std::string(r.name) + ": Can't saved\n\n" + path.string();
@@ -322,7 +327,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       ->add_option("images", downloadArgs.images,
                    "AREA=FILE, AREA one of CODE (up to 98304 bytes at 0x108000), OEM "
                    "(13312 at 0x13cc00), BOOT (any size at 0x100000), PARAMETER (3072 at "
-                   "0x13c000); sent in the order given")
+                   "0x13c000); sent in the order given. An Intel HEX, S-record or ELF file may "
+                   "come without AREA=: each run of its data goes to the area that holds it")
       ->required();
   download->add_option("--flags", downloadArgs.flags,
                        "Download flags word (default 0x3C690000 with CODE, else 0)");
@@ -340,7 +346,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   write
       ->add_option("slots", writeArgs.images,
                    "SLOT=FILE, SLOT one of firmware (any size at 0x100000), boot (16384 at "
-                   "0x138000), oem (13312 at 0x13cc00), parameter (3072 at 0x13c000)")
+                   "0x138000), oem (13312 at 0x13cc00), parameter (3072 at 0x13c000). An Intel "
+                   "HEX, S-record or ELF file may come without SLOT=: each run of its data goes "
+                   "to the slot that holds it")
       ->required();
   write->add_option("--flags", writeArgs.flags,
                     "Download flags word (default 0x3C690000 with firmware, else 0)");
@@ -357,6 +365,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       ->required();
   read->add_option("-o,--output", readArgs.directory,
                    "Folder for the files (default: the Documents folder)");
+  read->add_option("--format", readArgs.format,
+                   "bin (raw, vantor.<address>.bin; the default), hex (Intel HEX, .hex) or srec "
+                   "(S-record, .srec), the last two at the device addresses");
   read->callback([&] { action = [&] { return ReadCommand(env, readArgs); }; });
 
   AddSimCommands(app, env, action);

@@ -52,16 +52,6 @@ bool EndsWithCrLf(const char* bytes, std::size_t count) {
   return count >= 2 && bytes[count - 2] == '\r' && bytes[count - 1] == '\n';
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  return -1;
-}
-
 constexpr std::string_view kReadBackPrefix = "~Du0000";
 
 // A "~du" reply for n bytes: the prefix, exactly 2n hex digits, CR LF.
@@ -206,6 +196,16 @@ std::int32_t TextExchangeWide(BootLink& link, std::string_view command, std::str
         return w;
     }
   }
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  return -1;
 }
 
 std::uint32_t ParseHex(std::string_view text) {

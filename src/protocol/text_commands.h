@@ -49,6 +49,9 @@ BootModeOutcome RequestBootMode(BootLink& link);
 // more bytes came in the same read. 0, -1 or the system error code of a failed write.
 std::int32_t TextExchangeWide(BootLink& link, std::string_view command, std::string& reply);
 
+// The value of one hex digit (either case), -1 for any other character.
+int HexDigit(char c);
+
 // Hex digits to a value; other characters count as 0.
 std::uint32_t ParseHex(std::string_view text);
 
