@@ -1,8 +1,6 @@
 // CQuorixDlg's link to the device (online/offline, detection, bootloader entry) and the download
-// worker with its progress. Everything that talks to the device runs on the dialog's worker, whose
-// cancel token every port points at: a close ends each wait at once.
-#include "protocol/download.h"
-#include "protocol/text_commands.h"
+// worker, over the device layer's flows. Everything that talks to the device runs on the dialog's
+// worker, whose cancel token every port carries: a close ends each wait at once.
 #include "quorix/quorix_dlg.h"
 #include "serial/port_enumeration.h"
 
@@ -10,21 +8,8 @@ namespace vantor::quorix {
 
 namespace {
 
-// The program's fixed waits and the reopen bound.
-constexpr std::chrono::milliseconds kBootloaderStartWait{3000};
-constexpr std::chrono::milliseconds kAfterDownloadWait{7000};
-constexpr std::chrono::milliseconds kReopenBound{5000};
-constexpr std::chrono::milliseconds kReopenPause{100};
-
-// The bootloader's version, asked at most twice; kNoBootVersion when neither answered.
-std::uint32_t AskBootVersion(SerialPort* port) {
-  BootLink link{port};
-  std::uint32_t version = 0;
-  if (QueryBootVersion(link, version) == 0)
-    return version;
-  if (QueryBootVersion(link, version) == 0)
-    return version;
-  return kNoBootVersion;
+QString Text(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 }  // namespace
@@ -78,8 +63,8 @@ void CQuorixDlg::SetLink(bool online) {
   }
   ui::WaitCursor wait;
   m_bootVersion = kNoBootVersion;
-  m_firmwareVersion = nullptr;
-  SetStatus(QStringLiteral("no device"));
+  m_firmwareVersion.reset();
+  SetStatus(QString::fromLatin1(device::kNoDeviceState));
   SetToggleCaption(QStringLiteral("offline"));
   m_port.reset();  // closes the handle
   Log("%s", kDisconnectedLog);
@@ -87,62 +72,36 @@ void CQuorixDlg::SetLink(bool online) {
 
 void CQuorixDlg::GoOnline(const std::string& portName) {
   ui::WaitCursor wait;
-  m_port = OpenPort(portName);
-  if (!m_port->IsOpen()) {
-    m_port.reset();
+  std::int32_t error = 0;
+  m_port = device::OpenDevicePort(portName, /*trace=*/true, error, m_worker.cancelToken());
+  if (!m_port) {
     Message(QString::fromUtf8(kNoAnswerText));
     return;
   }
   DetectDevice();
-  if (m_bootVersion != kNoBootVersion || m_firmwareVersion != nullptr)
+  if (m_bootVersion != kNoBootVersion || m_firmwareVersion)
     Log("%s", kConnectedLog);
-}
-
-std::unique_ptr<SerialPort> CQuorixDlg::OpenPort(const std::string& name) {
-  auto port = CreatePort(name, /*trace=*/true);
-  port->cancel = m_worker.cancelToken();
-  return port;
-}
-
-std::unique_ptr<SerialPort> CQuorixDlg::ReopenPort(std::unique_ptr<SerialPort> port) {
-  if (!port)
-    return nullptr;
-  const std::string name = port->reopenPort;
-  port.reset();
-  // A device that re-enumerates after a restart may take a moment to come back; past the bound
-  // (or once cancelled) it counts as not answering.
-  const auto deadline = std::chrono::steady_clock::now() + kReopenBound;
-  while (!m_worker.cancelled()) {
-    auto fresh = OpenPort(name);
-    if (fresh->IsOpen())
-      return fresh;
-    if (std::chrono::steady_clock::now() >= deadline)
-      return nullptr;
-    SleepUnlessCancelled(m_worker.cancelToken(), kReopenPause);
-  }
-  return nullptr;
 }
 
 void CQuorixDlg::DetectDevice() {
   ui::WaitCursor wait;
-  m_port = ReopenPort(std::move(m_port));
-  m_bootVersion = m_port ? AskBootVersion(m_port.get()) : kNoBootVersion;
-  m_firmwareVersion = nullptr;
-  if (m_port && m_bootVersion == kNoBootVersion && !m_worker.cancelled()) {
-    BootLink link{m_port.get()};
-    m_firmwareVersion = QueryFirmwareVersion(link);
-  }
-  if (m_bootVersion != kNoBootVersion) {
-    SetStatus(BootVersionText(m_bootVersion));
+  m_port = device::ReopenPort(std::move(m_port));
+  const device::DetectedState state =
+      m_port ? device::DetectDevice(*m_port) : device::DetectedState{};
+  m_bootVersion = state.bootVersion.value_or(kNoBootVersion);
+  m_firmwareVersion = state.firmwareVersion;
+  if (state.bootVersion) {
+    SetStatus(Text(device::FormatBootVersion(*state.bootVersion)));
     SetToggleCaption(QStringLiteral("online"));
-  } else if (m_firmwareVersion != nullptr) {
-    SetStatus(ui::FromLineText(m_firmwareVersion));
+  } else if (state.firmwareVersion) {
+    // The firmware's text as it came, with the line end of its reply.
+    SetStatus(ui::FromLineText(*state.firmwareVersion + "\r\n"));
     SetToggleCaption(QStringLiteral("online"));
   } else {
     Message(QString::fromUtf8(kNoAnswerText));
     m_port.reset();
     SetToggleCaption(QStringLiteral("offline"));
-    SetStatus(QStringLiteral("no device"));
+    SetStatus(QString::fromLatin1(device::kNoDeviceState));
   }
 }
 
@@ -175,68 +134,66 @@ void CQuorixDlg::EnterBootloader() {
   if (m_bootVersion != kNoBootVersion)
     return;
   ui::WaitCursor wait;
-  BootLink link{m_port.get()};
-  const BootModeOutcome outcome = RequestBootMode(link);
-  if (outcome == BootModeOutcome::kAcknowledged || outcome == BootModeOutcome::kSilent) {
-    WaitForBootloader();
-    return;
+  device::DetectedState state;
+  state.firmwareVersion = m_firmwareVersion;
+  m_bootWaitBusy = false;
+  const device::BootEntry entry = device::EnterBootloader(m_port, state, *this);
+  if (m_bootWaitBusy)
+    EndBusy();
+  switch (entry) {
+    case device::BootEntry::kAlreadyRunning:
+    case device::BootEntry::kCancelled:
+      return;
+    case device::BootEntry::kEntered:
+      m_bootVersion = *state.bootVersion;
+      SetStatus(Text(device::FormatBootVersion(m_bootVersion)));
+      return;
+    case device::BootEntry::kRefused:  // the flow closed the port; the captions stay
+      Message(QString::fromUtf8(kCheckDeviceText));
+      return;
+    case device::BootEntry::kNoAnswer:  // the reopened port, if any, stays open
+      Message(QString::fromUtf8(kNoAnswerText));
+      return;
   }
-  Message(QString::fromUtf8(kCheckDeviceText));
-  m_port.reset();
 }
 
-int CQuorixDlg::WaitForBootloader() {
-  BeginBusy();
-  // The device restarts into its bootloader meanwhile.
-  if (SleepUnlessCancelled(m_worker.cancelToken(), ui::ScaledWait(kBootloaderStartWait)) != 0) {
-    EndBusy();
-    return -1;
+void CQuorixDlg::BootRequested(BootModeOutcome outcome) {
+  // Acknowledged or unanswered: the wait for the restarting device begins, marked busy.
+  if (outcome != BootModeOutcome::kRefused) {
+    BeginBusy();
+    m_bootWaitBusy = true;
   }
-  m_port = ReopenPort(std::move(m_port));
-  m_bootVersion = m_port ? AskBootVersion(m_port.get()) : kNoBootVersion;
-  if (m_bootVersion != kNoBootVersion) {
-    SetStatus(BootVersionText(m_bootVersion));
-    EndBusy();
-    return 0;
-  }
-  Message(QString::fromUtf8(kNoAnswerText));
-  EndBusy();
-  return -1;
 }
 
 int CQuorixDlg::DownloadThreadProc() {
   BeginBusy();
-  std::int32_t result = 0;
-  {
-    TransferContext context;
-    context.link = BootLink{m_port.get()};
-    result =
-        DownloadSegments(m_segments, context, &CQuorixDlg::UpdateProgress, this, m_downloadFlags);
-  }
+  const std::int32_t result = device::RunDownload(*m_port, m_segments, m_downloadFlags, *this);
   if (result != 0) {
-    Message(QStringLiteral("통신에러 \n") + QString::number(result));
+    Message(Text(device::CommErrorMessage(result)));
     EndBusy();
     return -1;
   }
   Log("%s", kDownloadDoneLog);
-  if (SleepUnlessCancelled(m_worker.cancelToken(), ui::ScaledWait(kAfterDownloadWait)) != 0) {
+  if (device::WaitScaled(device::kRedetectWait, m_worker.cancelToken()) != 0) {
     EndBusy();
     return -1;
   }
   DetectDevice();
+  if (m_worker.cancelled()) {  // closed during the detection: it did not finish
+    EndBusy();
+    return -1;
+  }
   Log("%s", kFinishedLog);
   EndBusy();
   return 0;
 }
 
-std::int32_t CQuorixDlg::UpdateProgress(void* userData, std::int32_t percent) {
-  auto* dialog = static_cast<CQuorixDlg*>(userData);
+void CQuorixDlg::Progress(std::int32_t percent) {
   // Only a changed position goes to the UI thread.
-  if (percent != dialog->m_shownPercent) {
-    dialog->m_shownPercent = percent;
-    ui::RunOnUiThread(dialog, [dialog, percent] { dialog->m_progress->setValue(percent); });
+  if (percent != m_shownPercent) {
+    m_shownPercent = percent;
+    ui::RunOnUiThread(this, [this, percent] { m_progress->setValue(percent); });
   }
-  return percent;
 }
 
 }  // namespace vantor::quorix

@@ -57,12 +57,6 @@ void FlatEdgeButton::paintEvent(QPaintEvent* event) {
   qDrawShadeRect(&painter, rect(), palette(), /*sunken=*/true, 1);
 }
 
-QString BootVersionText(std::uint32_t v) {
-  return QString::asprintf("boot v%i.%i.%i.%i", static_cast<int>((v >> 24) & 0xF),
-                           static_cast<int>((v >> 16) & 0xF), static_cast<int>((v >> 8) & 0xF),
-                           static_cast<int>(v & 0xF));
-}
-
 void BeginBusy() {
   ui::RunOnUiThread(g_mainDlg, [] {
     if (g_busyCount == 0)
@@ -195,7 +189,7 @@ void CQuorixDlg::OnInitDialog() {
   ClearSegments(m_segments);
   m_downloadFlags = 0;
   m_bootVersion = kNoBootVersion;
-  m_firmwareVersion = nullptr;
+  m_firmwareVersion.reset();
   ListPorts();
   for (const device::Area& area : device::kAreas)
     m_areaCombo->addItem(QString::fromLatin1(area.name));

@@ -12,11 +12,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include <functional>
 #include <string>
 
+#include "device/flows.h"
 #include "device/memory_map.h"
+#include "device/texts.h"
 #include "protocol/segments.h"
 #include "quorix/log_pane.h"
 #include "serial/serial_port.h"
@@ -28,17 +31,14 @@ namespace vantor::quorix {
 inline constexpr const char* kAppName = "Quorix";
 inline constexpr std::uint32_t kNoBootVersion = 0xFFFFFFFF;
 
-// The user texts of the link and the download.
-inline constexpr const char* kNoAnswerText = "통신포트가 잘못되었거나 장비가 꺼져 있습니다. \n";
-inline constexpr const char* kCheckDeviceText = "장비 연결 상태를 확인하세요. \n";
-inline constexpr const char* kWrongFileText = "잘못된 파일입니다.";
-inline constexpr const char* kConnectedLog = "연결되었습니다.\n";
-inline constexpr const char* kDisconnectedLog = "연결 해제되었습니다.\n";
-inline constexpr const char* kDownloadDoneLog = "다운로드가 완료되었습니다. 잠시 기다리십시요...\n";
-inline constexpr const char* kFinishedLog = "완료되었습니다.\n";
-
-// "boot v%i.%i.%i.%i" from the low four bits of each byte, most significant first.
-QString BootVersionText(std::uint32_t version);
+// The user texts of the link and the download, as the device layer defines them.
+using device::kCheckDeviceText;
+using device::kConnectedLog;
+using device::kDisconnectedLog;
+using device::kDownloadDoneLog;
+using device::kFinishedLog;
+using device::kNoAnswerText;
+using device::kWrongFileText;
 
 // Busy mark of long operations (the bootloader wait, the download worker): the wait cursor stays
 // while g_busyCount is above 0. Callable from any thread; the count changes on the UI thread.
@@ -74,7 +74,9 @@ class CAboutDlg : public QDialog {
   explicit CAboutDlg(QWidget* parent = nullptr);
 };
 
-class CQuorixDlg : public QDialog {
+// The dialog is the observer of the device flows it runs: their progress moves the bar, the
+// bootloader wait shows the busy cursor.
+class CQuorixDlg : public QDialog, private device::FlowObserver {
  public:
   explicit CQuorixDlg(QWidget* parent = nullptr);
   ~CQuorixDlg() override;
@@ -141,13 +143,11 @@ class CQuorixDlg : public QDialog {
   void RunOnWorker(std::function<void()> work);
   void SetLink(bool online);
   void GoOnline(const std::string& portName);
-  std::unique_ptr<SerialPort> OpenPort(const std::string& name);
-  std::unique_ptr<SerialPort> ReopenPort(std::unique_ptr<SerialPort> port);
   void DetectDevice();
   void EnterBootloader();
-  int WaitForBootloader();
   int DownloadThreadProc();
-  static std::int32_t UpdateProgress(void* userData, std::int32_t percent);
+  void BootRequested(BootModeOutcome outcome) override;
+  void Progress(std::int32_t percent) override;
   void SetStatus(const QString& text);
   void SetToggleCaption(const QString& caption);
   // Disables (false) or restores (true) every control that touches the port or the segments.
@@ -155,7 +155,7 @@ class CQuorixDlg : public QDialog {
 
   std::uint32_t m_downloadFlags = 0;
   std::uint32_t m_bootVersion = kNoBootVersion;
-  const char* m_firmwareVersion = nullptr;
+  std::optional<std::string> m_firmwareVersion;  // the text after "~Rv0000", without CR LF
   SegmentList m_segments;
   std::unique_ptr<SerialPort> m_port;
   ui::Worker m_worker;
@@ -166,6 +166,7 @@ class CQuorixDlg : public QDialog {
   device::SizeRule m_areaRule = device::SizeRule::kExact;
   int m_shownPercent = -1;          // the bar's last position set by the worker
   bool m_toggleWasEnabled = false;  // the toggle's state before a download
+  bool m_bootWaitBusy = false;      // the bootloader wait marked itself busy
 
   QFont m_font;
   QPushButton* m_download = nullptr;

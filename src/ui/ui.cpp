@@ -15,9 +15,9 @@
 #include <QSpacerItem>
 #include <QThread>
 
-#include <cmath>
 #include <mutex>
 
+#include "device/flows.h"
 #include "serial/debug_output.h"
 
 namespace vantor::ui {
@@ -26,8 +26,6 @@ namespace {
 
 std::mutex g_hookMutex;
 MessageHook g_messageHook;
-
-std::atomic<double> g_waitScale{1.0};
 
 // Debug messages of this category are off unless QT_LOGGING_RULES enables them.
 Q_LOGGING_CATEGORY(lcTrace, "vantor.trace", QtInfoMsg)
@@ -204,12 +202,11 @@ std::string ToLineText(const QString& text) {
 // --- Waits -----------------------------------------------------------------------------------
 
 void SetWaitScaleForTests(double scale) {
-  g_waitScale.store(scale);
+  device::SetWaitScaleForTesting(scale);  // one scale for the programs and the device flows
 }
 
 std::chrono::milliseconds ScaledWait(std::chrono::milliseconds wait) {
-  return std::chrono::milliseconds(
-      std::llround(static_cast<double>(wait.count()) * g_waitScale.load()));
+  return device::ScaledWait(wait);
 }
 
 }  // namespace vantor::ui

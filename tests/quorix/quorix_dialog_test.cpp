@@ -7,10 +7,6 @@
 namespace vantor::quorix::testing {
 namespace {
 
-using devsim::DeviceEvent;
-using devsim::DeviceOptions;
-using devsim::DeviceState;
-
 const QString kConnected = QString::fromUtf8("연결되었습니다.\r\n");
 
 TEST_F(QuorixTest, StartsOfflineWithCodeAreaAndTemplateLayout) {
@@ -46,6 +42,15 @@ TEST_F(QuorixTest, StartsOfflineWithCodeAreaAndTemplateLayout) {
   EXPECT_EQ(d.logPane()->geometry(), ui::DialogUnitsToPixels(font, 7, 100, 228, 31));
   EXPECT_EQ(d.linkToggle()->geometry(), ui::DialogUnitsToPixels(font, 87, 7, 31, 12));
   EXPECT_EQ(d.portCombo()->pos(), ui::DialogUnitsToPixels(font, 7, 7, 76, 30).topLeft());
+  // The opened lists take the rest of their template heights (30 and 54 units).
+  EXPECT_EQ(d.portCombo()->listHeight(),
+            ui::DialogUnitsToPixels(font, 7, 7, 76, 30).height() - d.portCombo()->height());
+  EXPECT_EQ(d.areaCombo()->listHeight(),
+            ui::DialogUnitsToPixels(font, 158, 59, 77, 54).height() - d.areaCombo()->height());
+  // The link toggle is a flat button; icon 128 is the window's icon.
+  EXPECT_TRUE(d.linkToggle()->isFlat());
+  EXPECT_FALSE(d.windowIcon().isNull());
+  EXPECT_EQ(d.windowIcon().pixmap(32, 32).toImage(), QuorixIcon().pixmap(32, 32).toImage());
 }
 
 TEST_F(QuorixTest, SelectingAPortEnablesTheToggleAndOpensNothing) {
@@ -327,12 +332,15 @@ TEST_F(QuorixTest, AboutBoxOpensFromTheMenuItem) {
   OpenDialog();
   QString title;
   QStringList labels;
+  bool iconShown = false;
   QTimer::singleShot(0, [&] {
     QWidget* box = QApplication::activeModalWidget();
     ASSERT_NE(box, nullptr);
     title = box->windowTitle();
-    for (auto* label : box->findChildren<QLabel*>())
+    for (auto* label : box->findChildren<QLabel*>()) {
       labels << label->text();
+      iconShown = iconShown || label->pixmap().toImage() == QuorixIcon().pixmap(32, 32).toImage();
+    }
     for (auto* button : box->findChildren<QPushButton*>())
       labels << button->text();
     box->close();
@@ -341,6 +349,7 @@ TEST_F(QuorixTest, AboutBoxOpensFromTheMenuItem) {
   EXPECT_EQ(title, QString::fromUtf8("Quorix 정보"));
   EXPECT_TRUE(labels.contains(QString::fromUtf8("Quorix, 버전 1.0")));
   EXPECT_TRUE(labels.contains(QString::fromUtf8("확인")));
+  EXPECT_TRUE(iconShown);  // icon 128
 }
 
 }  // namespace

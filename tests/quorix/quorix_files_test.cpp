@@ -3,6 +3,7 @@
 #include "quorix_fixture.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QTimeZone>
 
@@ -11,6 +12,22 @@ namespace {
 
 const QString kWrongFile = QString::fromUtf8("잘못된 파일입니다.");
 const QString kWrongBlock = QString("Wrong Block Size");
+
+TEST_F(QuorixTest, ChooserFiltersBinaryFilesFirstAndAllFilesIncludingThoseWithoutAnExtension) {
+  for (const char* name : {"code.bin", "firmware", "notes.txt"})
+    MakeFile(name, 10);
+  const QStringList filters = OpenFileFilter().split(";;");
+  ASSERT_EQ(filters.size(), 2);
+  auto listed = [&](const QString& filter) {
+    // The patterns between the filter's parentheses, as the chooser applies them.
+    const QStringList patterns = filter.section('(', 1).chopped(1).split(' ');
+    return QDir(QString::fromStdString(m_dir.string())).entryList(patterns, QDir::Files);
+  };
+  EXPECT_TRUE(filters[0].startsWith("Binary"));
+  EXPECT_EQ(listed(filters[0]), QStringList({"code.bin"}));
+  EXPECT_TRUE(filters[1].startsWith("All"));
+  EXPECT_EQ(listed(filters[1]), QStringList({"code.bin", "firmware", "notes.txt"}));
+}
 
 TEST_F(QuorixTest, AreaFieldAndFlagsFollowTheSelectedArea) {
   OpenDialog();

@@ -24,6 +24,10 @@
 
 namespace vantor::quorix::testing {
 
+using devsim::DeviceEvent;
+using devsim::DeviceOptions;
+using devsim::DeviceState;
+
 class QuorixTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -78,6 +82,13 @@ class QuorixTest : public ::testing::Test {
   }
 
   void Click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton); }
+
+  // A device with `options`, the dialog, and the link online.
+  void StartOnline(DeviceOptions options) {
+    StartDevice(std::move(options));
+    OpenDialog();
+    GoOnline();
+  }
 
   // Selects the device's port, presses the toggle and waits for the detection it starts.
   void GoOnline() {

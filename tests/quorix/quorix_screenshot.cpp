@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
   ports->setCurrentIndex(ports->findText(QString::fromStdString(simulator->portName())));
   emit ports->activated(ports->currentIndex());
   QTest::mouseClick(dialog.linkToggle(), Qt::LeftButton);
+  dialog.WaitForWorker();  // the detection runs on the worker
   QTest::mouseClick(dialog.downloadButton(), Qt::LeftButton);
   dialog.WaitForWorker();
   QTest::qWait(300);  // let the last repaint through

@@ -175,11 +175,20 @@ TEST(UiMessages, BoxIsWideEnoughForItsWholeCaption) {
   }
 }
 
-TEST(UiCombos, OpenedListShowsTheWholeItemsThatFitItsTemplateHeight) {
+// A dialog in the dialog font for the combos under test.
+struct ComboDialog {
+  ComboDialog() {
+    dialog.setFont(font);
+    dialog.resize(400, 300);
+  }
   QDialog dialog;
   const QFont font = DialogFont();
-  dialog.setFont(font);
-  dialog.resize(400, 300);
+};
+
+TEST(UiCombos, OpenedListShowsTheWholeItemsThatFitItsTemplateHeight) {
+  ComboDialog host;
+  QDialog& dialog = host.dialog;
+  const QFont& font = host.font;
   auto* areas = new DropDownList(&dialog);
   for (const char* name : {"CODE", "OEM", "BOOT", "PARAMETER", "FIFTH", "SIXTH", "SEVENTH"})
     areas->addItem(name);
@@ -201,10 +210,9 @@ TEST(UiCombos, OpenedListShowsTheWholeItemsThatFitItsTemplateHeight) {
 }
 
 TEST(UiCombos, PortNamesAreWholeInTheListAndTheirEndShowsWhenClosed) {
-  QDialog dialog;
-  const QFont font = DialogFont();
-  dialog.setFont(font);
-  dialog.resize(400, 300);
+  ComboDialog host;
+  QDialog& dialog = host.dialog;
+  const QFont& font = host.font;
   auto* ports = new PortCombo(&dialog);
   int dropDowns = 0;
   QObject::connect(ports, &PortCombo::aboutToDropDown, [&] { ++dropDowns; });
