@@ -18,6 +18,7 @@
 
 #include "cli/cli.h"
 #include "cli/commands.h"
+#include "cli/device_options.h"
 #include "cli/flows.h"
 #include "cli/images.h"
 #include "cli/json_events.h"
@@ -425,6 +426,49 @@ TEST_F(CliTest, JsonWritesOneObjectPerLineAndNothingElse) {
   EXPECT_EQ(all.back(),
             "{\"port\":" + JsonString(device->path()) +
                 ",\"event\":\"result\",\"code\":-9978,\"message\":\"통신에러 \\n-9978\"}");
+}
+
+// The sim command's noise and flood flags as device options; a bad value is refused by name.
+TEST(SimFlagsTest, ChaosAndFloodFlags) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;  // empty: accepted
+  };
+  const Case cases[] = {
+      {{"--chaos", "drop=0.01,flip=0.02", "--chaos-to-host", "cut=0.001", "--chaos-seed", "42",
+        "--chaos-delay", "70", "--chaos-cut-time", "900", "--flood-version", "--flood-wait-phase",
+        "--flood-interval", "3"},
+       ""},
+      {{"--chaos", "drop=2"}, "--chaos: expected KIND=RATE"},
+      {{"--chaos-to-device", "shake=0.1"}, "--chaos-to-device: expected KIND=RATE"},
+      {{"--chaos-to-host", "drop=0.1x"}, "--chaos-to-host: expected KIND=RATE"},
+      {{"--chaos", "drop"}, "--chaos: expected KIND=RATE"},
+      {{"--chaos", "drop=0.6,cut=0.6"}, "--chaos: the rates add up to more than 1"},
+  };
+  for (const Case& c : cases) {
+    CLI::App app;
+    DeviceFlags flags;
+    AddDeviceFlags(app, flags);
+    std::vector<std::string> reversed(c.args.rbegin(), c.args.rend());
+    ASSERT_NO_THROW(app.parse(reversed));
+    devsim::DeviceOptions o;
+    std::string error;
+    EXPECT_EQ(MakeDeviceOptions(flags, o, error), c.error.empty()) << c.args[1];
+    EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+    if (!c.error.empty())
+      continue;
+    EXPECT_EQ(o.toDevice.drop, 0.01);
+    EXPECT_EQ(o.toDevice.flip, 0.02);
+    EXPECT_EQ(o.toDevice.cut, 0.0);
+    EXPECT_EQ(o.toHost.drop, 0.01);
+    EXPECT_EQ(o.toHost.cut, 0.001);
+    EXPECT_EQ(o.chaosSeed, 42u);
+    EXPECT_EQ(o.chaosDelay, std::chrono::milliseconds(70));
+    EXPECT_EQ(o.chaosCutTime, std::chrono::milliseconds(900));
+    EXPECT_TRUE(o.floodWrongVersionAnswers);
+    EXPECT_TRUE(o.floodOtherFramesInWaitPhase);
+    EXPECT_EQ(o.floodInterval, std::chrono::milliseconds(3));
+  }
 }
 
 TEST(JsonStringTest, EscapesAndKeepsUtf8Valid) {
