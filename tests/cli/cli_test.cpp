@@ -377,7 +377,8 @@ TEST_F(CliTest, ReadBinaryIsTheWholeWindowAlone) {
 TEST_F(CliTest, ReadWithAMalformedReplySavesNoFileForThatRegion) {
   DeviceOptions options;
   options.readBackReply = devsim::ReadBackReply::kMalformed;
-  options.readBackFaultFrom = 48 + 5;  // parameter is 48 pieces; oem's sixth piece is malformed
+  // Parameter is 48 pieces, read twice; oem's sixth piece is malformed.
+  options.readBackFaultFrom = 2 * 48 + 5;
   auto device = Device(options);
   const CliRun run = Cli({"read", "-p", device->path(), "parameter", "oem", "-o", m_dir.string()});
   EXPECT_EQ(run.code, kExitFailure);
@@ -385,6 +386,34 @@ TEST_F(CliTest, ReadWithAMalformedReplySavesNoFileForThatRegion) {
   EXPECT_FALSE(fs::exists(m_dir / "vantor.13cc00.bin"));
   EXPECT_NE(run.err.find("oem"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find(std::string(kCommErrorText) + "\n-2"), std::string::npos) << run.err;
+}
+
+// A bit flipped on the line can turn a hex digit of a reply into another one: the read then
+// looks valid but is not the device's memory. Over many noisy lines, a read that succeeds saved
+// exactly the memory, and the second read-back is what caught the flips that looked valid.
+TEST_F(CliTest, ReadOverANoisyLineSavesOnlyTheDevicesBytes) {
+  int succeeded = 0;
+  int caughtBySecondRead = 0;
+  for (std::uint64_t seed = 1; seed <= 40; ++seed) {
+    DeviceOptions options;
+    options.paced = false;
+    options.initialMemory = Pattern(devsim::kWindowSize, 5);
+    options.chaosSeed = seed;
+    options.toHost.flip = 1e-4;  // about one flip in 1.5 read-backs of parameter
+    auto device = Device(options);
+    const fs::path file = m_dir / "vantor.13c000.bin";
+    fs::remove(file);
+    const CliRun run = Cli({"read", "-p", device->path(), "parameter", "-o", m_dir.string()});
+    if (run.code == kExitOk) {
+      ++succeeded;
+      EXPECT_EQ(ReadFile(file), Memory(*device, 0x13C000, 0xC00)) << "seed " << seed;
+    } else {
+      EXPECT_FALSE(fs::exists(file)) << "seed " << seed;
+      caughtBySecondRead += run.err.find("the two read-backs differ") != std::string::npos;
+    }
+  }
+  EXPECT_GT(succeeded, 0);
+  EXPECT_GT(caughtBySecondRead, 0);
 }
 
 TEST_F(CliTest, VerifyReadsBackAndNamesTheFirstDifference) {
