@@ -37,6 +37,7 @@
 #include "protocol/receiver.h"
 #include "protocol/text_commands.h"
 #include "serial/cancel.h"
+#include "serial/serial_port.h"
 
 namespace {
 
@@ -49,6 +50,9 @@ using Ms = std::chrono::milliseconds;
 // restart is shorter still, as a real device's is shorter than the host's wait.
 constexpr double kWaitScale = 0.01;
 constexpr Ms kRestartDelay{10};
+
+// CODE and firmware images are 256 bytes to this size (the fixed-size areas and slots are larger).
+constexpr std::size_t kLargestImage = 0x4000;
 
 enum Flow { kDownload, kDownloadVerify, kWrite, kRead, kFlowCount };
 const char* const kFlowNames[] = {"download", "download --verify", "write", "read"};
@@ -123,26 +127,40 @@ double Seconds(Ms ms) {
   return std::chrono::duration<double>(ms).count();
 }
 
-// The sum of the bounds of the phases a session runs: each phase's longest wait that can end it,
-// plus the time-outs it survives, plus a slack for moving the bytes.
-double SessionBound(Flow flow, bool firmware, int segments) {
+// Bytes on the wire, both ways, for reading `n` bytes back: per 64-byte piece a 16-byte command
+// and a reply of "~Du0000", two digits a byte and CR LF.
+double ReadBackWireBytes(std::size_t n) {
+  return static_cast<double>(n) / 64.0 * (16 + 9) + 2.0 * static_cast<double>(n);
+}
+
+// The sum of the bounds of the phases a session runs: each phase's longest wait that can end it
+// and the waits it survives, plus the time its bytes take on the real line (an unpaced session is
+// never slower than the paced line would be), plus a slack.
+double SessionBound(Flow flow, bool firmware, std::size_t bytes) {
   using namespace vantor;
   const Ms slack{5000};
   const Ms query = 2 * kVersionQueryTimeout;  // asked twice
   const Ms detect = query + kTextExchangeTimeout;
   const Ms reopen = cli::kReopenRetryTime;
+  double wire = 0;
   Ms bound = slack;
-  if (flow == kRead)
-    return Seconds(bound + kTextExchangeTimeout);
-  bound += firmware ? detect : query;
-  if (firmware && flow != kWrite)
-    bound += Ms(static_cast<long>(cli::kBootRestartWait.count() * kWaitScale)) + reopen + query;
-  bound += segments * kWaitPhaseTimeout + kFrameSilenceTimeout + kEndReplyTimeout;
-  if (flow != kWrite)
-    bound += Ms(static_cast<long>(cli::kRedetectWait.count() * kWaitScale)) + reopen + detect;
-  if (flow == kDownloadVerify)
+  if (flow == kRead) {
+    wire = 2 * ReadBackWireBytes(bytes);  // read twice
     bound += kTextExchangeTimeout;
-  return Seconds(bound);
+  } else {
+    wire = 1.1 * static_cast<double>(bytes);  // frame headers and replies
+    bound += firmware ? detect : query;
+    if (firmware && flow != kWrite)
+      bound += Ms(static_cast<long>(cli::kBootRestartWait.count() * kWaitScale)) + reopen + query;
+    bound += kWaitPhaseTimeout + kFrameSilenceTimeout + kEndReplyTimeout;
+    if (flow != kWrite)
+      bound += Ms(static_cast<long>(cli::kRedetectWait.count() * kWaitScale)) + reopen + detect;
+    if (flow == kDownloadVerify) {
+      wire += ReadBackWireBytes(bytes);
+      bound += kTextExchangeTimeout;
+    }
+  }
+  return Seconds(bound) + wire / kBytesPerSecond;
 }
 
 Record RunSession(std::uint64_t seed, const std::filesystem::path& dir, bool verbose) {
@@ -187,7 +205,7 @@ Record RunSession(std::uint64_t seed, const std::filesystem::path& dir, bool ver
     args.insert(args.end(), {"read", target.name, "-o", dir.string()});
   } else {
     target = flow == kWrite ? slots[rng() % std::size(slots)] : areas[rng() % std::size(areas)];
-    const std::size_t size = target.size ? target.size : 256 + rng() % 16384;
+    const std::size_t size = target.size ? target.size : 256 + rng() % (kLargestImage - 255);
     image = RandomBytes(rng, size);
     const std::filesystem::path file = dir / "image.bin";
     std::ofstream(file, std::ios::binary)
@@ -197,7 +215,7 @@ Record RunSession(std::uint64_t seed, const std::filesystem::path& dir, bool ver
       args.push_back("--verify");
     args.push_back(std::string(target.name) + "=" + file.string());
   }
-  r.boundSeconds = SessionBound(flow, firmware, 1);
+  r.boundSeconds = SessionBound(flow, firmware, flow == kRead ? target.size : image.size());
 
   auto device = vantor::devsim::PtyDevice::Start(std::move(o));
   if (!device) {
@@ -413,9 +431,10 @@ int main(int argc, char** argv) {
           c.got.append(buf, static_cast<std::size_t>(n));
         done = n <= 0;
       }
-      // A session's own bound is at most a few minutes; twice the largest is a hang.
-      const bool hung = std::chrono::steady_clock::now() - c.started >
-                        2 * std::chrono::duration<double>(SessionBound(kDownloadVerify, true, 1));
+      // Twice the largest bound a session can have is a hang.
+      const bool hung =
+          std::chrono::steady_clock::now() - c.started >
+          2 * std::chrono::duration<double>(SessionBound(kDownloadVerify, true, kLargestImage));
       if (!done && !hung)
         continue;
       if (hung)
