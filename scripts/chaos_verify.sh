@@ -14,13 +14,14 @@ head -c 262144 /dev/urandom >"$work/memory.bin"
 ok=0 failed=0 false=0
 seed=1
 while [ "$seed" -le "$runs" ]; do
+  rm -f "$work/sim.out"
   "$vantor" --quiet sim --no-pacing --memory "$work/memory.bin" --chaos "$chaos" \
     --chaos-seed "$seed" --save-memory "$work/after.bin" >"$work/sim.out" &
   sim=$!
-  while [ ! -s "$work/sim.out" ]; do sleep 0.05; done
+  while [ ! -s "$work/sim.out" ]; do sleep 0.05; done  # the pty's path, printed first
   pty=$(head -n 1 "$work/sim.out")
   if "$vantor" --quiet download --no-redetect --verify -p "$pty" "CODE=$work/code.bin" \
-    >/dev/null 2>&1; then
+    >/dev/null 2>"$work/err"; then
     result=0
   else
     result=$?
@@ -36,6 +37,7 @@ while [ "$seed" -le "$runs" ]; do
     fi
   else
     failed=$((failed + 1))
+    echo "seed $seed: exit $result: $(tr '\n' ' ' <"$work/err")"
   fi
   seed=$((seed + 1))
 done
