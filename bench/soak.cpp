@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "cli/flows.h"
+#include "device/flows.h"
 #include "devsim/pty_transport.h"
 #include "protocol/download.h"
 #include "protocol/files.h"
@@ -138,10 +138,10 @@ double ReadBackWireBytes(std::size_t n) {
 // never slower than the paced line would be), plus a slack.
 double SessionBound(Flow flow, bool firmware, std::size_t bytes) {
   using namespace vantor;
-  const Ms slack{5000};
+  const Ms slack{10000};                      // a shared, loaded machine included
   const Ms query = 2 * kVersionQueryTimeout;  // asked twice
   const Ms detect = query + kTextExchangeTimeout;
-  const Ms reopen = cli::kReopenRetryTime;
+  const Ms reopen = device::kReopenRetryTime;
   double wire = 0;
   Ms bound = slack;
   if (flow == kRead) {
@@ -151,10 +151,11 @@ double SessionBound(Flow flow, bool firmware, std::size_t bytes) {
     wire = 1.1 * static_cast<double>(bytes);  // frame headers and replies
     bound += firmware ? detect : query;
     if (firmware && flow != kWrite)
-      bound += Ms(static_cast<long>(cli::kBootRestartWait.count() * kWaitScale)) + reopen + query;
+      bound +=
+          Ms(static_cast<long>(device::kBootRestartWait.count() * kWaitScale)) + reopen + query;
     bound += kWaitPhaseTimeout + kFrameSilenceTimeout + kEndReplyTimeout;
     if (flow != kWrite)
-      bound += Ms(static_cast<long>(cli::kRedetectWait.count() * kWaitScale)) + reopen + detect;
+      bound += Ms(static_cast<long>(device::kRedetectWait.count() * kWaitScale)) + reopen + detect;
     if (flow == kDownloadVerify) {
       wire += ReadBackWireBytes(bytes);
       bound += kTextExchangeTimeout;
@@ -228,7 +229,7 @@ Record RunSession(std::uint64_t seed, const std::filesystem::path& dir, bool ver
     what += (i > 2 ? " " : "") + (args[i] == device->path() ? std::string("PTY") : args[i]);
   std::snprintf(r.what, sizeof r.what, "%s", what.c_str());
 
-  vantor::cli::SetWaitScaleForTesting(kWaitScale);
+  vantor::device::SetWaitScaleForTesting(kWaitScale);
   std::ostringstream out;
   std::ostringstream err;
   const auto start = std::chrono::steady_clock::now();

@@ -9,9 +9,10 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "cli/images.h"
-#include "cli/port_tuning.h"
 #include "cli/several_ports.h"
 #include "cli/terminal.h"
+#include "device/port_tuning.h"
+#include "device/texts.h"
 #include "protocol/files.h"
 #include "protocol/frames.h"
 #include "serial/debug_output.h"
@@ -122,16 +123,20 @@ int DetectCommand(Env& env, const PortArgs& portArgs) {
   const std::string& name = ports.front();
   auto reporter = env.MakeReporter(name);
   std::int32_t error = 0;
-  auto port = OpenDevicePort(name, env.trace, error);
+  auto port = OpenDevicePort(name, env.trace, error, env.cancel);
   if (!port) {
     reporter->Result(error, OpenFailureText(name, error));
     return kExitFailure;
   }
   reporter->PortOpened(name);
-  const DetectResult state = DetectDevice(*port);
+  const DetectedState state = DetectDevice(*port);
+  if (IsCancelled(env.cancel)) {
+    reporter->Result(kErrorCancelled, kCancelledText);
+    return kExitFailure;
+  }
   reporter->Detected(state, "detect");
   if (!state.answered()) {
-    reporter->Result(-1, kNoDeviceText);
+    reporter->Result(-1, WithoutLineBreak(kNoAnswerText));
     return kExitFailure;
   }
   reporter->Result(0, "");
@@ -160,7 +165,7 @@ int DownloadCommand(Env& env, const DownloadArgs& args, bool slots,
   std::uint32_t flags = 0;
   for (const std::string& n : images.names) {
     if (n == codeName)
-      flags = kCodeDownloadFlags;
+      flags = kCodeAreaFlags;
   }
   if (!args.flags.empty() && !ParseFlags(args.flags, flags))
     return UsageError(env, "--flags: not a 32-bit number: '" + args.flags + "'");
@@ -182,7 +187,9 @@ int DownloadCommand(Env& env, const DownloadArgs& args, bool slots,
   job.redetect = !slots && !args.noRedetect;
   job.verify = args.verify;
   auto reporter = env.MakeReporter(job.port);
-  return RunDownloadFlow(job, env.trace, *reporter).exitCode;
+  job.trace = env.trace;
+  job.cancel = env.cancel;
+  return ExitCodeOf(RunDownloadFlow(job, *reporter));
 }
 
 struct ReadArgs {
@@ -209,7 +216,7 @@ int ReadCommand(Env& env, const ReadArgs& args) {
   const std::string& name = ports.front();
   auto reporter = env.MakeReporter(name);
   std::int32_t openError = 0;
-  auto port = OpenDevicePort(name, env.trace, openError);
+  auto port = OpenDevicePort(name, env.trace, openError, env.cancel);
   if (!port) {
     reporter->Result(openError, OpenFailureText(name, openError));
     return kExitFailure;
@@ -240,6 +247,11 @@ int ReadCommand(Env& env, const ReadArgs& args) {
     }
     before += 2 * static_cast<std::int64_t>(r.length);
     reporter->SegmentDone(i, r.address, result);
+    if (IsCancelled(env.cancel)) {
+      // Nothing of the region being read is saved; regions read whole before stay saved.
+      reporter->Result(kErrorCancelled, kCancelledText);
+      return kExitFailure;
+    }
     if (result != 0) {
       // No file for a region that did not come back whole.
       if (firstFailure == 0)
@@ -275,9 +287,14 @@ int PortsCommand(Env& env, bool verbose) {
 
 }  // namespace
 
+int ExitCodeOf(const DownloadOutcome& outcome) {
+  return outcome.ok ? kExitOk : kExitFailure;
+}
+
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           bool errIsTerminal, const std::string& executable) {
+           bool errIsTerminal, const std::string& executable, const CancelToken* cancel) {
   Env env{out, err, errIsTerminal, executable};
+  env.cancel = cancel;
   CLI::App app{
       "vantor: writes images into the device through its bootloader, reads memory "
       "back, and runs a simulated device",
@@ -287,7 +304,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   app.add_flag("--trace", env.trace, "Print the byte trace and 'bytes left' lines on stderr");
   app.add_flag("-q,--quiet", env.quiet, "Only results and failures; no progress bar");
   app.add_flag("--json", env.json, "One JSON object per line on stdout for every step");
-  app.footer("Exit codes: 0 success, 1 device or transfer failure, 2 bad usage or bad input file.");
+  app.footer(
+      "Exit codes: 0 success, 1 device or transfer failure, 2 bad usage or bad input file, 130 "
+      "or 143 cancelled by SIGINT or SIGTERM.");
 
   Action action;
 
@@ -378,9 +397,14 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
 int Main(int argc, char** argv) {
   PrepareConsole();
+  static CancelToken cancel;
+  CancelOnSignals(cancel);
   std::vector<std::string> args(argv, argv + argc);
-  return RunCli(args, std::cout, std::cerr, StderrIsTerminal(),
-                ExecutablePath(argc > 0 ? argv[0] : ""));
+  const int code = RunCli(args, std::cout, std::cerr, StderrIsTerminal(),
+                          ExecutablePath(argc > 0 ? argv[0] : ""), &cancel);
+  if (const int signo = CancelSignal(); signo != 0)
+    return 128 + signo;
+  return code;
 }
 
 }  // namespace vantor::cli

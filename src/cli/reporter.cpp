@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <sstream>
 
-#include "cli/flows.h"
+#include "device/flows.h"
+#include "device/texts.h"
 
 namespace vantor::cli {
 
@@ -73,7 +74,7 @@ class TextReporter final : public Reporter {
       : m_out(out), m_err(err), m_options(options), m_bar(err) {}
 
   void PortOpened(const std::string&) override {}
-  void Detected(const DetectResult& state, std::string_view) override {
+  void Detected(const DetectedState& state, std::string_view) override {
     if (state.answered())
       Line(DescribeState(state));
   }
@@ -153,7 +154,7 @@ class JsonReporter final : public Reporter {
     m_port = port;
     Emit("port_opened", "");
   }
-  void Detected(const DetectResult& state, std::string_view purpose) override {
+  void Detected(const DetectedState& state, std::string_view purpose) override {
     std::ostringstream f;
     f << ",\"purpose\":" << JsonString(purpose);
     if (state.bootVersion)
