@@ -12,7 +12,7 @@ shift
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           qt6-base-dev fonts-nanum)
 if (( tests )); then
-  packages+=(clang-14 libclang-rt-14-dev xvfb xauth imagemagick
+  packages+=(binutils clang-14 libclang-rt-14-dev xvfb xauth imagemagick
              g++-mingw-w64-x86-64-posix wine wine64)
 fi
 

@@ -9,8 +9,11 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "cli/images.h"
+#include "cli/record.h"
 #include "cli/several_ports.h"
+#include "cli/station.h"
 #include "cli/terminal.h"
+#include "device/image_formats.h"
 #include "device/port_tuning.h"
 #include "device/texts.h"
 #include "protocol/files.h"
@@ -76,6 +79,18 @@ struct PortArgs {
   std::vector<std::string> requested;
   bool allPorts = false;
 };
+
+void AddRetriesOption(CLI::App* command, int& retries) {
+  command
+      ->add_option("--retries", retries,
+                   "Try a failed session again from its start, the port reopened, up to N times")
+      ->check(CLI::NonNegativeNumber);
+}
+
+void AddRecordOption(CLI::App* command, std::string& record) {
+  command->add_option("--record", record,
+                      "Append one JSON line for the device to this production record");
+}
 
 void AddPortOptions(CLI::App* command, PortArgs& ports, bool several) {
   if (several) {
@@ -149,6 +164,8 @@ struct DownloadArgs {
   std::string flags;
   bool noRedetect = false;
   bool verify = false;
+  int retries = 0;
+  std::string record;      // the production record's file, appended to
   std::string workerPort;  // internal: this process is one worker of a several-device run
 };
 
@@ -187,22 +204,66 @@ int DownloadCommand(Env& env, const DownloadArgs& args, bool slots,
   job.redetect = !slots && !args.noRedetect;
   job.verify = args.verify;
   auto reporter = env.MakeReporter(job.port);
+
+  DeviceRecord record;
+  record.started = std::chrono::system_clock::now();
+  const auto start = std::chrono::steady_clock::now();
   job.trace = env.trace;
   job.cancel = env.cancel;
-  return ExitCodeOf(RunDownloadFlow(job, *reporter));
+  DownloadOutcome outcome;
+  const int total = 1 + args.retries;
+  for (record.attempts = 1;; ++record.attempts) {
+    if (args.retries > 0)
+      reporter->Attempt(record.attempts, total);
+    // Every attempt opens the port afresh and starts the session from its beginning.
+    outcome = RunDownloadFlow(job, *reporter);
+    if (outcome.ok || record.attempts >= total || IsCancelled(env.cancel))
+      break;
+  }
+  if (args.record.empty())
+    return ExitCodeOf(outcome);
+
+  record.finished = std::chrono::system_clock::now();
+  record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  record.port = job.port;
+  record.usb = UsbIdentityOf(job.port);
+  record.before = outcome.first;
+  record.after = outcome.after;
+  record.images = DescribeImages(images);
+  record.bytes = outcome.bytes;
+  if (args.verify)
+    record.verified = outcome.verified;
+  record.code = outcome.code;
+  record.message = outcome.message;
+  std::string recordError;
+  if (!AppendRecordLine(args.record, FormatRecord(record), recordError)) {
+    // The device is flashed, but a line that is not in the record counts as a failure.
+    reporter->Message(recordError);
+    return kExitFailure;
+  }
+  return ExitCodeOf(outcome);
 }
 
 struct ReadArgs {
   PortArgs ports;
   std::vector<std::string> regions;
   std::string directory;
+  std::string format = "bin";
+  int retries = 0;
 };
+
+int ReadRegions(Env& env, const std::string& name, const std::vector<Region>& regions,
+                const std::filesystem::path& directory, device::SaveFormat format,
+                Reporter& reporter);
 
 int ReadCommand(Env& env, const ReadArgs& args) {
   std::vector<Region> regions;
   std::string error;
   if (!SelectRegions(args.regions, regions, error))
     return UsageError(env, error);
+  device::SaveFormat format = device::SaveFormat::kBin;
+  if (!device::ParseSaveFormat(args.format, format))
+    return UsageError(env, "--format: bin, hex or srec, not '" + args.format + "'");
   std::vector<std::string> ports;
   if (!ResolvePortArgs(env, args.ports, ports))
     return kExitUsage;
@@ -215,13 +276,27 @@ int ReadCommand(Env& env, const ReadArgs& args) {
 
   const std::string& name = ports.front();
   auto reporter = env.MakeReporter(name);
+  int exitCode = kExitFailure;
+  for (int attempt = 1;
+       attempt <= 1 + args.retries && exitCode != kExitOk && !IsCancelled(env.cancel); ++attempt) {
+    if (args.retries > 0)
+      reporter->Attempt(attempt, 1 + args.retries);
+    exitCode = ReadRegions(env, name, regions, directory, format, *reporter);
+  }
+  return exitCode;
+}
+
+// One read session: opens the port, reads every region and saves each that came back whole.
+int ReadRegions(Env& env, const std::string& name, const std::vector<Region>& regions,
+                const std::filesystem::path& directory, device::SaveFormat format,
+                Reporter& reporter) {
   std::int32_t openError = 0;
   auto port = OpenDevicePort(name, env.trace, openError, env.cancel);
   if (!port) {
-    reporter->Result(openError, OpenFailureText(name, openError));
+    reporter.Result(openError, OpenFailureText(name, openError));
     return kExitFailure;
   }
-  reporter->PortOpened(name);
+  reporter.PortOpened(name);
 
   // Each region is read twice: the replies carry no checksum, so a bit flipped on the line can
   // turn one hex digit into another; only bytes that two read-backs agree on are saved.
@@ -233,23 +308,23 @@ int ReadCommand(Env& env, const ReadArgs& args) {
   std::string failures;
   for (std::size_t i = 0; i < regions.size(); ++i) {
     const Region& r = regions[i];
-    reporter->SegmentStarted(i, regions.size(), r.address, r.length, r.name);
+    reporter.SegmentStarted(i, regions.size(), r.address, r.length, r.name);
     std::vector<std::uint8_t> data;
-    std::int32_t result = RunReadBack(*port, r.address, r.length, data, *reporter, before, total);
+    std::int32_t result = RunReadBack(*port, r.address, r.length, data, reporter, before, total);
     std::string why;
     if (result == 0) {
       std::vector<std::uint8_t> again;
-      result = RunReadBack(*port, r.address, r.length, again, *reporter, before + r.length, total);
+      result = RunReadBack(*port, r.address, r.length, again, reporter, before + r.length, total);
       if (result == 0 && again != data) {
         result = -1;
         why = "\nthe two read-backs differ (a noisy line?)";
       }
     }
     before += 2 * static_cast<std::int64_t>(r.length);
-    reporter->SegmentDone(i, r.address, result);
+    reporter.SegmentDone(i, r.address, result);
     if (IsCancelled(env.cancel)) {
       // Nothing of the region being read is saved; regions read whole before stay saved.
-      reporter->Result(kErrorCancelled, kCancelledText);
+      reporter.Result(kErrorCancelled, kCancelledText);
       return kExitFailure;
     }
     if (result != 0) {
@@ -259,20 +334,20 @@ int ReadCommand(Env& env, const ReadArgs& args) {
       failures += "\n" + std::string(r.name) + ": " + CommErrorMessage(result) + why;
       continue;
     }
-    const std::filesystem::path path = directory / ReadBackFileName(r.address);
-    if (!WriteSegmentFile(path, data)) {
+    const std::filesystem::path path = directory / device::SaveFileName(r.address, format);
+    if (!WriteSegmentFile(path, device::EncodeSaved(r.address, data, format))) {
       if (firstFailure == 0)
         firstFailure = -1;
       failures += "\n" + std::string(r.name) + ": Can't saved\n\n" + path.string();
       continue;
     }
-    reporter->Saved(r.name, path.string(), data.size());
+    reporter.Saved(r.name, path.string(), data.size());
   }
   if (firstFailure != 0) {
-    reporter->Result(firstFailure, "read failed:" + failures);
+    reporter.Result(firstFailure, "read failed:" + failures);
     return kExitFailure;
   }
-  reporter->Result(0, "");
+  reporter.Result(0, "");
   return kExitOk;
 }
 
@@ -332,7 +407,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       ->add_option("images", downloadArgs.images,
                    "AREA=FILE, AREA one of CODE (up to 98304 bytes at 0x108000), OEM "
                    "(13312 at 0x13cc00), BOOT (any size at 0x100000), PARAMETER (3072 at "
-                   "0x13c000); sent in the order given")
+                   "0x13c000); sent in the order given. An Intel HEX, S-record or ELF file may "
+                   "come without AREA=: each run of its data goes to the area that holds it")
       ->required();
   download->add_option("--flags", downloadArgs.flags,
                        "Download flags word (default 0x3C690000 with CODE, else 0)");
@@ -340,6 +416,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
                      "Do not wait 7 s and detect the device again after the download");
   download->add_flag("--verify", downloadArgs.verify,
                      "Read every segment back afterwards and compare it byte for byte");
+  AddRetriesOption(download, downloadArgs.retries);
+  AddRecordOption(download, downloadArgs.record);
   download->add_option("--worker-port", downloadArgs.workerPort)->group("");
 
   DownloadArgs writeArgs;
@@ -350,12 +428,16 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   write
       ->add_option("slots", writeArgs.images,
                    "SLOT=FILE, SLOT one of firmware (any size at 0x100000), boot (16384 at "
-                   "0x138000), oem (13312 at 0x13cc00), parameter (3072 at 0x13c000)")
+                   "0x138000), oem (13312 at 0x13cc00), parameter (3072 at 0x13c000). An Intel "
+                   "HEX, S-record or ELF file may come without SLOT=: each run of its data goes "
+                   "to the slot that holds it")
       ->required();
   write->add_option("--flags", writeArgs.flags,
                     "Download flags word (default 0x3C690000 with firmware, else 0)");
   write->add_flag("--verify", writeArgs.verify,
                   "Read every segment back afterwards and compare it byte for byte");
+  AddRetriesOption(write, writeArgs.retries);
+  AddRecordOption(write, writeArgs.record);
   write->add_option("--worker-port", writeArgs.workerPort)->group("");
 
   ReadArgs readArgs;
@@ -369,7 +451,13 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       ->required();
   read->add_option("-o,--output", readArgs.directory,
                    "Folder for the files (default: the Documents folder)");
+  read->add_option("--format", readArgs.format,
+                   "bin (raw, vantor.<address>.bin; the default), hex (Intel HEX, .hex) or srec "
+                   "(S-record, .srec), the last two at the device addresses");
+  AddRetriesOption(read, readArgs.retries);
   read->callback([&] { action = [&] { return ReadCommand(env, readArgs); }; });
+
+  AddStationCommand(app, env, action);
 
   AddSimCommands(app, env, action);
 

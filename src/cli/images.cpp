@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "device/image_placement.h"
 #include "device/texts.h"
 
 namespace vantor::cli {
@@ -28,12 +29,64 @@ std::string TargetNames(std::span<const ImageTarget> table) {
   return names;
 }
 
+namespace {
+
+// A placement fault as the user reads it: the programs' text first for the size faults.
+std::string PlacementMessage(const device::PlacementError& placement) {
+  switch (placement.fault) {
+    case device::PlacementFault::kTooLarge:
+      return std::string(device::kWrongFileText) + "\n" + placement.message;
+    case device::PlacementFault::kWrongBlockSize:
+      return std::string(kWrongBlockSizeText) + "\n" + placement.message;
+    default:
+      return placement.message;
+  }
+}
+
+void InsertRuns(std::vector<device::ImageRun>& runs, SegmentList& segments) {
+  for (device::ImageRun& run : runs) {
+    Segment segment;
+    segment.address = run.address;
+    segment.length = static_cast<std::int32_t>(run.bytes.size());
+    segment.data = std::move(run.bytes);
+    InsertSegment(segments, std::move(segment));
+  }
+}
+
+}  // namespace
+
 bool LoadImages(std::span<const ImageTarget> table, const std::vector<std::string>& arguments,
                 LoadedImages& images, std::string& error) {
+  const device::PlaceTable& places =
+      table.data() == std::data(kSlots) ? device::SlotPlaces() : device::AreaPlaces();
   for (const std::string& argument : arguments) {
     const std::size_t equals = argument.find('=');
+    device::ParsedImage parsed;
+    std::error_code ec;
+    if (equals == std::string::npos && std::filesystem::is_regular_file(argument, ec)) {
+      // A file that carries its own addresses needs no NAME=: each run finds its place.
+      if (!device::LoadImageFile(argument, parsed, error))
+        return false;
+      if (parsed.format != device::ImageFormat::kRaw) {
+        std::vector<const device::ImagePlace*> chosen;
+        device::PlacementError placement;
+        if (!device::PlaceByAddress(places, parsed.runs, argument, chosen, placement)) {
+          error = PlacementMessage(placement);
+          return false;
+        }
+        for (const device::ImagePlace* place : chosen)
+          images.names.emplace_back(place->name);
+        InsertRuns(parsed.runs, images.segments);
+        continue;
+      }
+    }
     if (equals == std::string::npos || equals == 0 || equals + 1 == argument.size()) {
-      error = "expected NAME=FILE, got '" + argument + "' (names: " + TargetNames(table) + ")";
+      error = "expected NAME=FILE, got '" + argument + "' (names: " + TargetNames(table) +
+              (equals != std::string::npos ? ")"
+               : parsed.format == device::ImageFormat::kRaw && parsed.runs.empty() &&
+                       std::filesystem::exists(argument, ec)
+                   ? "; a file without NAME= must be Intel HEX, S-record or ELF)"
+                   : "; no such file)");
       return false;
     }
     const std::string name = argument.substr(0, equals);
@@ -44,13 +97,26 @@ bool LoadImages(std::span<const ImageTarget> table, const std::vector<std::strin
           "unknown name '" + name + "' in '" + argument + "' (names: " + TargetNames(table) + ")";
       return false;
     }
-    std::error_code ec;
     const bool regular = std::filesystem::is_regular_file(path, ec);
     const auto size = regular ? std::filesystem::file_size(path, ec) : 0;
     if (!regular || ec) {
       error = "cannot read " + path.string() + " (" + target->name +
               "): " + (ec ? ec.message() : std::string("not a regular file"));
       return false;
+    }
+    if (!device::LoadImageFile(path, parsed, error))
+      return false;
+    if (parsed.format != device::ImageFormat::kRaw) {
+      const device::ImagePlace* place = device::FindPlace(places, name);
+      device::PlacementError placement;
+      if (place == nullptr ||
+          !device::CheckPlacement(*place, parsed.runs, path.string(), placement)) {
+        error = PlacementMessage(placement);
+        return false;
+      }
+      InsertRuns(parsed.runs, images.segments);
+      images.names.emplace_back(target->name);
+      continue;
     }
     std::int32_t expected = 0;
     switch (target->rule) {

@@ -80,8 +80,9 @@ bool IsUsbName(std::string_view request) {
   return Lower(request.substr(0, 4)) == "usb:";
 }
 
-bool MatchUsbName(std::string_view request, const std::vector<PortInfo>& ports, std::string& match,
-                  std::string& error) {
+bool MatchUsbPorts(std::string_view request, const std::vector<PortInfo>& ports,
+                   std::vector<const PortInfo*>& found, std::string& error) {
+  found.clear();
   const std::vector<std::string> parts = Split(request.substr(4), ':');
   auto isHexId = [](const std::string& s) {
     return !s.empty() && s.size() <= 4 && std::all_of(s.begin(), s.end(), ::isxdigit);
@@ -93,12 +94,19 @@ bool MatchUsbName(std::string_view request, const std::vector<PortInfo>& ports, 
   auto pad = [](std::string s) { return std::string(4 - s.size(), '0') + Lower(s); };
   const std::string vendor = pad(parts[0]);
   const std::string product = pad(parts[1]);
-  std::vector<const PortInfo*> found;
   for (const PortInfo& p : ports) {
     if (p.vendorId == vendor && p.productId == product &&
         (parts.size() < 3 || p.serial == parts[2]))
       found.push_back(&p);
   }
+  return true;
+}
+
+bool MatchUsbName(std::string_view request, const std::vector<PortInfo>& ports, std::string& match,
+                  std::string& error) {
+  std::vector<const PortInfo*> found;
+  if (!MatchUsbPorts(request, ports, found, error))
+    return false;
   if (found.size() == 1) {
     match = found[0]->path;
     return true;

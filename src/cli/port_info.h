@@ -28,6 +28,10 @@ PortInfo DescribePort(const std::string& path, const std::filesystem::path& sysR
 
 // Whether `request` is a usb: name.
 bool IsUsbName(std::string_view request);
+// Every port of `ports` that `request` (usb:VID:PID[:SERIAL], ids in hex, case-insensitive)
+// names, possibly none. False with `error` only when the request does not parse.
+bool MatchUsbPorts(std::string_view request, const std::vector<PortInfo>& ports,
+                   std::vector<const PortInfo*>& found, std::string& error);
 // The one port of `ports` that `request` (usb:VID:PID[:SERIAL], ids in hex, case-insensitive)
 // names. False with `error` when none or several match, or the request does not parse.
 bool MatchUsbName(std::string_view request, const std::vector<PortInfo>& ports, std::string& match,

@@ -124,6 +124,10 @@ class TextReporter final : public Reporter {
       std::snprintf(text, sizeof text, "verify failed: read-back %d (%.1f s)", result, seconds);
     Line(text);
   }
+  void Attempt(int number, int total) override {
+    if (!m_options.quiet)
+      Line("attempt " + std::to_string(number) + " of " + std::to_string(total));
+  }
   void Result(std::int32_t code, std::string_view message) override {
     m_bar.End();
     if (message.empty())
@@ -210,6 +214,9 @@ class JsonReporter final : public Reporter {
     std::snprintf(secs, sizeof secs, "%.3f", seconds);
     f << ",\"seconds\":" << secs;
     Emit("verify", f.str());
+  }
+  void Attempt(int number, int total) override {
+    Emit("attempt", ",\"attempt\":" + std::to_string(number) + ",\"of\":" + std::to_string(total));
   }
   void Result(std::int32_t code, std::string_view message) override {
     std::ostringstream f;

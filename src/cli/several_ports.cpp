@@ -20,6 +20,10 @@ bool ResolvePorts(const std::vector<std::string>& requested, bool allPorts,
   return ResolvePortNames(requested, allPorts, candidates, kSysRoot, ports, error);
 }
 
+PortInfo DescribeSystemPort(const std::string& port) {
+  return DescribePort(port, kSysRoot);
+}
+
 int ListPortsVerbose(Env& env) {
   for (const std::string& name : EnumerateComPorts())
     env.out << FormatPortInfo(DescribePort(name, kSysRoot)) << "\n";

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/port_info.h"
 
 namespace vantor::cli {
 
@@ -15,6 +16,9 @@ namespace vantor::cli {
 // once. False with `error` when a usb: request matches no port or several.
 bool ResolvePorts(const std::vector<std::string>& requested, bool allPorts,
                   std::vector<std::string>& ports, std::string& error);
+
+// What the system tells of `port` (USB ids, serial number, ...), read from its sysfs.
+PortInfo DescribeSystemPort(const std::string& port);
 
 // "ports -v": each port with driver, USB ids, serial number, description and latency timer.
 int ListPortsVerbose(Env& env);

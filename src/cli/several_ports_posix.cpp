@@ -19,6 +19,7 @@
 #include "cli/json_events.h"
 #include "cli/several_ports.h"
 #include "cli/terminal.h"
+#include "cli/worker_processes.h"
 
 extern char** environ;
 
@@ -27,21 +28,6 @@ namespace vantor::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct Worker {
-  std::string port;
-  pid_t pid = -1;
-  int fd = -1;
-  std::string pending;  // bytes after the last complete line
-  std::string answered = "-";
-  std::string step = "starting";
-  int percent = 0;
-  std::optional<std::int32_t> code;
-  std::string message;
-  Clock::time_point started;
-  double seconds = 0;
-  int exitCode = kExitFailure;
-};
 
 // The command line for one port's worker: the same command without the port choices, with
 // --json (its events for the parent) and --quiet, and the internal worker flag.
@@ -65,9 +51,20 @@ std::vector<std::string> WorkerArguments(const std::string& executable,
   return args;
 }
 
-// The workers share one process group (the first worker's pid) so that the parent can end them
-// together; a terminal's Ctrl+C reaches the parent only, which passes it on.
-bool Spawn(Worker& w, const std::vector<std::string>& args, pid_t& group) {
+std::string ProgressLine(const Worker& w) {
+  constexpr int kWidth = 20;
+  const int filled = std::clamp(w.percent, 0, 100) * kWidth / 100;
+  char line[512];
+  std::snprintf(line, sizeof line, "%-20s [%s%s] %3d%%  %s", w.port.c_str(),
+                std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                std::string(static_cast<std::size_t>(kWidth - filled), '.').c_str(), w.percent,
+                w.step.c_str());
+  return line;
+}
+
+}  // namespace
+
+bool SpawnWorker(Worker& w, const std::vector<std::string>& args, pid_t group) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0)
     return false;
@@ -85,10 +82,6 @@ bool Spawn(Worker& w, const std::vector<std::string>& args, pid_t& group) {
   const int rc = posix_spawn(&w.pid, args[0].c_str(), &actions, &attributes, argv.data(), environ);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
-  if (rc == 0 && group == 0) {
-    group = w.pid;
-    SetWorkerProcessGroup(group);
-  }
   ::close(fds[1]);
   if (rc != 0) {
     ::close(fds[0]);
@@ -99,7 +92,7 @@ bool Spawn(Worker& w, const std::vector<std::string>& args, pid_t& group) {
   return true;
 }
 
-void Apply(Worker& w, const std::map<std::string, std::string>& event) {
+void ApplyEvent(Worker& w, const std::map<std::string, std::string>& event) {
   const auto get = [&event](const char* key) {
     const auto it = event.find(key);
     return it == event.end() ? std::string() : it->second;
@@ -118,6 +111,15 @@ void Apply(Worker& w, const std::map<std::string, std::string>& event) {
     w.step = get("what") + " " + std::to_string(std::stoi(get("index")) + 1) + "/" + get("count");
   } else if (kind == "progress") {
     w.percent = std::stoi(get("percent"));
+    if (!w.progressSince)
+      w.progressSince = Clock::now();
+  } else if (kind == "attempt") {
+    w.attempt = std::stoi(get("attempt"));
+    w.step = "attempt " + get("attempt") + " of " + get("of");
+    w.percent = 0;
+    w.progressSince.reset();
+    w.code.reset();  // a failed attempt's result is not the device's
+    w.message.clear();
   } else if (kind == "detected") {
     w.step = "detected again: " + (get("state") == "none" ? std::string("none") : get("version"));
   } else if (kind == "verify") {
@@ -137,18 +139,56 @@ std::string OneLine(std::string text) {
   return text;
 }
 
-std::string ProgressLine(const Worker& w) {
-  constexpr int kWidth = 20;
-  const int filled = std::clamp(w.percent, 0, 100) * kWidth / 100;
-  char line[512];
-  std::snprintf(line, sizeof line, "%-20s [%s%s] %3d%%  %s", w.port.c_str(),
-                std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                std::string(static_cast<std::size_t>(kWidth - filled), '.').c_str(), w.percent,
-                w.step.c_str());
-  return line;
+bool ReadWorkerLines(Worker& w, std::vector<std::string>& lines) {
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(w.fd, buffer, sizeof buffer)) < 0 && errno == EINTR) {
+  }
+  if (n <= 0) {
+    ::close(w.fd);
+    w.fd = -1;
+    w.seconds = std::chrono::duration<double>(Clock::now() - w.started).count();
+    return false;
+  }
+  w.pending.append(buffer, static_cast<std::size_t>(n));
+  std::size_t end;
+  while ((end = w.pending.find('\n')) != std::string::npos) {
+    lines.push_back(w.pending.substr(0, end));
+    w.pending.erase(0, end + 1);
+    if (auto event = ParseFlatJson(lines.back()))
+      ApplyEvent(w, *event);
+  }
+  return true;
 }
 
-}  // namespace
+void WaitWorker(Worker& w) {
+  if (w.pid > 0) {
+    int status = 0;
+    while (::waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    w.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : kExitFailure;
+    w.pid = -1;
+  }
+  if (!w.code) {
+    w.code = -1;
+    if (w.message.empty())
+      w.message = "the worker ended without a result";
+  }
+}
+
+void PrintSummary(Env& env, const std::vector<const Worker*>& workers) {
+  char line[768];
+  std::snprintf(line, sizeof line, "%-20s %-20s %8s %8s %8s  %s\n", "port", "answered", "result",
+                "attempts", "seconds", "message");
+  env.out << line;
+  for (const Worker* w : workers) {
+    std::snprintf(line, sizeof line, "%-20s %-20s %8d %8d %8.1f  %s\n", w->port.c_str(),
+                  w->answered.c_str(), w->code.value_or(-1), w->attempt, w->seconds,
+                  OneLine(w->message).c_str());
+    env.out << line;
+  }
+  env.out.flush();
+}
 
 int RunOnSeveralPorts(Env& env, const std::vector<std::string>& commandLine,
                       const std::vector<std::string>& ports) {
@@ -158,8 +198,14 @@ int RunOnSeveralPorts(Env& env, const std::vector<std::string>& commandLine,
   for (std::size_t i = 0; i < ports.size(); ++i) {
     workers[i].port = ports[i];
     workers[i].started = Clock::now();
-    if (!Spawn(workers[i], WorkerArguments(executable, commandLine, ports[i]), group))
+    // The workers share one process group (the first worker's pid) so that the parent can end
+    // them together; a terminal's Ctrl+C reaches the parent only, which passes it on.
+    if (!SpawnWorker(workers[i], WorkerArguments(executable, commandLine, ports[i]), group)) {
       workers[i].code = -1;
+    } else if (group == 0) {
+      group = workers[i].pid;
+      SetWorkerProcessGroup(group);
+    }
   }
 
   const bool drawLines = env.errIsTerminal && !env.quiet && !env.json;
@@ -205,30 +251,15 @@ int RunOnSeveralPorts(Env& env, const std::vector<std::string>& commandLine,
       if (fds[k].revents == 0)
         continue;
       Worker& w = *owners[k];
-      char buffer[4096];
-      const ssize_t n = ::read(w.fd, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR)
+      std::vector<std::string> lines;
+      changed = true;
+      if (!ReadWorkerLines(w, lines))
         continue;
-      if (n <= 0) {
-        ::close(w.fd);
-        w.fd = -1;
-        w.seconds = std::chrono::duration<double>(Clock::now() - w.started).count();
-        changed = true;
-        continue;
-      }
-      w.pending.append(buffer, static_cast<std::size_t>(n));
-      std::size_t end;
-      while ((end = w.pending.find('\n')) != std::string::npos) {
-        const std::string line = w.pending.substr(0, end);
-        w.pending.erase(0, end + 1);
+      for (const std::string& line : lines) {
         if (env.json)
           env.out << line << "\n" << std::flush;
-        if (auto event = ParseFlatJson(line)) {
-          Apply(w, *event);
-          changed = true;
-          if (!drawLines && !env.json && !env.quiet && w.code)
-            env.out << w.port << ": " << w.step << "\n" << std::flush;
-        }
+        if (!drawLines && !env.json && !env.quiet && w.code)
+          env.out << w.port << ": " << w.step << "\n" << std::flush;
       }
     }
     if (changed && Clock::now() - lastDraw > std::chrono::milliseconds(100)) {
@@ -239,33 +270,14 @@ int RunOnSeveralPorts(Env& env, const std::vector<std::string>& commandLine,
   draw();
 
   bool allOk = true;
+  std::vector<const Worker*> rows;
   for (Worker& w : workers) {
-    if (w.pid > 0) {
-      int status = 0;
-      while (::waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
-      }
-      w.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : kExitFailure;
-    }
-    if (!w.code) {
-      w.code = -1;
-      if (w.message.empty())
-        w.message = "the worker ended without a result";
-    }
+    WaitWorker(w);
     allOk = allOk && w.exitCode == 0 && *w.code == 0;
+    rows.push_back(&w);
   }
-
-  if (!env.json) {
-    char line[768];
-    std::snprintf(line, sizeof line, "%-20s %-20s %8s %8s  %s\n", "port", "answered", "result",
-                  "seconds", "message");
-    env.out << line;
-    for (const Worker& w : workers) {
-      std::snprintf(line, sizeof line, "%-20s %-20s %8d %8.1f  %s\n", w.port.c_str(),
-                    w.answered.c_str(), *w.code, w.seconds, OneLine(w.message).c_str());
-      env.out << line;
-    }
-    env.out.flush();
-  }
+  if (!env.json)
+    PrintSummary(env, rows);
   return allOk ? kExitOk : kExitFailure;
 }
 

@@ -19,6 +19,7 @@ DownloadOutcome Fail(DownloadOutcome outcome, std::int32_t code, std::string_vie
                      FlowObserver& reporter) {
   outcome.ok = false;
   outcome.code = code;
+  outcome.message = message;
   reporter.Result(code, message);
   return outcome;
 }
@@ -153,6 +154,7 @@ DownloadOutcome RunDownloadFlow(const DownloadJob& job, FlowObserver& reporter) 
                 static_cast<long long>(outcome.bytes), outcome.downloadSeconds, rate,
                 outcome.verified ? ", verified" : "");
   outcome.ok = true;
+  outcome.message = summary;
   reporter.Result(0, summary);
   return outcome;
 }

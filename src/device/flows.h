@@ -105,6 +105,7 @@ struct DownloadOutcome {
   std::optional<DetectedState> after;  // the detection after the download
   std::optional<double> verifySeconds;
   bool verified = false;
+  std::string message;  // what the Result said
 };
 
 // Opens the port, detects, enters the bootloader when asked and needed, downloads, then detects

@@ -43,6 +43,9 @@ class FlowObserver {
                      std::size_t /*bytes*/) {}
   virtual void Verify(std::int32_t /*result*/, std::optional<std::uint32_t> /*firstDifference*/,
                       double /*seconds*/) {}
+  // Attempt `number` of at most `total` begins (with retries; a failed attempt's Result came
+  // before).
+  virtual void Attempt(int /*number*/, int /*total*/) {}
   // The end of a flow: 0 and a summary, or the failure's code and the programs' message.
   virtual void Result(std::int32_t /*code*/, std::string_view /*message*/) {}
 };

@@ -211,6 +211,7 @@ struct Device::Impl {
   int segment = -1;
   int frameIndex = 0;
   bool stalled = false;
+  bool refusedOnce = false;  // a frame was refused (for refuseOnce)
   int readBackCount = 0;
   std::optional<std::uint8_t> corruptBase;
 
@@ -642,7 +643,9 @@ struct Device::Impl {
       stalled = true;
       return;
     }
-    if (segment == options.refuseSegment && thisFrame == options.refuseFrame) {
+    if (segment == options.refuseSegment && thisFrame == options.refuseFrame &&
+        !(options.refuseOnce && refusedOnce)) {
+      refusedOnce = true;
       return Send(StatusReply(reference, options.refuseStatus), at);
     }
     for (std::size_t i = 0; i < len; ++i) {

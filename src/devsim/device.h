@@ -100,6 +100,8 @@ struct DeviceOptions {
   int refuseSegment = -1;
   int refuseFrame = -1;
   std::uint32_t refuseStatus = 2;
+  // The refusal above only in the first session that reaches that frame (a retry then passes).
+  bool refuseOnce = false;
   // Stop answering entirely from the reply to this data frame on (a stalled device).
   int stallSegment = -1;
   int stallFrame = -1;

@@ -1,5 +1,5 @@
 // The frame receiver: header, then the announced body, read with non-waiting reads and waits that
-// block until the line has input.
+// block until the line has input or, once a frame has begun, until its rest can have arrived.
 #include "protocol/receiver.h"
 
 #include <algorithm>
@@ -48,6 +48,7 @@ std::int32_t ReceiveFrame(BootLink& link, std::uint8_t* destination, std::uint32
       into = overflow.data();
       count = std::min<std::uint32_t>(missing, kRxBufferSize);
     }
+    const std::uint32_t asked = count;
     const std::int32_t result = link.port->Read(into, count);
     if (result != 0)
       return result;
@@ -78,6 +79,14 @@ std::int32_t ReceiveFrame(BootLink& link, std::uint8_t* destination, std::uint32
         return kErrorTimeout;
       if (link.port->cancel != nullptr && link.port->cancel->cancelled())
         return kErrorCancelled;
+      // Once the driver is drained, sleep while the rest of the frame is still on the wire instead
+      // of waking for each byte. A read that filled its request may have left bytes: read on.
+      if (count < asked) {
+        const std::int32_t waited = link.port->WaitForRest(frameLength - g_rxCount, true,
+                                                           std::min(lastInput + silence, deadline));
+        if (waited != 0)
+          return waited;
+      }
     }
   }
 

@@ -52,16 +52,6 @@ bool EndsWithCrLf(const char* bytes, std::size_t count) {
   return count >= 2 && bytes[count - 2] == '\r' && bytes[count - 1] == '\n';
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  return -1;
-}
-
 constexpr std::string_view kReadBackPrefix = "~Du0000";
 
 // A "~du" reply for n bytes: the prefix, exactly 2n hex digits, CR LF.
@@ -172,7 +162,8 @@ BootModeOutcome RequestBootMode(BootLink& link) {
   return BootModeOutcome::kRefused;
 }
 
-std::int32_t TextExchangeWide(BootLink& link, std::string_view command, std::string& reply) {
+std::int32_t TextExchangeWide(BootLink& link, std::string_view command, std::string& reply,
+                              std::size_t expected) {
   const std::int32_t written = WriteAll(link, command.data(), command.size());
   if (written != 0)
     return written;
@@ -204,8 +195,24 @@ std::int32_t TextExchangeWide(BootLink& link, std::string_view command, std::str
     if (got == 0) {
       if (const std::int32_t w = WaitForInput(link, deadline); w != 0)
         return w;
+      continue;
     }
+    // A reply of known length is gathered while it is on the wire, not woken for byte by byte.
+    const std::size_t due = std::min(expected, kWideReplyRoom);
+    if (due > have &&
+        link.port->WaitForRest(static_cast<std::uint32_t>(due - have), true, deadline) != 0)
+      return kErrorCancelled;  // a sleep ends early only when cancelled
   }
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  return -1;
 }
 
 std::uint32_t ParseHex(std::string_view text) {
@@ -237,7 +244,9 @@ std::int32_t ReadBackSegments(TransferContext& context, SegmentList& segments,
       std::snprintf(command, sizeof command, "~du%08X,%02X\r\n",
                     segment.address + static_cast<std::uint32_t>(offset), static_cast<unsigned>(n));
       std::string reply;
-      std::int32_t r = TextExchangeWide(context.link, command, reply);
+      std::int32_t r =
+          TextExchangeWide(context.link, command, reply,
+                           kReadBackPrefix.size() + 2 * static_cast<std::size_t>(n) + 2);
       if (r == 0 && !IsValidReadBackReply(reply, n))
         r = kReadBackMalformed;
       if (r != 0) {

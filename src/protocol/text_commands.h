@@ -46,8 +46,14 @@ BootModeOutcome RequestBootMode(BootLink& link);
 
 // Writes `command` and collects the reply (up to 250 bytes, several bytes per read) until it ends
 // in CR LF, 250 bytes are in, or 5000 ms pass (-1). The reply ends at its first CR LF even when
-// more bytes came in the same read. 0, -1 or the system error code of a failed write.
-std::int32_t TextExchangeWide(BootLink& link, std::string_view command, std::string& reply);
+// more bytes came in the same read. `expected`, when known, is the complete reply's length: once
+// the reply has begun, the wait sleeps until the rest can have arrived instead of waking for
+// every byte. 0, -1 or the system error code of a failed write.
+std::int32_t TextExchangeWide(BootLink& link, std::string_view command, std::string& reply,
+                              std::size_t expected = 0);
+
+// The value of one hex digit (either case), -1 for any other character.
+int HexDigit(char c);
 
 // Hex digits to a value; other characters count as 0.
 std::uint32_t ParseHex(std::string_view text);

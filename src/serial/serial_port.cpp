@@ -1,6 +1,8 @@
-// The parts of SerialPort shared by every backend: the creation steps and the byte trace.
+// The parts of SerialPort shared by every backend: the creation steps, the wait for the rest of a
+// reply and the byte trace.
 #include "serial/serial_port.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "serial/debug_output.h"
@@ -15,6 +17,19 @@ std::unique_ptr<SerialPort> CreatePort(std::string_view name, bool trace) {
   port->handle = port->Open(name);
   port->reopenPort = std::string(name);
   return port;
+}
+
+std::int32_t SerialPort::WaitForRest(std::uint32_t missing, bool gotSome,
+                                     std::chrono::steady_clock::time_point deadline) {
+  const auto now = std::chrono::steady_clock::now();
+  if (!gotSome || missing == 0) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+    return WaitReadable(std::max(left, std::chrono::milliseconds(0)));
+  }
+  // The missing bytes' time on the wire; sleeping less would only wake the reader for a part.
+  const auto onWire = std::chrono::microseconds(
+      (static_cast<std::uint64_t>(missing) * 1000000u + kBytesPerSecond - 1) / kBytesPerSecond);
+  return SleepUntil(std::min(deadline, now + onWire));
 }
 
 void TraceBytes(std::string_view prefix, const std::uint8_t* bytes, std::size_t count) {

@@ -77,6 +77,18 @@ struct SerialPort {
   // kErrorCancelled, or a system error code. Lets a writer wait instead of retrying at once.
   std::int32_t WaitWritable(std::chrono::milliseconds timeout);
 
+  // backend. Sleeps until `until` (finer than a millisecond where the system allows) or until
+  // `cancel` is cancelled: 0 or kErrorCancelled. Lets a reader wait for bytes still on the wire.
+  std::int32_t SleepUntil(std::chrono::steady_clock::time_point until) const;
+
+  // Between two reads of a reply that still lacks `missing` bytes: after a read that brought
+  // nothing, blocks until input comes (WaitReadable); after one that brought bytes, sleeps until
+  // the missing bytes can have arrived at the line's rate. Either way never past `deadline`. A
+  // reply then costs a few wake-ups instead of one per byte, and ends no later than when its last
+  // byte arrives. 0, kErrorCancelled or WaitReadable's error.
+  std::int32_t WaitForRest(std::uint32_t missing, bool gotSome,
+                           std::chrono::steady_clock::time_point deadline);
+
   // backend. Closes the handle if open and sets it to kInvalidHandle.
   void Close();
 

@@ -6,9 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -278,6 +280,138 @@ TEST_F(CliTest, BadInputIsRefusedBeforeAnythingIsSent) {
     EXPECT_NE(run.err.find(c.message), std::string::npos) << c.message << " in: " << run.err;
   }
   EXPECT_TRUE(Events(*device).empty());
+}
+
+// Image files that carry their addresses, as binutils writes them (a writer independent of ours):
+// two pieces of CODE with a gap, linked into an ELF whose run addresses differ from its load
+// addresses, and the Intel HEX and S-record objcopy makes of it.
+class FormattedImageTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    const std::string a = File("a.bin", m_a);
+    const std::string b = File("b.bin", m_b);
+    const std::string dir = m_dir.string();
+    std::ofstream(m_dir / "link.ld")
+        << "SECTIONS { .a 0x20108000 : AT(0x108000) { a.o(.data) } "
+           ".b 0x2010A000 : AT(0x10A000) { b.o(.data) } /DISCARD/ : { *(*) } }\n";
+    Run("cd " + dir + " && objcopy -I binary -O elf32-i386 -B i386 a.bin a.o && " +
+        "objcopy -I binary -O elf32-i386 -B i386 b.bin b.o && " +
+        "ld -m elf_i386 -T link.ld -o app.elf a.o b.o && objcopy -O ihex app.elf app.hex && " +
+        "objcopy -O srec app.elf app.srec");
+  }
+  static void Run(const std::string& command) {
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  }
+  // The window as it must be after the download: the old contents with exactly the two pieces.
+  std::vector<std::uint8_t> Expected(const std::vector<std::uint8_t>& before) const {
+    auto expected = before;
+    std::copy(m_a.begin(), m_a.end(), expected.begin() + 0x8000);
+    std::copy(m_b.begin(), m_b.end(), expected.begin() + 0xA000);
+    return expected;
+  }
+
+  const std::vector<std::uint8_t> m_a = Pattern(3000, 21);
+  const std::vector<std::uint8_t> m_b = Pattern(500, 22);
+};
+
+TEST_F(FormattedImageTest, DownloadPutsExactlyTheFilesBytesAtTheirAddresses) {
+  DeviceOptions options;
+  options.initialMemory = Pattern(devsim::kWindowSize, 99);
+  for (const char* file : {"app.elf", "app.hex", "app.srec"}) {
+    for (const std::string prefix : {"CODE=", ""}) {
+      const std::string name = prefix + file;
+      auto device = Device(options);
+      const CliRun run = Cli(
+          {"download", "--no-redetect", "-p", device->path(), prefix + (m_dir / file).string()});
+      ASSERT_EQ(run.code, kExitOk) << name << run.err;
+      EXPECT_EQ(Memory(*device, devsim::kWindowBase, devsim::kWindowSize),
+                Expected(options.initialMemory))
+          << name;
+      EXPECT_EQ(OfKind(Events(*device), DeviceEvent::Kind::kStartSegment).size(), 2u) << name;
+      device->With(
+          [&](devsim::Device& d) { EXPECT_EQ(d.lastDownloadFlags(), 0x3C690000u) << name; });
+    }
+  }
+  // write: a bare file's runs go to the firmware slot, with its flags word.
+  auto device = Device(options);
+  const CliRun run = Cli({"write", "-p", device->path(), (m_dir / "app.hex").string()});
+  ASSERT_EQ(run.code, kExitOk) << run.err;
+  EXPECT_EQ(Memory(*device, devsim::kWindowBase, devsim::kWindowSize),
+            Expected(options.initialMemory));
+  device->With([](devsim::Device& d) { EXPECT_EQ(d.lastDownloadFlags(), 0x3C690000u); });
+}
+
+TEST_F(FormattedImageTest, BadFilesExitTwoNamingTheLineAndSendNothing) {
+  // One wrong checksum on the third line.
+  std::ifstream in(m_dir / "app.hex");
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  ASSERT_GT(lines.size(), 3u);
+  char& last = lines[2][lines[2].find_last_not_of("\r")];
+  last = last == '0' ? '1' : '0';
+  std::ofstream out(m_dir / "bad.hex");
+  for (const std::string& line : lines)
+    out << line << "\n";
+  out.close();
+  Run("cd " + m_dir.string() + " && objcopy --change-addresses 0x34c00 -O ihex app.elf oem.hex &&" +
+      " objcopy --change-addresses -0x8000 -O srec app.elf low.srec && head -c 200 app.elf > "
+      "cut.elf");
+
+  auto device = Device();
+  const std::string port = device->path();
+  const std::string bad = (m_dir / "bad.hex").string();
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"download", "-p", port, "CODE=" + bad}, bad + ": line 3: wrong checksum"},
+      {{"download", "-p", port, bad}, bad + ": line 3: wrong checksum"},
+      {{"write", "-p", port, "firmware=" + bad}, bad + ": line 3: wrong checksum"},
+      {{"download", "-p", port, "OEM=" + (m_dir / "oem.hex").string()}, "Wrong Block Size\n"},
+      {{"download", "-p", port, "CODE=" + (m_dir / "low.srec").string()}, "lies outside CODE"},
+      {{"download", "-p", port, (m_dir / "cut.elf").string()}, "cut.elf: offset 0x"},
+  };
+  for (const Case& c : cases) {
+    const CliRun run = Cli(c.args);
+    EXPECT_EQ(run.code, kExitUsage) << c.args.back() << run.out;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.message << " in: " << run.err;
+  }
+  EXPECT_TRUE(Events(*device).empty());
+}
+
+TEST_F(FormattedImageTest, ReadSavesRegionsAsHexOrSrecAtTheirAddresses) {
+  DeviceOptions options;
+  options.initialMemory = Pattern(devsim::kWindowSize, 31);
+  auto device = Device(options);
+  for (const char* format : {"hex", "srec"}) {
+    const CliRun run = Cli({"read", "-p", device->path(), "boot", "parameter", "--format", format,
+                            "-o", m_dir.string()});
+    ASSERT_EQ(run.code, kExitOk) << format << run.err;
+    const std::string input = format == std::string("hex") ? "ihex" : "srec";
+    const std::pair<std::uint32_t, std::size_t> regions[] = {{0x138000, 0x4000}, {0x13C000, 0xC00}};
+    for (const auto& [address, size] : regions) {
+      char name[32];
+      std::snprintf(name, sizeof name, "vantor.%06x.%s", address, format);
+      // objcopy starts a binary at the file's lowest address; --gap-fill shows any hole.
+      Run("cd " + m_dir.string() + " && objcopy -I " + input + " -O binary " + name +
+          " back.bin && objcopy -I " + input + " -O srec --srec-forceS3 " + name + " first.s3");
+      EXPECT_EQ(ReadFile(m_dir / "back.bin"), Memory(*device, address, size)) << name;
+      std::ifstream first(m_dir / "first.s3");
+      std::string header, record;
+      std::getline(first, header);
+      std::getline(first, record);
+      char at[16];
+      std::snprintf(at, sizeof at, "%08X", address);
+      EXPECT_EQ(record.substr(4, 8), at) << name;
+    }
+  }
+  EXPECT_FALSE(fs::exists(m_dir / "vantor.138000.bin"));
+  const CliRun bad = Cli({"read", "-p", device->path(), "boot", "--format", "ihex"});
+  EXPECT_EQ(bad.code, kExitUsage);
+  EXPECT_NE(bad.err.find("--format"), std::string::npos) << bad.err;
 }
 
 TEST_F(CliTest, DownloadSendsInTheOrderGivenLaterWins) {

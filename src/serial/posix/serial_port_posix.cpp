@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <system_error>
 
 #include "serial/serial_port.h"
@@ -159,6 +160,25 @@ std::int32_t SerialPort::WaitReadable(std::chrono::milliseconds timeout) {
 
 std::int32_t SerialPort::WaitWritable(std::chrono::milliseconds timeout) {
   return WaitFor(*this, POLLOUT, timeout);
+}
+
+std::int32_t SerialPort::SleepUntil(std::chrono::steady_clock::time_point until) const {
+  for (;;) {
+    if (cancel != nullptr && cancel->cancelled())
+      return kErrorCancelled;
+    const auto left = until - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero())
+      return 0;
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    const timespec timeout{static_cast<time_t>(ns / 1000000000),
+                           static_cast<long>(ns % 1000000000)};
+    // The cancel token's waker ends the sleep at once; without a token ppoll only sleeps.
+    pollfd pfd{-1, POLLIN, 0};
+    if (cancel != nullptr && cancel->waker() >= 0)
+      pfd.fd = static_cast<int>(cancel->waker());
+    if (::ppoll(&pfd, pfd.fd >= 0 ? 1 : 0, &timeout, nullptr) < 0 && errno != EINTR)
+      return 0;
+  }
 }
 
 void SerialPort::Close() {

@@ -164,6 +164,18 @@ std::int32_t SerialPort::WaitWritable(std::chrono::milliseconds) {
   return cancel != nullptr && cancel->cancelled() ? kErrorCancelled : 0;
 }
 
+std::int32_t SerialPort::SleepUntil(std::chrono::steady_clock::time_point until) const {
+  // Windows sleeps in whole milliseconds; the cancel token's event ends the sleep at once.
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+  if (left.count() <= 0)
+    return cancel != nullptr && cancel->cancelled() ? kErrorCancelled : 0;
+  if (cancel != nullptr)
+    return cancel->SleepFor(left);
+  Sleep(static_cast<DWORD>(left.count()));
+  return 0;
+}
+
 void SerialPort::Close() {
   if (handle != kInvalidHandle) {
     CloseHandle(AsHandle(handle));

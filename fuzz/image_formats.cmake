@@ -1,0 +1,12 @@
+# The image file readers fed arbitrary files: one target per reader, from one source.
+foreach(_reader IN ITEMS intel_hex:1 srec:2 elf:3)
+  string(REPLACE ":" ";" _parts ${_reader})
+  list(GET _parts 0 _name)
+  list(GET _parts 1 _number)
+  add_executable(fuzz_${_name} ${CMAKE_CURRENT_LIST_DIR}/fuzz_image_reader.cpp)
+  target_compile_definitions(fuzz_${_name} PRIVATE VANTOR_FUZZ_READER=${_number})
+  target_link_libraries(fuzz_${_name} PRIVATE vantor_device)
+  target_compile_options(fuzz_${_name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(fuzz_${_name} PRIVATE -fsanitize=fuzzer)
+  add_test(NAME fuzz_${_name} COMMAND fuzz_${_name} -runs=20000 -max_len=4096 -timeout=10)
+endforeach()

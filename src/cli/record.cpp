@@ -1,0 +1,132 @@
+// The production record's line and its durable append.
+#include "cli/record.h"
+
+#include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <sstream>
+
+#include "cli/reporter.h"
+#include "cli/several_ports.h"
+#include "cli/sha256.h"
+
+namespace vantor::cli {
+
+namespace {
+
+std::string Answered(const std::optional<DetectedState>& state) {
+  if (!state)
+    return "null";
+  return JsonString(DescribeState(*state));
+}
+
+}  // namespace
+
+std::vector<RecordImage> DescribeImages(const LoadedImages& images) {
+  std::vector<RecordImage> described;
+  std::size_t index = 0;
+  for (const Segment& s : images.segments) {
+    RecordImage image;
+    // The names follow the arguments; a later argument for the same address replaced a segment.
+    image.target = index < images.names.size() ? images.names[index] : std::string();
+    image.address = s.address;
+    image.size = s.data.size();
+    image.sha256 = Sha256Hex(s.data);
+    described.push_back(std::move(image));
+    ++index;
+  }
+  return described;
+}
+
+std::optional<UsbIdentity> UsbIdentityOf(const std::string& port) {
+  const PortInfo info = DescribeSystemPort(port);
+  if (info.vendorId.empty() && info.productId.empty())
+    return std::nullopt;
+  return UsbIdentity{info.vendorId, info.productId, info.serial};
+}
+
+std::string IsoUtc(std::chrono::system_clock::time_point at) {
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
+  const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+  std::tm utc{};
+#ifdef _WIN32
+  gmtime_s(&utc, &seconds);
+#else
+  gmtime_r(&seconds, &utc);
+#endif
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                static_cast<int>(ms % 1000));
+  return text;
+}
+
+std::string FormatRecord(const DeviceRecord& r) {
+  std::ostringstream f;
+  f << "{\"started\":" << JsonString(IsoUtc(r.started))
+    << ",\"finished\":" << JsonString(IsoUtc(r.finished)) << ",\"port\":" << JsonString(r.port)
+    << ",\"usb\":";
+  if (r.usb) {
+    f << "{\"vid\":" << JsonString(r.usb->vid) << ",\"pid\":" << JsonString(r.usb->pid)
+      << ",\"serial\":" << JsonString(r.usb->serial) << "}";
+  } else {
+    f << "null";
+  }
+  f << ",\"before\":" << Answered(r.before) << ",\"after\":" << Answered(r.after)
+    << ",\"images\":[";
+  for (std::size_t i = 0; i < r.images.size(); ++i) {
+    const RecordImage& image = r.images[i];
+    char address[16];
+    std::snprintf(address, sizeof address, "0x%06x", image.address);
+    f << (i ? "," : "") << "{\"target\":" << JsonString(image.target)
+      << ",\"address\":" << JsonString(address) << ",\"size\":" << image.size
+      << ",\"sha256\":" << JsonString(image.sha256) << "}";
+  }
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
+  f << "],\"bytes\":" << r.bytes << ",\"seconds\":" << seconds << ",\"attempts\":" << r.attempts
+    << ",\"verified\":" << (r.verified ? (*r.verified ? "true" : "false") : "null")
+    << ",\"result\":{\"code\":" << r.code << ",\"message\":" << JsonString(r.message) << "}}";
+  return f.str();
+}
+
+bool AppendRecordLine(const std::string& path, const std::string& line, std::string& error) {
+  const std::string bytes = line + "\n";
+#ifdef _WIN32
+  const int fd = _open(path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, 0644);
+#else
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+#endif
+  if (fd < 0) {
+    error = "cannot open the record " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  // One write: lines of devices finishing at once in other processes never interleave.
+#ifdef _WIN32
+  const bool written = _write(fd, bytes.data(), static_cast<unsigned>(bytes.size())) ==
+                       static_cast<int>(bytes.size());
+  const bool synced = _commit(fd) == 0;
+  _close(fd);
+#else
+  const bool written =
+      ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  const bool synced = ::fsync(fd) == 0;
+  ::close(fd);
+#endif
+  if (!written || !synced) {
+    error = "cannot write the record " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vantor::cli

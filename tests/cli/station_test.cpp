@@ -1,0 +1,397 @@
+// The production station as a real process against simulated devices whose pseudo-terminals are
+// linked into a folder that --match globs: ports present at start and appearing later, a port
+// flashed again only after it was gone, the retry of a refused frame, the production record's
+// fields, and SIGINT/SIGTERM. Also the record's SHA-256.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/json_events.h"
+#include "cli/sha256.h"
+#include "devsim/pty_transport.h"
+
+namespace vantor::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using devsim::DeviceEvent;
+using devsim::DeviceOptions;
+
+constexpr std::uint32_t kBootAddress = 0x100000;
+
+TEST(Sha256Test, KnownDigests) {
+  std::vector<std::uint8_t> counting(64);
+  for (std::size_t i = 0; i < counting.size(); ++i)
+    counting[i] = static_cast<std::uint8_t>(i);
+  std::vector<std::uint8_t> thousand(1000);
+  for (std::size_t i = 0; i < thousand.size(); ++i)
+    thousand[i] = static_cast<std::uint8_t>(i * 7 % 256);
+  const auto text = [](std::string_view s) {
+    return std::vector<std::uint8_t>(s.begin(), s.end());
+  };
+  const struct {
+    std::vector<std::uint8_t> bytes;
+    const char* digest;
+  } cases[] = {
+      {{}, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {text("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      // 56 bytes: the length no longer fits the block, padding takes a second one.
+      {text("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {counting, "fdeab9acf3710362bd2658cdc9a29e8f9c757fcf9811603a8c447cd1d9151108"},
+      {thousand, "89f4ff56a25dd1db06a4ce6033603775d705fb96f30f8693733fef602a1ca532"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Sha256Hex(c.bytes), c.digest) << c.bytes.size() << " bytes";
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const auto end = Clock::now() + limit;
+  while (!done()) {
+    if (Clock::now() > end)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// A folder of port links, the devices behind them, and the station as a child process.
+class StationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = fs::temp_directory_path() /
+            ("vantor-station-" + std::to_string(::getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(m_dir);
+    fs::create_directories(m_dir / "rig");
+  }
+  void TearDown() override {
+    if (m_pid > 0) {
+      ::kill(m_pid, SIGKILL);
+      ::waitpid(m_pid, nullptr, 0);
+    }
+    fs::remove_all(m_dir);
+  }
+
+  devsim::PtyDevice& AddDevice(DeviceOptions options = {}) {
+    m_devices.push_back(devsim::PtyDevice::Start(std::move(options)));
+    EXPECT_TRUE(m_devices.back());
+    return *m_devices.back();
+  }
+  // Makes device `index` appear as rig/port<index> (or disappear).
+  void Link(std::size_t index) { fs::create_symlink(m_devices[index]->path(), Port(index)); }
+  void Unlink(std::size_t index) { fs::remove(Port(index)); }
+  std::string Port(std::size_t index) const {
+    return (m_dir / "rig" / ("port" + std::to_string(index))).string();
+  }
+  std::string Image(const std::vector<std::uint8_t>& bytes) {
+    const fs::path path = m_dir / "boot.bin";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return path.string();
+  }
+  std::string Record() const { return (m_dir / "rec.jsonl").string(); }
+
+  void Start(std::vector<std::string> args) {
+    args.insert(args.begin(),
+                {VANTOR_BINARY, "station", "--match", (m_dir / "rig").string() + "/port*"});
+    const std::string out = (m_dir / "out.txt").string();
+    const std::string err = (m_dir / "err.txt").string();
+    fs::remove(out);  // what an earlier run wrote must not pass for this one's
+    m_pid = ::fork();
+    ASSERT_GE(m_pid, 0);
+    if (m_pid == 0) {
+      ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+      ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+      std::vector<char*> argv;
+      for (auto& a : args)
+        argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(VANTOR_BINARY, argv.data());
+      ::_exit(127);
+    }
+  }
+  // The station's exit code, or -1 when it did not end within `limit`.
+  int Finish(std::chrono::milliseconds limit = std::chrono::milliseconds(30000)) {
+    int status = 0;
+    const bool ended =
+        WaitUntil([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; }, limit);
+    if (!ended)
+      return -1;
+    m_pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+  }
+  std::string Output(const char* name = "out.txt") const {
+    std::ifstream in(m_dir / name);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  std::vector<std::map<std::string, std::string>> RecordLines() const {
+    std::vector<std::map<std::string, std::string>> lines;
+    std::ifstream in(Record());
+    for (std::string line; std::getline(in, line);)
+      lines.push_back(ParseRecord(line));
+    return lines;
+  }
+  // A record line with its nested objects flattened to "usb.vid", "result.code", "images.0.sha256"
+  // (enough structure for the checks; the parse fails the test on anything malformed).
+  static std::map<std::string, std::string> ParseRecord(const std::string& line) {
+    std::string flat = line;
+    std::map<std::string, std::string> fields;
+    const std::regex image(
+        R"re(\{"target":"([^"]*)","address":"([^"]*)","size":(\d+),"sha256":"([0-9a-f]{64})"\})re");
+    std::smatch m;
+    int index = 0;
+    while (std::regex_search(flat, m, image)) {
+      const std::string prefix = "images." + std::to_string(index++) + ".";
+      fields[prefix + "target"] = m[1];
+      fields[prefix + "address"] = m[2];
+      fields[prefix + "size"] = m[3];
+      fields[prefix + "sha256"] = m[4];
+      flat = m.prefix().str() + "0" + m.suffix().str();
+    }
+    const std::regex result(R"re("result":\{"code":(-?\d+),"message":("(?:[^"\\]|\\.)*")\})re");
+    if (std::regex_search(flat, m, result)) {
+      fields["result.code"] = m[1];
+      fields["result.message"] = m[2];
+      flat = m.prefix().str() + "\"result\":0" + m.suffix().str();
+    }
+    const std::regex images(R"re("images":\[[0,]*\])re");
+    flat = std::regex_replace(flat, images, "\"images\":" + std::to_string(index));
+    const auto parsed = ParseFlatJson(flat);
+    EXPECT_TRUE(parsed) << line;
+    if (parsed)
+      fields.insert(parsed->begin(), parsed->end());
+    return fields;
+  }
+  static int Sessions(devsim::PtyDevice& device) {
+    int count = 0;
+    device.With([&](devsim::Device& d) {
+      for (const auto& e : d.events())
+        count += e.kind == DeviceEvent::Kind::kOpenSession;
+    });
+    return count;
+  }
+  static bool Holds(devsim::PtyDevice& device, const std::vector<std::uint8_t>& bytes) {
+    bool same = false;
+    device.With(
+        [&](devsim::Device& d) { same = d.ReadMemory(kBootAddress, bytes.size()) == bytes; });
+    return same;
+  }
+
+  fs::path m_dir;
+  std::vector<std::unique_ptr<devsim::PtyDevice>> m_devices;
+  pid_t m_pid = -1;
+};
+
+std::vector<std::uint8_t> Pattern(std::size_t size, std::uint8_t seed) {
+  std::vector<std::uint8_t> bytes(size);
+  for (std::size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<std::uint8_t>(seed + i * 13 + (i >> 8));
+  return bytes;
+}
+
+// The production line as it runs: three devices linked one after another, each flashed, then the
+// station ends after --count devices with one parseable record line each.
+TEST_F(StationTest, FlashesThreeDevicesLinkedOneAfterAnotherAndRecordsEach) {
+  const auto bytes = Pattern(4096, 3);
+  const std::string image = Image(bytes);
+  for (int i = 0; i < 3; ++i)
+    AddDevice();
+  Link(0);
+  Start({"--count", "3", "--record", Record(), "BOOT=" + image});
+  for (std::size_t i = 1; i < 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Link(i);
+  }
+  ASSERT_EQ(Finish(), 0) << Output() << Output("err.txt");
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_TRUE(Holds(*m_devices[i], bytes)) << i;
+    EXPECT_EQ(Sessions(*m_devices[i]), 1) << i;
+  }
+  const auto lines = RecordLines();
+  ASSERT_EQ(lines.size(), 3u);
+  std::vector<std::string> ports;
+  for (const auto& r : lines) {
+    ports.push_back(r.at("port"));
+    EXPECT_EQ(r.at("result.code"), "0");
+    EXPECT_EQ(r.at("images"), "1");
+    EXPECT_EQ(r.at("images.0.target"), "BOOT");
+    EXPECT_EQ(r.at("images.0.address"), "0x100000");
+    EXPECT_EQ(r.at("images.0.size"), "4096");
+    EXPECT_EQ(r.at("images.0.sha256"), Sha256Hex(bytes));
+    EXPECT_EQ(r.at("bytes"), "4096");
+    EXPECT_EQ(r.at("attempts"), "1");
+    EXPECT_EQ(r.at("verified"), "null");  // not asked
+    EXPECT_EQ(r.at("usb"), "null");       // a pseudo-terminal has no USB identity
+    EXPECT_EQ(r.at("before"), "boot v1.2.3.4");
+    EXPECT_EQ(r.at("after"), "boot v1.2.3.4");  // detected again after the download
+    const std::regex iso(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
+    EXPECT_TRUE(std::regex_match(r.at("started"), iso)) << r.at("started");
+    EXPECT_TRUE(std::regex_match(r.at("finished"), iso)) << r.at("finished");
+    EXPECT_LE(r.at("started"), r.at("finished"));
+    EXPECT_GT(std::stod(r.at("seconds")), 0.0);
+  }
+  std::sort(ports.begin(), ports.end());
+  EXPECT_EQ(ports, (std::vector<std::string>{Port(0), Port(1), Port(2)}));
+  EXPECT_NE(Output().find("3 device(s): 3 succeeded, 0 failed, 0 cancelled"), std::string::npos)
+      << Output();
+}
+
+// A port that stays is flashed once however many scans see it; one that goes away and comes back
+// is flashed again; a link whose device is gone is no port at all.
+TEST_F(StationTest, FlashesAPortAgainOnlyAfterItWasGone) {
+  const auto bytes = Pattern(2048, 9);
+  const std::string image = Image(bytes);
+  AddDevice();
+  AddDevice();
+  fs::create_symlink(m_dir / "missing", m_dir / "rig" / "port9");
+  Link(0);
+  Link(1);
+  Start({"--count", "3", "--no-redetect", "--json", "--record", Record(), "BOOT=" + image});
+  ASSERT_TRUE(WaitUntil([&] { return Holds(*m_devices[0], bytes) && Holds(*m_devices[1], bytes); },
+                        std::chrono::milliseconds(15000)));
+  // Several scans while both stay: nothing more happens.
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  EXPECT_EQ(Sessions(*m_devices[0]), 1);
+  m_devices[0]->With([](devsim::Device& d) {
+    d.WriteMemory(kBootAddress, std::vector<std::uint8_t>(2048, 0xFF));
+  });
+  Unlink(0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  Link(0);
+  ASSERT_EQ(Finish(), 0) << Output() << Output("err.txt");
+  EXPECT_EQ(Sessions(*m_devices[0]), 2);
+  EXPECT_EQ(Sessions(*m_devices[1]), 1);
+  EXPECT_TRUE(Holds(*m_devices[0], bytes));
+  EXPECT_EQ(RecordLines().size(), 3u);
+  // --json: the workers' events, one finished event per device, and the summary.
+  std::istringstream events(Output());
+  int finished = 0;
+  for (std::string line; std::getline(events, line);) {
+    const auto event = ParseFlatJson(line);
+    ASSERT_TRUE(event) << line;
+    if (event->at("event") == "finished") {
+      ++finished;
+      EXPECT_EQ(event->at("code"), "0");
+      EXPECT_NE(event->at("port"), (m_dir / "rig" / "port9").string());
+    }
+  }
+  EXPECT_EQ(finished, 3);
+}
+
+// One refused frame in the first session: --retries 1 flashes the device on the second attempt;
+// without retries it fails with the refusal's code.
+TEST_F(StationTest, RetryFlashesADeviceThatRefusedOneFrameOnce) {
+  const auto bytes = Pattern(3000, 5);
+  const std::string image = Image(bytes);
+  const struct {
+    int retries;
+    int exitCode;
+    const char* code;
+    const char* attempts;
+  } cases[] = {{1, 0, "0", "2"}, {0, 1, "-9978", "1"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("retries " + std::to_string(c.retries));
+    fs::remove(Record());
+    m_devices.clear();
+    fs::remove(Port(0));
+    DeviceOptions options;
+    options.refuseSegment = 0;
+    options.refuseFrame = 1;
+    options.refuseOnce = true;
+    AddDevice(options);
+    Link(0);
+    Start({"--count", "1", "--no-redetect", "--retries", std::to_string(c.retries), "--record",
+           Record(), "BOOT=" + image});
+    EXPECT_EQ(Finish(), c.exitCode) << Output() << Output("err.txt");
+    const auto lines = RecordLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].at("result.code"), c.code);
+    EXPECT_EQ(lines[0].at("attempts"), c.attempts);
+    EXPECT_EQ(Holds(*m_devices[0], bytes), c.exitCode == 0);
+    EXPECT_EQ(Sessions(*m_devices[0]), std::stoi(c.attempts));
+    if (c.retries > 0) {
+      EXPECT_NE(Output().find("attempt 2 of 2"), std::string::npos) << Output();
+    }
+  }
+}
+
+// A station waiting for devices ends at once on SIGINT or SIGTERM, with 0 and its summary.
+TEST_F(StationTest, SignalWhileWaitingEndsAtOnce) {
+  const std::string image = Image(Pattern(1024, 1));
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    Start({"BOOT=" + image});
+    ASSERT_TRUE(WaitUntil([&] { return Output().find("watching") != std::string::npos; },
+                          std::chrono::milliseconds(5000)));
+    const auto sent = Clock::now();
+    ::kill(m_pid, signal);
+    EXPECT_EQ(Finish(std::chrono::milliseconds(2000)), 0);
+    EXPECT_LT(Clock::now() - sent, std::chrono::milliseconds(1000));
+    EXPECT_NE(Output().find("0 device(s): 0 succeeded, 0 failed, 0 cancelled"), std::string::npos)
+        << Output();
+  }
+}
+
+// The first signal lets the running device finish and takes no new one; a second one cancels
+// the running device (exit 130).
+TEST_F(StationTest, FirstSignalFinishesTheRunningSecondCancels) {
+  DeviceOptions paced;
+  paced.paced = true;  // 32 KiB at the line's rate: about three seconds on the wire
+  const auto bytes = Pattern(32768, 7);
+  const std::string image = Image(bytes);
+  const struct {
+    int signals;
+    int exitCode;
+    const char* summary;
+  } cases[] = {{1, 0, "1 device(s): 1 succeeded, 0 failed, 0 cancelled"},
+               {2, 130, "1 device(s): 0 succeeded, 0 failed, 1 cancelled"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.signals);
+    m_devices.clear();
+    fs::remove(Port(0));
+    fs::remove(Port(1));
+    AddDevice(paced);
+    AddDevice(paced);
+    Link(0);
+    Start({"--no-redetect", "BOOT=" + image});
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          bool writing = false;
+          m_devices[0]->With([&](devsim::Device& d) {
+            for (const auto& e : d.events())
+              writing = writing || e.kind == DeviceEvent::Kind::kDataFrame;
+          });
+          return writing;
+        },
+        std::chrono::milliseconds(10000)));
+    for (int i = 0; i < c.signals; ++i) {
+      ::kill(m_pid, SIGINT);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    Link(1);  // appears after the first signal: not taken
+    EXPECT_EQ(Finish(), c.exitCode) << Output() << Output("err.txt");
+    EXPECT_EQ(Holds(*m_devices[0], bytes), c.exitCode == 0);
+    EXPECT_EQ(Sessions(*m_devices[1]), 0);
+    EXPECT_NE(Output().find(c.summary), std::string::npos) << Output();
+  }
+}
+
+}  // namespace
+}  // namespace vantor::cli
