@@ -298,9 +298,11 @@ int ReadRegions(Env& env, const std::string& name, const std::vector<Region>& re
   }
   reporter.PortOpened(name);
 
+  // Each region is read twice: the replies carry no checksum, so a bit flipped on the line can
+  // turn one hex digit into another; only bytes that two read-backs agree on are saved.
   std::int64_t total = 0;
   for (const Region& r : regions)
-    total += r.length;
+    total += 2 * static_cast<std::int64_t>(r.length);
   std::int64_t before = 0;
   std::int32_t firstFailure = 0;
   std::string failures;
@@ -308,9 +310,17 @@ int ReadRegions(Env& env, const std::string& name, const std::vector<Region>& re
     const Region& r = regions[i];
     reporter.SegmentStarted(i, regions.size(), r.address, r.length, r.name);
     std::vector<std::uint8_t> data;
-    const std::int32_t result =
-        RunReadBack(*port, r.address, r.length, data, reporter, before, total);
-    before += r.length;
+    std::int32_t result = RunReadBack(*port, r.address, r.length, data, reporter, before, total);
+    std::string why;
+    if (result == 0) {
+      std::vector<std::uint8_t> again;
+      result = RunReadBack(*port, r.address, r.length, again, reporter, before + r.length, total);
+      if (result == 0 && again != data) {
+        result = -1;
+        why = "\nthe two read-backs differ (a noisy line?)";
+      }
+    }
+    before += 2 * static_cast<std::int64_t>(r.length);
     reporter.SegmentDone(i, r.address, result);
     if (IsCancelled(env.cancel)) {
       // Nothing of the region being read is saved; regions read whole before stay saved.
@@ -321,7 +331,7 @@ int ReadRegions(Env& env, const std::string& name, const std::vector<Region>& re
       // No file for a region that did not come back whole.
       if (firstFailure == 0)
         firstFailure = result;
-      failures += "\n" + std::string(r.name) + ": " + CommErrorMessage(result);
+      failures += "\n" + std::string(r.name) + ": " + CommErrorMessage(result) + why;
       continue;
     }
     const std::filesystem::path path = directory / device::SaveFileName(r.address, format);
@@ -432,7 +442,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
   ReadArgs readArgs;
   auto* read = app.add_subcommand(
-      "read", "Read regions back and save each as vantor.<address>.bin (as Pelion's upload)");
+      "read",
+      "Read regions back, twice, and save each as vantor.<address>.bin (as Pelion's upload) "
+      "when both read-backs agree");
   AddPortOptions(read, readArgs.ports, false);
   read->add_option("regions", readArgs.regions,
                    "binary (the whole 256 KiB window; alone), firmware, boot, parameter, oem")

@@ -1,8 +1,10 @@
 // Parsing of the simulated device's flags.
 #include "cli/device_options.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 
 namespace vantor::cli {
 
@@ -35,6 +37,44 @@ bool ParseTriple(const std::string& text, std::vector<std::uint32_t>& parts) {
       return true;
     start = colon + 1;
   }
+}
+
+// "drop=0.001,flip=1e-4,..." onto `rates` (kinds not named keep their value).
+bool ParseChaos(const std::string& text, devsim::LineChaos& rates, std::string& error) {
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    const std::string item = text.substr(start, comma - start);
+    const std::size_t eq = item.find('=');
+    const std::string kind = item.substr(0, eq);
+    double* rate = kind == "drop"        ? &rates.drop
+                   : kind == "flip"      ? &rates.flip
+                   : kind == "duplicate" ? &rates.duplicate
+                   : kind == "delay"     ? &rates.delay
+                   : kind == "cut"       ? &rates.cut
+                                         : nullptr;
+    try {
+      std::size_t used = 0;
+      const std::string value = eq == std::string::npos ? "" : item.substr(eq + 1);
+      if (!rate || value.empty())
+        throw std::invalid_argument(item);
+      *rate = std::stod(value, &used);
+      if (used != value.size() || !(*rate >= 0 && *rate <= 1))
+        throw std::invalid_argument(item);
+    } catch (const std::exception&) {
+      error =
+          "expected KIND=RATE[,KIND=RATE...] with KIND drop, flip, duplicate, delay or cut and "
+          "RATE from 0 to 1, got " +
+          text;
+      return false;
+    }
+    start = comma + 1;
+  }
+  if (rates.drop + rates.flip + rates.duplicate + rates.delay + rates.cut > 1) {
+    error = "the rates add up to more than 1: " + text;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -71,6 +111,20 @@ void AddDeviceFlags(CLI::App& c, DeviceFlags& f) {
       ->capture_default_str();
   c.add_option("--memory", f.memoryFile, "FILE: the window's initial content (else 0xFF)")
       ->check(CLI::ExistingFile);
+  c.add_flag("--flood-version", f.floodVersion,
+             "Answer the version query with wrong 8-byte answers without end");
+  c.add_flag("--flood-wait-phase", f.floodWaitPhase,
+             "After a start command, frames of other codes without end (never ready)");
+  c.add_option("--flood-interval", f.floodIntervalMs, "Milliseconds between a flood's frames (5)");
+  c.add_option("--chaos", f.chaos,
+               "KIND=RATE,...: a noisy line both ways; per-byte rates of drop, flip, duplicate, "
+               "delay and cut (e.g. drop=1e-4,flip=1e-4)");
+  c.add_option("--chaos-to-device", f.chaosToDevice, "KIND=RATE,...: noise from host to device");
+  c.add_option("--chaos-to-host", f.chaosToHost, "KIND=RATE,...: noise from device to host");
+  c.add_option("--chaos-seed", f.chaosSeed, "Seed of the noise: the same seed, the same noise (1)");
+  c.add_option("--chaos-delay", f.chaosDelayMs, "Milliseconds a delayed burst is held back (100)");
+  c.add_option("--chaos-cut-time", f.chaosCutMs,
+               "Milliseconds a cut line stays cut; the host's port is hung up (300)");
 }
 
 bool MakeDeviceOptions(const DeviceFlags& f, devsim::DeviceOptions& o, std::string& error) {
@@ -128,6 +182,31 @@ bool MakeDeviceOptions(const DeviceFlags& f, devsim::DeviceOptions& o, std::stri
                       : f.capability == "short"    ? devsim::CapabilityFault::kShort
                       : f.capability == "too-long" ? devsim::CapabilityFault::kTooLong
                                                    : devsim::CapabilityFault::kNone;
+  o.floodWrongVersionAnswers = f.floodVersion;
+  o.floodOtherFramesInWaitPhase = f.floodWaitPhase;
+  if (f.floodIntervalMs >= 0)
+    o.floodInterval = std::chrono::milliseconds(f.floodIntervalMs);
+  o.chaosSeed = f.chaosSeed;
+  struct Noise {
+    const char* flag;
+    const std::string& text;
+    std::vector<devsim::LineChaos*> directions;
+  };
+  const Noise noise[] = {{"--chaos", f.chaos, {&o.toDevice, &o.toHost}},
+                         {"--chaos-to-device", f.chaosToDevice, {&o.toDevice}},
+                         {"--chaos-to-host", f.chaosToHost, {&o.toHost}}};
+  for (const Noise& n : noise) {
+    for (devsim::LineChaos* rates : n.directions) {
+      if (!n.text.empty() && !ParseChaos(n.text, *rates, error)) {
+        error = std::string(n.flag) + ": " + error;
+        return false;
+      }
+    }
+  }
+  if (f.chaosDelayMs >= 0)
+    o.chaosDelay = std::chrono::milliseconds(f.chaosDelayMs);
+  if (f.chaosCutMs >= 0)
+    o.chaosCutTime = std::chrono::milliseconds(f.chaosCutMs);
   if (!f.memoryFile.empty()) {
     std::ifstream in(f.memoryFile, std::ios::binary);
     o.initialMemory.assign(std::istreambuf_iterator<char>(in), {});

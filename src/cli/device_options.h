@@ -1,6 +1,6 @@
 // The simulated device's behaviour as command-line flags (for "sim"): state, versions, frame
-// size, pacing, the answer to "~dboot", restart delay, refusals, stalls, read-back faults and
-// memory corruption.
+// size, pacing, the answer to "~dboot", restart delay, refusals, stalls, read-back faults,
+// memory corruption, floods and a noisy line.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -30,6 +30,15 @@ struct DeviceFlags {
   int junkAnswers = 0;
   std::string capability = "ok";
   std::string memoryFile;
+  bool floodVersion = false;
+  bool floodWaitPhase = false;
+  int floodIntervalMs = -1;
+  std::uint64_t chaosSeed = 1;
+  std::string chaos;  // KIND=RATE,... for both directions
+  std::string chaosToDevice;
+  std::string chaosToHost;
+  int chaosDelayMs = -1;
+  int chaosCutMs = -1;
 };
 
 void AddDeviceFlags(CLI::App& command, DeviceFlags& flags);

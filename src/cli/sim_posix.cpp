@@ -18,6 +18,7 @@
 #include "device/memory_map.h"
 #include "device/texts.h"
 #include "devsim/pty_transport.h"
+#include "protocol/files.h"
 #include "protocol/frames.h"
 #include "serial/serial_port.h"
 
@@ -92,6 +93,7 @@ class PortLink {
 struct SimArgs {
   DeviceFlags device;
   std::string link;
+  std::string saveMemory;
 };
 
 int SimCommand(Env& env, const SimArgs& args) {
@@ -127,6 +129,17 @@ int SimCommand(Env& env, const SimArgs& args) {
             << std::flush;
   }
   signals.Wait();
+  if (!args.saveMemory.empty()) {
+    // What the device holds, for checking a session's result from outside.
+    std::vector<std::uint8_t> window;
+    device->With([&window](devsim::Device& d) {
+      window = d.ReadMemory(devsim::kWindowBase, devsim::kWindowSize);
+    });
+    if (!WriteSegmentFile(args.saveMemory, window)) {
+      env.err << "vantor: --save-memory: cannot write " << args.saveMemory << "\n";
+      return kExitFailure;
+    }
+  }
   return kExitOk;
 }
 
@@ -249,6 +262,8 @@ void AddSimCommands(CLI::App& app, Env& env, Action& action) {
   sim->add_option("--link", args->link,
                   "Also make PATH (for example /dev/ttyUSB9) a symbolic link to the port; "
                   "removed on exit");
+  sim->add_option("--save-memory", args->saveMemory,
+                  "FILE: on exit, write the 256 KiB window the device holds");
   AddDeviceFlags(*sim, args->device);
   sim->callback(
       [&env, &action, args] { action = [&env, args] { return SimCommand(env, *args); }; });

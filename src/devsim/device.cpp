@@ -13,17 +13,23 @@
 //   at most 4 MiB of memory outside the window (further pages are dropped), at most 1 MiB of
 //   host bytes still on the wire, text lines of at most 300 bytes (a longer one is dropped up
 //   to its LF).
+// - Chaos acts where the bytes cross the line: host bytes as they are received, device bytes as
+//   they leave. A flood stops at the first byte the host sends.
 #include "devsim/device.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <deque>
+#include <random>
+#include <utility>
 
 #include "protocol/frames.h"
 
 namespace vantor::devsim {
 namespace {
+
+using namespace std::chrono_literals;
 
 constexpr std::size_t kReceivedKeep = 1 << 20;
 constexpr std::size_t kEventsKeep = 100000;
@@ -47,6 +53,43 @@ std::uint32_t CrcBitwise(std::uint32_t crc, const std::uint8_t* bytes, std::size
   return crc;
 }
 
+// What chaos does to one byte on the line.
+enum class Fate { kPass, kDrop, kDuplicate, kDelay, kCut };
+
+// One direction of a noisy line: one draw per byte (and one more for the bit a flip inverts), so
+// the n-th byte's fate depends only on the seed and the rates.
+class NoisyLine {
+ public:
+  NoisyLine(std::uint64_t seed, std::uint64_t direction) {
+    std::seed_seq seq{static_cast<std::uint32_t>(seed), static_cast<std::uint32_t>(seed >> 32),
+                      static_cast<std::uint32_t>(direction)};
+    m_rng.seed(seq);
+  }
+  // The fate of `byte` (a flipped byte passes, changed).
+  Fate Next(const LineChaos& rates, std::uint8_t& byte) {
+    if (!rates.any())
+      return Fate::kPass;
+    const double u = std::uniform_real_distribution<double>(0.0, 1.0)(m_rng);
+    double edge = rates.drop;
+    if (u < edge)
+      return Fate::kDrop;
+    if (u < (edge += rates.flip)) {
+      byte ^= static_cast<std::uint8_t>(1u << (m_rng() % 8));
+      return Fate::kPass;
+    }
+    if (u < (edge += rates.duplicate))
+      return Fate::kDuplicate;
+    if (u < (edge += rates.delay))
+      return Fate::kDelay;
+    if (u < edge + rates.cut)
+      return Fate::kCut;
+    return Fate::kPass;
+  }
+
+ private:
+  std::mt19937_64 m_rng;
+};
+
 // Bytes that take their time on the wire: byte k of a chunk is through at start + (k+1) byte times.
 class WireQueue {
  public:
@@ -55,7 +98,8 @@ class WireQueue {
     if (bytes.empty())
       return;
     Clock::time_point start = ready;
-    if (paced && !m_chunks.empty())
+    // Never before the bytes queued ahead (a delayed burst holds back what follows it).
+    if (!m_chunks.empty())
       start = std::max(start, EndOf(m_chunks.back(), bps, paced));
     if (paced && m_chunks.empty() && m_lastEnd > start)
       start = m_lastEnd;
@@ -171,7 +215,24 @@ struct Device::Impl {
   int readBackCount = 0;
   std::optional<std::uint8_t> corruptBase;
 
-  explicit Impl(DeviceOptions o) : options(std::move(o)), state(options.state) {
+  // Floods.
+  enum class Flood { kNone, kWrongVersion, kOtherFrames } flood = Flood::kNone;
+  Clock::time_point floodNext{};
+  int floodSent = 0;
+
+  // Chaos.
+  NoisyLine noiseToDevice;
+  NoisyLine noiseToHost;
+  std::optional<Clock::time_point> cutUntil;
+  int cutsUntaken = 0;
+  std::optional<Clock::time_point> heldUntil;  // device bytes held back by a delay
+  std::vector<std::uint8_t> held;
+
+  explicit Impl(DeviceOptions o)
+      : options(std::move(o)),
+        state(options.state),
+        noiseToDevice(options.chaosSeed, 1),
+        noiseToHost(options.chaosSeed, 2) {
     window.assign(kWindowSize, 0xFF);
     std::copy_n(options.initialMemory.begin(),
                 std::min<std::size_t>(options.initialMemory.size(), kWindowSize), window.begin());
@@ -213,6 +274,16 @@ struct Device::Impl {
     PutU32(&f[8], reference);
     PutU32(&f[12], status);
     return f;
+  }
+  static std::vector<std::uint8_t> WrongVersionAnswer() {
+    std::vector<std::uint8_t> junk(kHeaderSize, 0);
+    PutU16(&junk[2], kJunkVersionCode);
+    PutU32(&junk[4], 0xDEADBEEF);
+    return junk;
+  }
+  // Alternately a 16-byte and an 8-byte frame of another code.
+  static std::vector<std::uint8_t> OtherFrame(int index) {
+    return DeviceFrame(kFrameOther, index % 2 == 0 ? 2 : 0);
   }
   static std::vector<std::uint8_t> ShortFrame(std::uint16_t code) {
     std::vector<std::uint8_t> f(kHeaderSize, 0);
@@ -258,13 +329,124 @@ struct Device::Impl {
         break;
       const Clock::time_point at = input.FrontDue(bps(), paced());
       const std::uint8_t b = input.Pop(bps(), paced());
+      RunFlood(at);
+      flood = Flood::kNone;
       if (!restartAt)
         Feed(b, at);  // a restarting device hears nothing
     }
+    RunFlood(now);
+  }
+
+  void StartFlood(Flood kind, Clock::time_point at) {
+    flood = kind;
+    floodNext = at;
+    floodSent = 0;
+  }
+  // The flood's frames that are due by `until`.
+  void RunFlood(Clock::time_point until) {
+    const Clock::duration step = std::max<Clock::duration>(options.floodInterval, 1ms);
+    while (flood != Flood::kNone && floodNext <= until) {
+      Send(flood == Flood::kWrongVersion ? WrongVersionAnswer() : OtherFrame(floodSent), floodNext);
+      ++floodSent;
+      floodNext += step;
+    }
+  }
+
+  // Whether the line is cut at `now` (a cut that has ended is forgotten).
+  bool LineCut(Clock::time_point now) {
+    if (cutUntil && now >= *cutUntil)
+      cutUntil.reset();
+    return cutUntil.has_value();
+  }
+  // Cuts the line: what is on the wire either way is lost.
+  void Cut(Clock::time_point now) {
+    cutUntil = now + options.chaosCutTime;
+    ++cutsUntaken;
+    input.Clear();
+    output.Clear();
+    held.clear();
+    heldUntil.reset();
+  }
+
+  // Host bytes through the noisy line into the input queue.
+  void ReceiveNoisy(std::span<const std::uint8_t> bytes, Clock::time_point now) {
+    if (LineCut(now))
+      return;
+    std::vector<std::uint8_t> pass;
+    pass.reserve(bytes.size());
+    Clock::time_point ready = now;
+    for (std::uint8_t b : bytes) {
+      switch (noiseToDevice.Next(options.toDevice, b)) {
+        case Fate::kPass:
+          pass.push_back(b);
+          break;
+        case Fate::kDrop:
+          break;
+        case Fate::kDuplicate:
+          pass.insert(pass.end(), 2, b);
+          break;
+        case Fate::kDelay:
+          QueueInput(std::move(pass), ready);
+          pass.assign(1, b);
+          ready = now + options.chaosDelay;
+          break;
+        case Fate::kCut:
+          Cut(now);
+          return;
+      }
+    }
+    QueueInput(std::move(pass), ready);
+  }
+  void QueueInput(std::vector<std::uint8_t> bytes, Clock::time_point ready) {
+    // A line that is flooded faster than it runs loses what does not fit (an overrun).
+    const std::size_t room = kMaxPendingInput - std::min(kMaxPendingInput, input.size());
+    if (bytes.size() > room)
+      bytes.resize(room);
+    received.insert(received.end(), bytes.begin(), bytes.end());
+    if (received.size() > 2 * kReceivedKeep) {
+      received.erase(received.begin(), received.end() - static_cast<std::ptrdiff_t>(kReceivedKeep));
+    }
+    input.Push(std::move(bytes), ready, bps(), paced());
+  }
+
+  // Device bytes due by `now`, through the noisy line.
+  std::vector<std::uint8_t> TransmitNoisy(Clock::time_point now) {
+    std::vector<std::uint8_t> out;
+    if (heldUntil) {
+      if (now < *heldUntil)
+        return out;
+      heldUntil.reset();
+      out = std::move(held);
+      held.clear();
+    }
+    while (!output.empty() && output.FrontDue(bps(), paced()) <= now) {
+      std::uint8_t b = output.Pop(bps(), paced());
+      if (LineCut(now))
+        continue;
+      switch (noiseToHost.Next(options.toHost, b)) {
+        case Fate::kPass:
+          out.push_back(b);
+          break;
+        case Fate::kDrop:
+          break;
+        case Fate::kDuplicate:
+          out.insert(out.end(), 2, b);
+          break;
+        case Fate::kDelay:
+          held.assign(1, b);
+          heldUntil = now + options.chaosDelay;
+          return out;
+        case Fate::kCut:
+          Cut(now);
+          return out;
+      }
+    }
+    return out;
   }
 
   void FinishRestart() {
     restartAt.reset();
+    flood = Flood::kNone;
     state = DeviceState::kBootloader;
     ResetParser();
     stalled = false;
@@ -374,12 +556,10 @@ struct Device::Impl {
     AddEvent(Event(DeviceEvent::Kind::kVersionQuery));
     if (!options.answerBootVersion)
       return;
-    for (int i = 0; i < options.junkVersionAnswers; ++i) {
-      std::vector<std::uint8_t> junk(kHeaderSize, 0);
-      PutU16(&junk[2], kJunkVersionCode);
-      PutU32(&junk[4], 0xDEADBEEF);
-      Send(std::move(junk), at);
-    }
+    if (options.floodWrongVersionAnswers)
+      return StartFlood(Flood::kWrongVersion, at);
+    for (int i = 0; i < options.junkVersionAnswers; ++i)
+      Send(WrongVersionAnswer(), at);
     std::vector<std::uint8_t> answer(kHeaderSize, 0);
     PutU16(&answer[0], kKindVersionQuery);
     PutU16(&answer[2], CMD_GET_VERSION);
@@ -402,11 +582,10 @@ struct Device::Impl {
     for (int i = 0; i < options.extraCapabilityFrames; ++i) {
       Send(CapabilityFrame(options.frameWords * 2 + static_cast<std::uint32_t>(i)), at);
     }
-    for (int i = 0; i < options.otherFramesBeforeReady; ++i) {
-      // Alternately a 16-byte and an 8-byte frame of another code.
-      auto f = DeviceFrame(kFrameOther, i % 2 == 0 ? 2 : 0);
-      Send(std::move(f), at);
-    }
+    if (options.floodOtherFramesInWaitPhase)
+      return StartFlood(Flood::kOtherFrames, at);
+    for (int i = 0; i < options.otherFramesBeforeReady; ++i)
+      Send(OtherFrame(i), at);
     switch (options.capabilityFault) {
       case CapabilityFault::kNone:
         Send(CapabilityFrame(options.frameWords), at);
@@ -568,27 +747,14 @@ Device& Device::operator=(Device&&) noexcept = default;
 void Device::Receive(std::span<const std::uint8_t> bytes, Clock::time_point now) {
   Impl& d = *m_impl;
   d.Advance(now);
-  d.received.insert(d.received.end(), bytes.begin(), bytes.end());
-  if (d.received.size() > 2 * kReceivedKeep) {
-    d.received.erase(d.received.begin(),
-                     d.received.end() - static_cast<std::ptrdiff_t>(kReceivedKeep));
-  }
-  // A line that is flooded faster than it runs loses what does not fit (an overrun).
-  const std::size_t room = kMaxPendingInput - std::min(kMaxPendingInput, d.input.size());
-  const std::size_t take = std::min(room, bytes.size());
-  d.input.Push(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + take), now, d.bps(),
-               d.paced());
+  d.ReceiveNoisy(bytes, now);
   d.Advance(now);
 }
 
 std::vector<std::uint8_t> Device::Transmit(Clock::time_point now) {
   Impl& d = *m_impl;
   d.Advance(now);
-  std::vector<std::uint8_t> out;
-  while (!d.output.empty() && d.output.FrontDue(d.bps(), d.paced()) <= now) {
-    out.push_back(d.output.Pop(d.bps(), d.paced()));
-  }
-  return out;
+  return d.TransmitNoisy(now);
 }
 
 std::optional<Clock::time_point> Device::NextWakeTime() const {
@@ -598,8 +764,12 @@ std::optional<Clock::time_point> Device::NextWakeTime() const {
     if (!next || t < *next)
       next = t;
   };
-  if (!d.output.empty())
+  if (d.heldUntil)
+    consider(*d.heldUntil);
+  else if (!d.output.empty())
     consider(d.output.FrontDue(d.bps(), d.paced()));
+  if (d.flood != Impl::Flood::kNone)
+    consider(d.floodNext);
   if (!d.input.empty()) {
     // Nothing happens before the parser has what it needs; during a restart bytes are dropped.
     const std::size_t need = d.restartAt ? 1 : d.BytesNeeded();
@@ -607,6 +777,10 @@ std::optional<Clock::time_point> Device::NextWakeTime() const {
       consider(d.input.DueOf(need, d.bps(), d.paced()));
   }
   return next;
+}
+
+int Device::TakeLineCuts() {
+  return std::exchange(m_impl->cutsUntaken, 0);
 }
 
 DeviceState Device::state() const {

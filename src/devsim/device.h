@@ -45,6 +45,18 @@ enum class CapabilityFault {
   kTooLong,  // a 20-byte capability frame
 };
 
+// Noise on the line in one direction. Each rate is the probability, per byte, that this happens to
+// it (at most one of them per byte; their sum stays at or below 1).
+struct LineChaos {
+  double drop = 0;       // the byte is lost
+  double flip = 0;       // one bit of the byte is inverted
+  double duplicate = 0;  // the byte arrives twice
+  double delay = 0;      // the byte and everything after it are held back for `chaosDelay`
+  double cut = 0;        // the line is cut here (see `chaosCutTime`)
+
+  bool any() const { return drop > 0 || flip > 0 || duplicate > 0 || delay > 0 || cut > 0; }
+};
+
 struct DeviceOptions {
   DeviceState state = DeviceState::kBootloader;
   std::uint32_t bootVersion = 0x01020304;
@@ -106,6 +118,24 @@ struct DeviceOptions {
   // sent, for verify tests).
   std::optional<std::uint32_t> corruptAddress{};
 
+  // Floods: the host must bound its waits however much arrives. Each flood sends a frame every
+  // `floodInterval` until the host sends anything else.
+  // After a binary version query: wrong 8-byte answers (another code), never the right one.
+  bool floodWrongVersionAnswers = false;
+  // After a start command: frames of other codes, never the capability or ready frame.
+  bool floodOtherFramesInWaitPhase = false;
+  std::chrono::milliseconds floodInterval{5};
+
+  // Chaos on the line, reproducible from `chaosSeed` (each direction has its own generator, so
+  // the n-th byte in a direction meets the same fate whatever the timing).
+  std::uint64_t chaosSeed = 1;
+  LineChaos toDevice{};  // host to device
+  LineChaos toHost{};    // device to host
+  std::chrono::milliseconds chaosDelay{100};
+  // A cut line: nothing passes either way for this long (bytes in flight are lost), and a
+  // transport hangs up the host's port (TakeLineCut). The device itself keeps its state.
+  std::chrono::milliseconds chaosCutTime{300};
+
   // Initial content of the window (0xFF when empty; shorter data fills from the base).
   std::vector<std::uint8_t> initialMemory{};
 };
@@ -145,6 +175,8 @@ class Device {
   std::vector<std::uint8_t> Transmit(Clock::time_point now);
   // When the device next has something to do (bytes to send, a restart); nullopt when idle.
   std::optional<Clock::time_point> NextWakeTime() const;
+  // How many times chaos cut the line since the last call (a transport hangs up the host's port).
+  int TakeLineCuts();
 
   DeviceState state() const;
   const DeviceOptions& options() const;
@@ -159,7 +191,7 @@ class Device {
   std::optional<std::uint32_t> lastDownloadFlags() const;
   const std::vector<DeviceEvent>& events() const;
   void ClearEvents();
-  // Every byte received from the host, in order.
+  // Every byte received from the host, in order, as the line delivered it (after any chaos).
   const std::vector<std::uint8_t>& received() const;
 
  private:

@@ -1,10 +1,13 @@
 // PtyDevice: the device thread behind a pseudo-terminal. The thread blocks in ppoll on the master
 // and a stop pipe, with the timeout set by the device's next wake time, so an idle device costs
-// no CPU. Its own open slave fd keeps the master from seeing a hang-up when the host closes.
+// no CPU. Its own open slave fd keeps the master from seeing a hang-up when the host closes. When
+// the device's chaos cuts the line, the slave is hung up (the host's open port sees the hang-up)
+// and reopened, so the path stays and the host can open it again.
 #include "devsim/pty_transport.h"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -24,6 +27,17 @@ void CloseFd(int& fd) {
   if (fd >= 0)
     ::close(fd);
   fd = -1;
+}
+
+// An open slave in raw mode (the device's own, which keeps the pair alive); -1 on failure.
+int OpenRawSlave(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  termios tio{};
+  if (fd >= 0 && ::tcgetattr(fd, &tio) == 0) {
+    ::cfmakeraw(&tio);
+    ::tcsetattr(fd, TCSANOW, &tio);
+  }
+  return fd;
 }
 }  // namespace
 
@@ -91,6 +105,10 @@ struct PtyDevice::Impl {
         device.Receive(std::span(buffer.data(), static_cast<std::size_t>(got)), now);
       }
       std::vector<std::uint8_t> out = device.Transmit(now);
+      if (device.TakeLineCuts() > 0) {
+        HangUp();
+        out.clear();
+      }
       unsent.insert(unsent.end(), out.begin(), out.end());
       if (unsent.size() > kMaxUnsent) {
         unsent.erase(unsent.begin(), unsent.end() - static_cast<std::ptrdiff_t>(kMaxUnsent));
@@ -102,6 +120,18 @@ struct PtyDevice::Impl {
         unsent.erase(unsent.begin(), unsent.begin() + put);
       }
     }
+  }
+
+  // The line is cut: the host's open port sees a hang-up and what is on its way is lost. Without
+  // the right to hang up a terminal (CAP_SYS_ADMIN) the line only goes quiet.
+  void HangUp() {
+    unsent.clear();
+    if (::ioctl(slaveKeeper, TIOCVHANGUP) != 0)
+      return;
+    CloseFd(slaveKeeper);
+    slaveKeeper = OpenRawSlave(path);
+    if (slaveKeeper >= 0)
+      ::tcflush(slaveKeeper, TCIOFLUSH);
   }
 
   void Stop() {
@@ -141,14 +171,9 @@ std::unique_ptr<PtyDevice> PtyDevice::Start(DeviceOptions options, int* error) {
   if (::ptsname_r(d.master, name, sizeof name) != 0)
     return fail(errno);
   d.path = name;
-  d.slaveKeeper = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  d.slaveKeeper = OpenRawSlave(d.path);
   if (d.slaveKeeper < 0)
     return fail(errno);
-  termios tio{};
-  if (::tcgetattr(d.slaveKeeper, &tio) == 0) {
-    ::cfmakeraw(&tio);
-    ::tcsetattr(d.slaveKeeper, TCSANOW, &tio);
-  }
   if (::pipe2(d.stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
     return fail(errno);
   ::fcntl(d.master, F_SETFD, FD_CLOEXEC);

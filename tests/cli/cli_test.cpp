@@ -20,6 +20,7 @@
 
 #include "cli/cli.h"
 #include "cli/commands.h"
+#include "cli/device_options.h"
 #include "cli/images.h"
 #include "cli/json_events.h"
 #include "cli/port_info.h"
@@ -511,7 +512,8 @@ TEST_F(CliTest, ReadBinaryIsTheWholeWindowAlone) {
 TEST_F(CliTest, ReadWithAMalformedReplySavesNoFileForThatRegion) {
   DeviceOptions options;
   options.readBackReply = devsim::ReadBackReply::kMalformed;
-  options.readBackFaultFrom = 48 + 5;  // parameter is 48 pieces; oem's sixth piece is malformed
+  // Parameter is 48 pieces, read twice; oem's sixth piece is malformed.
+  options.readBackFaultFrom = 2 * 48 + 5;
   auto device = Device(options);
   const CliRun run = Cli({"read", "-p", device->path(), "parameter", "oem", "-o", m_dir.string()});
   EXPECT_EQ(run.code, kExitFailure);
@@ -519,6 +521,34 @@ TEST_F(CliTest, ReadWithAMalformedReplySavesNoFileForThatRegion) {
   EXPECT_FALSE(fs::exists(m_dir / "vantor.13cc00.bin"));
   EXPECT_NE(run.err.find("oem"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find(std::string(kCommErrorText) + "\n-2"), std::string::npos) << run.err;
+}
+
+// A bit flipped on the line can turn a hex digit of a reply into another one: the read then
+// looks valid but is not the device's memory. Over many noisy lines, a read that succeeds saved
+// exactly the memory, and the second read-back is what caught the flips that looked valid.
+TEST_F(CliTest, ReadOverANoisyLineSavesOnlyTheDevicesBytes) {
+  int succeeded = 0;
+  int caughtBySecondRead = 0;
+  for (std::uint64_t seed = 1; seed <= 40; ++seed) {
+    DeviceOptions options;
+    options.paced = false;
+    options.initialMemory = Pattern(devsim::kWindowSize, 5);
+    options.chaosSeed = seed;
+    options.toHost.flip = 1e-4;  // about one flip in 1.5 read-backs of parameter
+    auto device = Device(options);
+    const fs::path file = m_dir / "vantor.13c000.bin";
+    fs::remove(file);
+    const CliRun run = Cli({"read", "-p", device->path(), "parameter", "-o", m_dir.string()});
+    if (run.code == kExitOk) {
+      ++succeeded;
+      EXPECT_EQ(ReadFile(file), Memory(*device, 0x13C000, 0xC00)) << "seed " << seed;
+    } else {
+      EXPECT_FALSE(fs::exists(file)) << "seed " << seed;
+      caughtBySecondRead += run.err.find("the two read-backs differ") != std::string::npos;
+    }
+  }
+  EXPECT_GT(succeeded, 0);
+  EXPECT_GT(caughtBySecondRead, 0);
 }
 
 TEST_F(CliTest, VerifyReadsBackAndNamesTheFirstDifference) {
@@ -560,6 +590,49 @@ TEST_F(CliTest, JsonWritesOneObjectPerLineAndNothingElse) {
   EXPECT_EQ(all.back(),
             "{\"port\":" + JsonString(device->path()) +
                 ",\"event\":\"result\",\"code\":-9978,\"message\":\"통신에러 \\n-9978\"}");
+}
+
+// The sim command's noise and flood flags as device options; a bad value is refused by name.
+TEST(SimFlagsTest, ChaosAndFloodFlags) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;  // empty: accepted
+  };
+  const Case cases[] = {
+      {{"--chaos", "drop=0.01,flip=0.02", "--chaos-to-host", "cut=0.001", "--chaos-seed", "42",
+        "--chaos-delay", "70", "--chaos-cut-time", "900", "--flood-version", "--flood-wait-phase",
+        "--flood-interval", "3"},
+       ""},
+      {{"--chaos", "drop=2"}, "--chaos: expected KIND=RATE"},
+      {{"--chaos-to-device", "shake=0.1"}, "--chaos-to-device: expected KIND=RATE"},
+      {{"--chaos-to-host", "drop=0.1x"}, "--chaos-to-host: expected KIND=RATE"},
+      {{"--chaos", "drop"}, "--chaos: expected KIND=RATE"},
+      {{"--chaos", "drop=0.6,cut=0.6"}, "--chaos: the rates add up to more than 1"},
+  };
+  for (const Case& c : cases) {
+    CLI::App app;
+    DeviceFlags flags;
+    AddDeviceFlags(app, flags);
+    std::vector<std::string> reversed(c.args.rbegin(), c.args.rend());
+    ASSERT_NO_THROW(app.parse(reversed));
+    devsim::DeviceOptions o;
+    std::string error;
+    EXPECT_EQ(MakeDeviceOptions(flags, o, error), c.error.empty()) << c.args[1];
+    EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+    if (!c.error.empty())
+      continue;
+    EXPECT_EQ(o.toDevice.drop, 0.01);
+    EXPECT_EQ(o.toDevice.flip, 0.02);
+    EXPECT_EQ(o.toDevice.cut, 0.0);
+    EXPECT_EQ(o.toHost.drop, 0.01);
+    EXPECT_EQ(o.toHost.cut, 0.001);
+    EXPECT_EQ(o.chaosSeed, 42u);
+    EXPECT_EQ(o.chaosDelay, std::chrono::milliseconds(70));
+    EXPECT_EQ(o.chaosCutTime, std::chrono::milliseconds(900));
+    EXPECT_TRUE(o.floodWrongVersionAnswers);
+    EXPECT_TRUE(o.floodOtherFramesInWaitPhase);
+    EXPECT_EQ(o.floodInterval, std::chrono::milliseconds(3));
+  }
 }
 
 TEST(JsonStringTest, EscapesAndKeepsUtf8Valid) {

@@ -1,5 +1,6 @@
 // The simulated device's state machine driven directly with a fake clock: version query, the
-// download exchange and its faults, the firmware's text commands, read-back and line pacing.
+// download exchange and its faults, the firmware's text commands, read-back, line pacing, the
+// floods and the noisy line.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -393,6 +394,185 @@ TEST(DevicePacing, BytesSentInPiecesArriveBackToBack) {
   EXPECT_EQ(d.events().size(), 1u);
   EXPECT_EQ(d.Transmit(kT0 + byteTime * 16 + 20us).size(), 8u);
 }
+
+namespace floods {
+
+// Splits 8-byte version answers (the flood's wrong ones have another code).
+std::vector<std::uint16_t> VersionCodes(const Bytes& out) {
+  std::vector<std::uint16_t> codes;
+  for (std::size_t at = 0; at + 8 <= out.size(); at += 8)
+    codes.push_back(GetU16(&out[at + 2]));
+  return codes;
+}
+
+TEST(DeviceFlood, WrongVersionAnswersUntilTheHostSpeaks) {
+  Device d({.floodWrongVersionAnswers = true, .floodInterval = 10ms});
+  d.Receive(Command(0, 15, 0), kT0);
+  const Bytes first = d.Transmit(kT0 + 1s);
+  ASSERT_EQ(first.size() % 8, 0u);
+  const auto codes = VersionCodes(first);
+  EXPECT_EQ(codes.size(), 101u);  // one at once, then one every 10 ms
+  for (std::uint16_t code : codes)
+    EXPECT_NE(code, 15);                      // never the right answer
+  ASSERT_TRUE(d.NextWakeTime().has_value());  // the flood goes on by itself
+
+  d.Receive(Text("~"), kT0 + 1s);  // any byte from the host ends it
+  EXPECT_TRUE(d.Transmit(kT0 + 5s).empty());
+  EXPECT_FALSE(d.NextWakeTime().has_value());
+}
+
+TEST(DeviceFlood, OtherFramesInTheWaitPhaseNeverReady) {
+  Device d({.floodOtherFramesInWaitPhase = true, .floodInterval = 10ms});
+  d.Receive(Command(1, 0xF000, 1), kT0);
+  const auto frames = Frames(d.Transmit(kT0 + 6s));
+  EXPECT_EQ(frames.size(), 601u);
+  for (const Bytes& f : frames) {
+    EXPECT_EQ(GetU16(&f[2]), 0x3005);  // neither capability (0x300B) nor ready (1) nor status
+  }
+  // A new start command ends the flood; the device still counts segments.
+  d.options().floodOtherFramesInWaitPhase = false;
+  const auto normal = Frames(Exchange(d, Command(1, 0xF000, 1), kT0 + 6s));
+  ASSERT_EQ(normal.size(), 3u);
+  EXPECT_EQ(GetU16(&normal[0][2]), 0x300B);
+}
+
+}  // namespace floods
+
+namespace chaos {
+
+// The same 2000 bytes pushed through one direction of a noisy line: from the host into a
+// firmware that ignores them (received() shows what arrived), or from the device as read-back
+// replies. Returns what came out at the far end, with the line's cuts.
+struct Passage {
+  Bytes sent;
+  Bytes arrived;
+  int cuts = 0;
+};
+
+Bytes ReadBackCommands(int count) {
+  Bytes cmds;
+  for (int i = 0; i < count; ++i) {
+    const Bytes line = Text("~du00100000,40\r\n");
+    cmds.insert(cmds.end(), line.begin(), line.end());
+  }
+  return cmds;
+}
+
+Passage ThroughTheLine(bool toHost, LineChaos rates, std::uint64_t seed) {
+  Bytes memory(64);
+  for (std::size_t i = 0; i < memory.size(); ++i)
+    memory[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  DeviceOptions o{.state = DeviceState::kFirmware, .chaosSeed = seed, .initialMemory = memory};
+  (toHost ? o.toHost : o.toDevice) = rates;
+  Device d(std::move(o));
+  Passage p;
+  if (toHost) {
+    Device clean({.state = DeviceState::kFirmware, .initialMemory = memory});
+    p.sent = Exchange(clean, ReadBackCommands(15));
+    p.arrived = Exchange(d, ReadBackCommands(15));
+  } else {
+    for (int i = 0; i < 2000; ++i)
+      p.sent.push_back(static_cast<std::uint8_t>('0' + i % 64));  // no '~': nothing is answered
+    d.Receive(p.sent, kT0);
+    d.Transmit(kT0 + 10s);
+    p.arrived = d.received();
+  }
+  p.cuts = d.TakeLineCuts();
+  return p;
+}
+
+// Whether `part` is `whole` with some bytes left out.
+bool IsSubsequence(const Bytes& part, const Bytes& whole) {
+  std::size_t at = 0;
+  for (std::uint8_t b : whole) {
+    if (at < part.size() && part[at] == b)
+      ++at;
+  }
+  return at == part.size();
+}
+
+TEST(DeviceChaos, EachKindInEachDirection) {
+  struct Case {
+    const char* name;
+    LineChaos rates;
+  };
+  const Case cases[] = {{"drop", {.drop = 0.05}},
+                        {"flip", {.flip = 0.05}},
+                        {"duplicate", {.duplicate = 0.05}},
+                        {"cut", {.cut = 0.002}}};
+  for (bool toHost : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (toHost ? " to host" : " to device"));
+      const Passage p = ThroughTheLine(toHost, c.rates, 7);
+      ASSERT_GT(p.sent.size(), 1900u);
+      const std::string kind = c.name;
+      if (kind == "drop") {
+        EXPECT_TRUE(IsSubsequence(p.arrived, p.sent));
+        EXPECT_GT(p.arrived.size(), p.sent.size() * 90 / 100);
+        EXPECT_LT(p.arrived.size(), p.sent.size());
+      } else if (kind == "flip") {
+        ASSERT_EQ(p.arrived.size(), p.sent.size());
+        int flipped = 0;
+        for (std::size_t i = 0; i < p.sent.size(); ++i) {
+          const unsigned diff = p.sent[i] ^ p.arrived[i];
+          EXPECT_TRUE(diff == 0 || (diff & (diff - 1)) == 0) << "one bit at most, byte " << i;
+          flipped += diff != 0;
+        }
+        EXPECT_GT(flipped, 40);
+        EXPECT_LT(flipped, 200);
+      } else if (kind == "duplicate") {
+        EXPECT_TRUE(IsSubsequence(p.sent, p.arrived));
+        EXPECT_GT(p.arrived.size(), p.sent.size());
+        EXPECT_LT(p.arrived.size(), p.sent.size() * 110 / 100);
+      } else {
+        // The first cut loses the rest of what was on the line (all of it was sent at once).
+        EXPECT_EQ(p.cuts, 1);
+        EXPECT_LT(p.arrived.size(), p.sent.size());
+        EXPECT_TRUE(std::equal(p.arrived.begin(), p.arrived.end(), p.sent.begin()));
+      }
+    }
+  }
+}
+
+TEST(DeviceChaos, ReproducibleFromItsSeed) {
+  const LineChaos noisy{.drop = 0.02, .flip = 0.02, .duplicate = 0.02};
+  for (bool toHost : {false, true}) {
+    EXPECT_EQ(ThroughTheLine(toHost, noisy, 11).arrived, ThroughTheLine(toHost, noisy, 11).arrived);
+    EXPECT_NE(ThroughTheLine(toHost, noisy, 11).arrived, ThroughTheLine(toHost, noisy, 12).arrived);
+  }
+}
+
+TEST(DeviceChaos, DelayHoldsABurstBackInOrder) {
+  for (bool toHost : {false, true}) {
+    SCOPED_TRACE(toHost ? "to host" : "to device");
+    DeviceOptions o{.state = DeviceState::kFirmware, .chaosDelay = 200ms};
+    (toHost ? o.toHost : o.toDevice).delay = 0.01;
+    Device d(std::move(o));
+    d.Receive(ReadBackCommands(15), kT0);
+    const std::size_t early = d.Transmit(kT0 + 1ms).size();
+    ASSERT_TRUE(d.NextWakeTime().has_value());
+    EXPECT_GT(*d.NextWakeTime(), kT0 + 1ms);  // a wait, not a spin
+    std::size_t later = 0;
+    for (int wakes = 0; d.NextWakeTime() && wakes < 1000; ++wakes)
+      later += d.Transmit(*d.NextWakeTime()).size();
+    Device clean({.state = DeviceState::kFirmware});
+    const std::size_t expected = Exchange(clean, ReadBackCommands(15)).size();
+    EXPECT_LT(early, expected);
+    EXPECT_EQ(early + later, expected);  // late, but nothing lost
+  }
+}
+
+TEST(DeviceChaos, CutLineComesBackAfterItsTime) {
+  Device d({.toDevice = {.cut = 1.0}, .chaosCutTime = 300ms});
+  EXPECT_TRUE(Exchange(d, Command(0, 15, 0)).empty());
+  EXPECT_EQ(d.TakeLineCuts(), 1);
+  EXPECT_EQ(d.TakeLineCuts(), 0);
+  d.options().toDevice.cut = 0;
+  EXPECT_TRUE(Exchange(d, Command(0, 15, 0), kT0 + 100ms).empty());  // still cut: lost
+  EXPECT_EQ(Exchange(d, Command(0, 15, 0), kT0 + 300ms).size(), 8u);
+}
+
+}  // namespace chaos
 
 }  // namespace
 }  // namespace vantor::devsim

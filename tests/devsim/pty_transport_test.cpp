@@ -1,6 +1,6 @@
 // The simulated device behind a real pseudo-terminal, opened here with plain open() and termios:
-// it answers, survives the host closing and reopening the port, hangs up on Disconnect and costs
-// no CPU while idle.
+// it answers, survives the host closing and reopening the port, hangs up on Disconnect and when
+// its line is cut, and costs no CPU while idle.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -79,6 +79,28 @@ TEST(PtyDevice, AnswersAcrossReopenAndHangsUpOnDisconnect) {
   pollfd p{fd, POLLIN, 0};
   ASSERT_EQ(::poll(&p, 1, 3000), 1);
   EXPECT_NE(p.revents & POLLHUP, 0);
+  ::close(fd);
+}
+
+TEST(PtyDevice, CutLineHangsUpTheHostThenTheDeviceAnswersAgain) {
+  auto pty = PtyDevice::Start({.toDevice = {.cut = 1.0}, .chaosCutTime = 200ms});
+  ASSERT_NE(pty, nullptr);
+  int fd = OpenRaw(pty->path());
+  ASSERT_GE(fd, 0);
+  const std::uint8_t query[8] = {0, 0, 0x0F, 0, 0, 0, 0, 0};
+  ASSERT_EQ(::write(fd, query, 8), 8);  // its first byte cuts the line
+  pollfd p{fd, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 3000), 1);
+  EXPECT_NE(p.revents & POLLHUP, 0);
+  std::uint8_t byte = 0;
+  EXPECT_LE(::read(fd, &byte, 1), 0);  // hung up: nothing came back
+  ::close(fd);
+
+  pty->With([](Device& d) { d.options().toDevice.cut = 0; });
+  std::this_thread::sleep_for(250ms);  // the cut's time
+  fd = OpenRaw(pty->path());
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(AskVersion(fd).size(), 8u);
   ::close(fd);
 }
 
