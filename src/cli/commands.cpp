@@ -338,7 +338,7 @@ int ReadRegions(Env& env, const std::string& name, const std::vector<Region>& re
     if (!WriteSegmentFile(path, device::EncodeSaved(r.address, data, format))) {
       if (firstFailure == 0)
         firstFailure = -1;
-      failures += "\n" + std::string(r.name) + ": Can't saved\n\n" + path.string();
+      failures += "\n" + std::string(r.name) + ": " + kCantSavedText + path.string();
       continue;
     }
     reporter.Saved(r.name, path.string(), data.size());
