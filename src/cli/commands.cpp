@@ -403,15 +403,17 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       "Download images into device areas (as Quorix): detect, switch a running firmware to its "
       "bootloader, download, detect again");
   AddPortOptions(download, downloadArgs.ports, true);
+  char codeFlags[16];
+  std::snprintf(codeFlags, sizeof codeFlags, "0x%08X", kCodeAreaFlags);
   download
       ->add_option("images", downloadArgs.images,
-                   "AREA=FILE, AREA one of CODE (up to 98304 bytes at 0x108000), OEM "
-                   "(13312 at 0x13cc00), BOOT (any size at 0x100000), PARAMETER (3072 at "
-                   "0x13c000); sent in the order given. An Intel HEX, S-record or ELF file may "
-                   "come without AREA=: each run of its data goes to the area that holds it")
+                   "AREA=FILE, AREA one of " + DescribeTargets(kAreas) +
+                       "; sent in the order given. An Intel HEX, S-record or ELF file may come "
+                       "without AREA=: each run of its data goes to the area that holds it")
       ->required();
-  download->add_option("--flags", downloadArgs.flags,
-                       "Download flags word (default 0x3C690000 with CODE, else 0)");
+  download->add_option(
+      "--flags", downloadArgs.flags,
+      "Download flags word (default " + std::string(codeFlags) + " with CODE, else 0)");
   download->add_flag("--no-redetect", downloadArgs.noRedetect,
                      "Do not wait 7 s and detect the device again after the download");
   download->add_flag("--verify", downloadArgs.verify,
@@ -427,13 +429,13 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   AddPortOptions(write, writeArgs.ports, true);
   write
       ->add_option("slots", writeArgs.images,
-                   "SLOT=FILE, SLOT one of firmware (any size at 0x100000), boot (16384 at "
-                   "0x138000), oem (13312 at 0x13cc00), parameter (3072 at 0x13c000). An Intel "
-                   "HEX, S-record or ELF file may come without SLOT=: each run of its data goes "
-                   "to the slot that holds it")
+                   "SLOT=FILE, SLOT one of " + DescribeTargets(kSlots) +
+                       ". An Intel HEX, S-record or ELF file may come without SLOT=: each run of "
+                       "its data goes to the slot that holds it")
       ->required();
-  write->add_option("--flags", writeArgs.flags,
-                    "Download flags word (default 0x3C690000 with firmware, else 0)");
+  write->add_option(
+      "--flags", writeArgs.flags,
+      "Download flags word (default " + std::string(codeFlags) + " with firmware, else 0)");
   write->add_flag("--verify", writeArgs.verify,
                   "Read every segment back afterwards and compare it byte for byte");
   AddRetriesOption(write, writeArgs.retries);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -17,6 +18,27 @@ const ImageTarget* FindTarget(std::span<const ImageTarget> table, std::string_vi
       return &t;
   }
   return nullptr;
+}
+
+std::string DescribeTargets(std::span<const ImageTarget> table) {
+  std::string text;
+  for (const ImageTarget& t : table) {
+    char item[96];
+    switch (t.rule) {
+      case SizeRule::kUpTo:
+        std::snprintf(item, sizeof item, "%s (up to %d bytes at 0x%06x)", t.name, t.size,
+                      t.address);
+        break;
+      case SizeRule::kExact:
+        std::snprintf(item, sizeof item, "%s (%d bytes at 0x%06x)", t.name, t.size, t.address);
+        break;
+      case SizeRule::kAny:
+        std::snprintf(item, sizeof item, "%s (any size at 0x%06x)", t.name, t.address);
+        break;
+    }
+    text += (text.empty() ? "" : ", ") + std::string(item);
+  }
+  return text;
 }
 
 std::string TargetNames(std::span<const ImageTarget> table) {

@@ -68,5 +68,8 @@ bool SelectRegions(const std::vector<std::string>& names, std::vector<Region>& r
 
 // The names of a table joined with ", " (for help texts and messages).
 std::string TargetNames(std::span<const ImageTarget> table);
+// Each target with its size rule and address, for help texts: "NAME (up to N bytes at
+// ADDRESS), ...".
+std::string DescribeTargets(std::span<const ImageTarget> table);
 
 }  // namespace vantor::cli
