@@ -112,6 +112,8 @@ void Apply(Worker& w, const std::map<std::string, std::string>& event) {
   } else if (kind == "result") {
     w.code = std::stoi(get("code"));
     w.message = get("message");
+    if (const std::string meaning = get("meaning"); !meaning.empty())
+      w.message += "\n" + meaning;
     w.step = *w.code == 0 ? "done" : "failed";
   }
 }
