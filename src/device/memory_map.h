@@ -27,10 +27,10 @@ enum class SizeRule {
 // Quorix's download areas, in the area combo's order.
 struct Area {
   const char* name;
-  std::uint32_t offset;          // "0x%06x" in the area field
-  std::int32_t size;             // the size shown, and the limit or exact size of its rule
-  SizeRule rule;                 // what a file taken in for it must be
-  std::uint32_t downloadFlags;   // the flags word while it is selected
+  std::uint32_t offset;         // "0x%06x" in the area field
+  std::int32_t size;            // the size shown, and the limit or exact size of its rule
+  SizeRule rule;                // what a file taken in for it must be
+  std::uint32_t downloadFlags;  // the flags word while it is selected
   constexpr std::uint32_t address() const { return kDeviceBase + offset; }
 };
 inline constexpr std::array<Area, 4> kAreas{{

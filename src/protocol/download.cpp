@@ -49,7 +49,7 @@ void ReportProgress(const TransferContext& context) {
   if (context.progress == nullptr || context.totalBytes <= 0)
     return;
   // The product in 64 bits: done x 100 overflows 32 bits above about 21 MB.
-  const auto percent = static_cast<std::int64_t>(context.doneBytes) * 100 / context.totalBytes;
+  const std::int64_t percent = context.doneBytes * 100 / context.totalBytes;
   context.progress(context.userData, static_cast<std::int32_t>(percent));
 }
 
@@ -59,13 +59,17 @@ std::int32_t DownloadSegment(TransferContext& context, const Segment& segment,
   if (r != 0)
     return r + DL_ERR_IO_BASE;
 
-  // Wait phase: any frames; capability frames are recorded, the ready frame ends it.
+  // Wait phase: any frames; capability frames are recorded, the ready frame ends it. The phase as a
+  // whole is bounded: a line that keeps sending other frames cannot hold it open.
+  const auto waitPhaseEnd = std::chrono::steady_clock::now() + context.waitPhaseTimeout;
   std::array<std::uint8_t, kCapabilityBlockSize> capability{};
   std::size_t capabilityLength = 0;
   for (;;) {
+    if (std::chrono::steady_clock::now() >= waitPhaseEnd)
+      return kErrorTimeout + DL_ERR_IO_BASE;
     std::array<std::uint8_t, kHeaderSize> header{};
     std::uint32_t size = static_cast<std::uint32_t>(header.size());
-    r = ReceiveFrame(context.link, header.data(), size, context.replyTimeout);
+    r = ReceiveFrame(context.link, header.data(), size, context.replyTimeout, waitPhaseEnd);
     if (r != 0 && r != 1)
       return r + DL_ERR_IO_BASE;
     const std::uint16_t code = GetU16(&header[2]);
@@ -130,7 +134,7 @@ std::int32_t DownloadSegment(TransferContext& context, const Segment& segment,
     if (status != STATUS_OK)
       return DL_ERR_REFUSED;
 
-    context.doneBytes += static_cast<std::int32_t>(len);
+    context.doneBytes += static_cast<std::int64_t>(len);
     address += static_cast<std::uint32_t>(len);
     source += len;
     remaining -= len;
@@ -159,7 +163,7 @@ std::int32_t DownloadSegments(const SegmentList& segments, TransferContext& cont
     return r;
   context.progress = progress;
   context.userData = userData;
-  context.totalBytes = static_cast<std::int32_t>(segments.TotalBytes());
+  context.totalBytes = segments.TotalBytes();
   context.doneBytes = 0;
   for (const Segment& segment : segments) {
     const std::int32_t result = DownloadSegment(context, segment, downloadFlags);

@@ -17,16 +17,22 @@ namespace vantor {
 // The returned value is ignored.
 using ProgressCallback = std::int32_t (*)(void* userData, std::int32_t percent);
 
+inline constexpr std::chrono::milliseconds kWaitPhaseTimeout{5000};
+
 struct TransferContext {
   BootLink link;
   ProgressCallback progress = nullptr;
   void* userData = nullptr;
-  std::int32_t totalBytes = 0;
-  std::int32_t doneBytes = 0;
+  // 64-bit: no overflow at any image size.
+  std::int64_t totalBytes = 0;
+  std::int64_t doneBytes = 0;
   // How long the device may stay silent while a frame is due, and while the reply to an end
   // frame is due (the device is writing). Tests shorten them; the programs keep the defaults.
   std::chrono::milliseconds replyTimeout = kFrameSilenceTimeout;
   std::chrono::milliseconds endReplyTimeout = kEndReplyTimeout;
+  // The whole wait phase of a segment (capability and ready frames) ends this long after the start
+  // command, however many other frames arrive.
+  std::chrono::milliseconds waitPhaseTimeout = kWaitPhaseTimeout;
 };
 
 // Result codes (besides 0, a positive system error code for a failed opening command, and

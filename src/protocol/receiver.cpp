@@ -12,9 +12,19 @@ std::uint32_t g_rxCount = 0;
 std::int32_t g_rxFrameLength = 0;
 const std::uint8_t* g_rxHeader = nullptr;
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The time `bytes` bytes take on the wire at the line's rate.
+std::chrono::microseconds WireTime(std::uint32_t bytes) {
+  return std::chrono::microseconds(1000000ull * bytes / kBytesPerSecond);
+}
+
+}  // namespace
+
 std::int32_t ReceiveFrame(BootLink& link, std::uint8_t* destination, std::uint32_t& size,
-                          std::chrono::milliseconds silence) {
-  using Clock = std::chrono::steady_clock;
+                          std::chrono::milliseconds silence, Clock::time_point deadline) {
   const std::uint32_t room = size;
   size = 0;
   g_rxCount = 0;
@@ -41,23 +51,33 @@ std::int32_t ReceiveFrame(BootLink& link, std::uint8_t* destination, std::uint32
     const std::int32_t result = link.port->Read(into, count);
     if (result != 0)
       return result;
+    const auto now = Clock::now();
     if (count == 0) {
-      const auto now = Clock::now();
-      if (now >= lastInput + silence)
+      const auto end = std::min(lastInput + silence, deadline);
+      if (now >= end)
         return kErrorTimeout;
-      const std::int32_t waited = link.port->WaitReadable(
-          std::chrono::ceil<std::chrono::milliseconds>(lastInput + silence - now));
+      const std::int32_t waited =
+          link.port->WaitReadable(std::chrono::ceil<std::chrono::milliseconds>(end - now));
       if (waited != 0)
         return waited;
       continue;
     }
-    lastInput = Clock::now();
+    lastInput = now;
     g_rxCount += count;
     if (g_rxHeader == nullptr && g_rxCount >= kHeaderSize) {
       g_rxHeader = g_rxBuffer.data();
       if (g_rxBuffer[0] != kShortFrameMark) {
         frameLength = static_cast<std::uint32_t>(kHeaderSize) + 4u * GetU16(&g_rxBuffer[4]);
       }
+    }
+    if (g_rxCount < frameLength) {
+      // Bytes keep coming, but the rest of this frame cannot arrive by the deadline: a chattering
+      // line cannot hold the receive open, and a cancel is seen although the port never goes quiet.
+      if (deadline != Clock::time_point::max() &&
+          now + WireTime(frameLength - g_rxCount) > deadline)
+        return kErrorTimeout;
+      if (link.port->cancel != nullptr && link.port->cancel->cancelled())
+        return kErrorCancelled;
     }
   }
 

@@ -31,9 +31,13 @@ inline constexpr std::chrono::milliseconds kEndReplyTimeout{30000};
 // 0: whole frame copied. 1: the frame is longer than the room; `size` bytes copied, the frame was
 // read off the line whole and g_rxBuffer/g_rxFrameLength describe it (a frame longer than the
 // 256-byte buffer is still read off whole; the buffer keeps its first 256 bytes).
-// Otherwise the system error code of a failed read or wait, or kErrorTimeout when the frame did
-// not complete within `silence` of the line going quiet; `size` is then 0.
-std::int32_t ReceiveFrame(BootLink& link, std::uint8_t* destination, std::uint32_t& size,
-                          std::chrono::milliseconds silence = kFrameSilenceTimeout);
+// Otherwise the system error code of a failed read or wait (kErrorCancelled when the port's cancel
+// token ends the wait), or kErrorTimeout when the frame did not complete within `silence` of the
+// line going quiet, or when its announced rest cannot arrive at the line's rate by `deadline` (a
+// chattering line cannot hold a bounded phase open); `size` is then 0.
+std::int32_t ReceiveFrame(
+    BootLink& link, std::uint8_t* destination, std::uint32_t& size,
+    std::chrono::milliseconds silence = kFrameSilenceTimeout,
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
 
 }  // namespace vantor

@@ -2,7 +2,8 @@
 //
 // A failed read counts as no bytes. A port whose wait for input fails (the device is gone) ends
 // the exchange at once as a time-out (-1), the result a port that stopped working gives anyway,
-// instead of letting the loop run on until its deadline.
+// instead of letting the loop run on until its deadline. A cancelled wait ends it with
+// kErrorCancelled. Every exchange ends at its deadline however many bytes keep arriving.
 #include "protocol/text_commands.h"
 
 #include <algorithm>
@@ -28,10 +29,18 @@ std::uint32_t ReadNow(BootLink& link, std::uint8_t* into, std::uint32_t count) {
   return count;
 }
 
-// Blocks until input or the deadline; false when the port can no longer deliver input.
-bool WaitForInput(BootLink& link, Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return link.port->WaitReadable(std::max(left, std::chrono::milliseconds(0))) == 0;
+// Blocks until input or the deadline. 0, kErrorCancelled, or kTimedOut when the port can no
+// longer deliver input.
+std::int32_t WaitForInput(BootLink& link, Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+  const std::int32_t r = link.port->WaitReadable(std::max(left, std::chrono::milliseconds(0)));
+  if (r == 0 || r == kErrorCancelled)
+    return r;
+  return kTimedOut;
+}
+
+bool Cancelled(const BootLink& link) {
+  return link.port->cancel != nullptr && link.port->cancel->cancelled();
 }
 
 std::int32_t WriteAll(BootLink& link, const void* bytes, std::size_t count) {
@@ -87,12 +96,16 @@ std::int32_t QueryBootVersion(BootLink& link, std::uint32_t& version) {
         return 0;
       }
       have = 0;  // another answer: drop it and collect the next 8 bytes
-      continue;
     }
+    // Checked after every read: a line full of wrong answers cannot hold the query open.
+    if (Cancelled(link))
+      return kErrorCancelled;
     if (Clock::now() >= deadline)
       return kTimedOut;
-    if (got == 0 && !WaitForInput(link, deadline))
-      return kTimedOut;
+    if (got == 0) {
+      if (const std::int32_t w = WaitForInput(link, deadline); w != 0)
+        return w;
+    }
   }
 }
 
@@ -123,8 +136,12 @@ std::int32_t TextExchange(BootLink& link, const std::uint8_t* command, std::uint
       room = roomGiven;
       return 0;
     }
-    if (got == 0 && !WaitForInput(link, deadline))
-      return kTimedOut;
+    if (Cancelled(link))
+      return kErrorCancelled;
+    if (got == 0) {
+      if (const std::int32_t w = WaitForInput(link, deadline); w != 0)
+        return w;
+    }
   }
 }
 
@@ -182,8 +199,12 @@ std::int32_t TextExchangeWide(BootLink& link, std::string_view command, std::str
       reply.assign(buffer.data());  // up to its first zero byte
       return 0;
     }
-    if (got == 0 && !WaitForInput(link, deadline))
-      return kTimedOut;
+    if (Cancelled(link))
+      return kErrorCancelled;
+    if (got == 0) {
+      if (const std::int32_t w = WaitForInput(link, deadline); w != 0)
+        return w;
+    }
   }
 }
 
@@ -198,7 +219,7 @@ std::int32_t ReadBackSegments(TransferContext& context, SegmentList& segments,
                               ProgressCallback progress, void* userData, ReadBackReport& report) {
   context.progress = progress;
   context.userData = userData;
-  context.totalBytes = static_cast<std::int32_t>(segments.TotalBytes());
+  context.totalBytes = segments.TotalBytes();
   context.doneBytes = 0;
   report = ReadBackReport{};
 

@@ -16,9 +16,9 @@ namespace vantor {
 inline constexpr std::chrono::milliseconds kVersionQueryTimeout{3000};
 inline constexpr std::chrono::milliseconds kTextExchangeTimeout{3000};
 inline constexpr std::chrono::milliseconds kWideExchangeTimeout{5000};
-inline constexpr std::size_t kReplyRoom = 200;       // the two reply buffers below
-inline constexpr std::size_t kWideReplyRoom = 250;   // TextExchangeWide's reply
-inline constexpr std::int32_t kReadBackPiece = 64;   // bytes per "~du" command
+inline constexpr std::size_t kReplyRoom = 200;      // the two reply buffers below
+inline constexpr std::size_t kWideReplyRoom = 250;  // TextExchangeWide's reply
+inline constexpr std::int32_t kReadBackPiece = 64;  // bytes per "~du" command
 
 // Reply buffers of "~rv" and "~dboot": 200 bytes plus a terminating zero.
 extern char g_versionReply[kReplyRoom + 1];
@@ -60,8 +60,8 @@ inline constexpr std::int32_t kReadBackMalformed = -2;
 // "통신에러 \n" + summary shown with the information icon.
 struct ReadBackReport {
   std::int32_t result = 0;
-  std::string summary;   // "\nblock %06x" per segment
-  std::string boxText;   // the whole box text
+  std::string summary;  // "\nblock %06x" per segment
+  std::string boxText;  // the whole box text
   bool informationIcon = false;
 };
 

@@ -24,8 +24,9 @@ TEST(MemoryMap, RegionsAscendAndStayInsideTheWindow) {
     EXPECT_LE(r.address + static_cast<std::uint32_t>(r.length),
               kWindowBase + static_cast<std::uint32_t>(kWindowSize))
         << r.name;
-    if (i > 1)
+    if (i > 1) {
       EXPECT_GT(r.address, kRegions[i - 1].address) << r.name;
+    }
   }
   for (std::size_t i = 1; i < kUploadOrder.size(); ++i)
     EXPECT_GT(kSlots[kUploadOrder[i]].address(), kSlots[kUploadOrder[i - 1]].address());
