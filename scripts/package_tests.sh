@@ -19,11 +19,8 @@ for tool in cpack lintian desktop-file-validate dpkg-deb help2man; do
   fi
 done
 
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+# shellcheck source=check_lib.sh
+source "$root/scripts/check_lib.sh"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vantor-package.XXXXXX")
 sim_pid=""
@@ -102,8 +99,4 @@ else
     fail "vantor write"
 fi
 
-if ((failures > 0)); then
-  echo "package_tests: $failures failure(s)"
-  exit 1
-fi
-echo "package_tests: all passed"
+verdict package_tests

@@ -21,11 +21,8 @@ for tool in wine wineserver wineboot x86_64-w64-mingw32-g++-posix stty timeout; 
   fi
 done
 
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+# shellcheck source=check_lib.sh
+source "$root/scripts/check_lib.sh"
 
 echo "== cross build (mingw-w64)"
 cmake --preset mingw -B "$win_build" >/dev/null
@@ -165,8 +162,4 @@ while IFS= read -r exe; do
 done < <(find "$win_build/tests" -name '*_tests.exe' -not -name win32_port_tests.exe \
   -not -path '*/CMakeFiles/*' | sort)
 
-if ((failures > 0)); then
-  echo "wine_tests: $failures failure(s)"
-  exit 1
-fi
-echo "wine_tests: all passed"
+verdict wine_tests
