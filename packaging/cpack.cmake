@@ -21,9 +21,8 @@ else()
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-  # The first line is the summary above; the rest, indented by cpack, the long description.
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "firmware download tools for the Vantor device
-Tools that put firmware into the Vantor device through its bootloader over a
+  # The long description; cpack puts the summary above it and indents it.
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Tools that put firmware into the Vantor device through its bootloader over a
 serial line (115200 bit/s, 8N1) and read its memory back:
  - vantor, the command-line tool, for scripts and production lines;
  - Quorix, a desktop program that writes one image file into one device area;

@@ -1,5 +1,6 @@
 # Writes one manual page with help2man from the program's own --help and --version, then
-# compresses it as Debian wants (gzip -9n: no name, no time stamp).
+# compresses it as Debian wants (gzip -9n: no name, no time stamp). UTF-8: the pages quote the
+# programs' Korean texts.
 #   cmake -DHELP2MAN=... -DPROGRAM=<executable> -DNAME=<one line> -DOUTPUT=<x.1> [-DHELP_OPTION=...]
 #         [-DINCLUDES=<a.h2m;b.h2m>] [-DCODES=ON] -P manpage.cmake
 # CODES=ON adds the section of result codes, listed by the program itself ("vantor codes").
@@ -30,7 +31,7 @@ if(NOT HELP_OPTION)
   set(HELP_OPTION --help)
 endif()
 execute_process(
-  COMMAND ${HELP2MAN} --no-info --no-discard-stderr --section=1 --name=${NAME}
+  COMMAND ${HELP2MAN} --no-info --no-discard-stderr --locale=C.UTF-8 --section=1 --name=${NAME}
           --help-option=${HELP_OPTION} ${includes} --output=${OUTPUT} ${PROGRAM}
   RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

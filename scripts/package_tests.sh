@@ -72,8 +72,8 @@ done
 desktop-file-validate "$pkg"/usr/share/applications/*.desktop && echo "desktop entries valid" ||
   fail "desktop-file-validate"
 bash -n "$pkg/usr/share/bash-completion/completions/vantor" || fail "bash completion: syntax"
-page=$(MANWIDTH=100 man -l "$pkg/usr/share/man/man1/vantor.1.gz" 2>&1)
-for want in "RESULT CODES" "-8540" "EXIT STATUS" "download" "--verify"; do
+page=$(LANG=C.UTF-8 MANWIDTH=100 man -l "$pkg/usr/share/man/man1/vantor.1.gz" 2>&1)
+for want in "RESULT CODES" "-8540" "통신에러" "EXIT STATUS" "download" "--verify"; do
   grep -q -- "$want" <<<"$page" || fail "vantor(1) does not show '$want'"
 done
 
