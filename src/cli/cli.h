@@ -2,11 +2,14 @@
 //   0  success
 //   1  the device or the transfer failed (nothing answered, refusal, a failed download or read)
 //   2  bad usage or a bad input file (wrong size, missing file): nothing was sent
+//   130, 143  cancelled by SIGINT, SIGTERM
 #pragma once
 
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "serial/cancel.h"
 
 namespace vantor::cli {
 
@@ -17,8 +20,10 @@ inline constexpr int kExitUsage = 2;
 // Runs the command line `args` (args[0] is the program's name) with `out` as stdout and `err` as
 // stderr. `errIsTerminal` allows the progress bar. `executable` is the program's own path, for
 // the worker processes of a several-device run.
+// `cancel`, when given, ends the running flow (SIGINT/SIGTERM in the program).
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           bool errIsTerminal, const std::string& executable = {});
+           bool errIsTerminal, const std::string& executable = {},
+           const CancelToken* cancel = nullptr);
 
 // The program's main: the process's arguments, std::cout and std::cerr.
 int Main(int argc, char** argv);

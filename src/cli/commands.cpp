@@ -10,10 +10,11 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "cli/images.h"
-#include "cli/port_tuning.h"
 #include "cli/several_ports.h"
 #include "cli/terminal.h"
+#include "device/port_tuning.h"
 #include "device/result_codes.h"
+#include "device/texts.h"
 #include "protocol/files.h"
 #include "protocol/frames.h"
 #include "serial/debug_output.h"
@@ -125,16 +126,20 @@ int DetectCommand(Env& env, const PortArgs& portArgs) {
   const std::string& name = ports.front();
   auto reporter = env.MakeReporter(name);
   std::int32_t error = 0;
-  auto port = OpenDevicePort(name, env.trace, error);
+  auto port = OpenDevicePort(name, env.trace, error, env.cancel);
   if (!port) {
     reporter->Result(error, OpenFailureText(name, error));
     return kExitFailure;
   }
   reporter->PortOpened(name);
-  const DetectResult state = DetectDevice(*port);
+  const DetectedState state = DetectDevice(*port);
+  if (IsCancelled(env.cancel)) {
+    reporter->Result(kErrorCancelled, kCancelledText);
+    return kExitFailure;
+  }
   reporter->Detected(state, "detect");
   if (!state.answered()) {
-    reporter->Result(-1, kNoDeviceText);
+    reporter->Result(-1, WithoutLineBreak(kNoAnswerText));
     return kExitFailure;
   }
   reporter->Result(0, "");
@@ -163,7 +168,7 @@ int DownloadCommand(Env& env, const DownloadArgs& args, bool slots,
   std::uint32_t flags = 0;
   for (const std::string& n : images.names) {
     if (n == codeName)
-      flags = kCodeDownloadFlags;
+      flags = kCodeAreaFlags;
   }
   if (!args.flags.empty() && !ParseFlags(args.flags, flags))
     return UsageError(env, "--flags: not a 32-bit number: '" + args.flags + "'");
@@ -185,7 +190,9 @@ int DownloadCommand(Env& env, const DownloadArgs& args, bool slots,
   job.redetect = !slots && !args.noRedetect;
   job.verify = args.verify;
   auto reporter = env.MakeReporter(job.port);
-  return RunDownloadFlow(job, env.trace, *reporter).exitCode;
+  job.trace = env.trace;
+  job.cancel = env.cancel;
+  return ExitCodeOf(RunDownloadFlow(job, *reporter));
 }
 
 struct ReadArgs {
@@ -212,7 +219,7 @@ int ReadCommand(Env& env, const ReadArgs& args) {
   const std::string& name = ports.front();
   auto reporter = env.MakeReporter(name);
   std::int32_t openError = 0;
-  auto port = OpenDevicePort(name, env.trace, openError);
+  auto port = OpenDevicePort(name, env.trace, openError, env.cancel);
   if (!port) {
     reporter->Result(openError, OpenFailureText(name, openError));
     return kExitFailure;
@@ -233,6 +240,11 @@ int ReadCommand(Env& env, const ReadArgs& args) {
         RunReadBack(*port, r.address, r.length, data, *reporter, before, total);
     before += r.length;
     reporter->SegmentDone(i, r.address, result);
+    if (IsCancelled(env.cancel)) {
+      // Nothing of the region being read is saved; regions read whole before stay saved.
+      reporter->Result(kErrorCancelled, kCancelledText);
+      return kExitFailure;
+    }
     if (result != 0) {
       // No file for a region that did not come back whole.
       if (firstFailure == 0)
@@ -296,9 +308,14 @@ int PortsCommand(Env& env, bool verbose) {
 
 }  // namespace
 
+int ExitCodeOf(const DownloadOutcome& outcome) {
+  return outcome.ok ? kExitOk : kExitFailure;
+}
+
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           bool errIsTerminal, const std::string& executable) {
+           bool errIsTerminal, const std::string& executable, const CancelToken* cancel) {
   Env env{out, err, errIsTerminal, executable};
+  env.cancel = cancel;
   CLI::App app{
       "vantor: writes images into the device through its bootloader, reads memory "
       "back, and runs a simulated device",
@@ -310,7 +327,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   app.add_flag("--trace", env.trace, "Print the byte trace and 'bytes left' lines on stderr");
   app.add_flag("-q,--quiet", env.quiet, "Only results and failures; no progress bar");
   app.add_flag("--json", env.json, "One JSON object per line on stdout for every step");
-  app.footer("Exit codes: 0 success, 1 device or transfer failure, 2 bad usage or bad input file.");
+  app.footer(
+      "Exit codes: 0 success, 1 device or transfer failure, 2 bad usage or bad input file, 130 "
+      "or 143 cancelled by SIGINT or SIGTERM.");
 
   Action action;
 
@@ -406,9 +425,14 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
 int Main(int argc, char** argv) {
   PrepareConsole();
+  static CancelToken cancel;
+  CancelOnSignals(cancel);
   std::vector<std::string> args(argv, argv + argc);
-  return RunCli(args, std::cout, std::cerr, StderrIsTerminal(),
-                ExecutablePath(argc > 0 ? argv[0] : ""));
+  const int code = RunCli(args, std::cout, std::cerr, StderrIsTerminal(),
+                          ExecutablePath(argc > 0 ? argv[0] : ""), &cancel);
+  if (const int signo = CancelSignal(); signo != 0)
+    return 128 + signo;
+  return code;
 }
 
 }  // namespace vantor::cli

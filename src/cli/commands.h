@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/flows.h"
 #include "cli/reporter.h"
+#include "device/flows.h"
 #include "protocol/segments.h"
 
 namespace vantor::cli {
@@ -25,6 +25,8 @@ struct Env {
   bool trace = false;
   bool quiet = false;
   bool json = false;
+  // Cancelled by SIGINT/SIGTERM: every flow of the run watches it (null: nothing cancels).
+  const CancelToken* cancel = nullptr;
 
   // The reporter for one port: JSON objects tagged with `port`, or text lines.
   std::unique_ptr<Reporter> MakeReporter(const std::string& port) const;
@@ -37,39 +39,8 @@ using Action = std::function<int()>;
 // commands that say they are not available).
 void AddSimCommands(CLI::App& app, Env& env, Action& action);
 
-struct DownloadJob {
-  std::string port;
-  const SegmentList* segments = nullptr;
-  std::uint32_t flags = 0;
-  bool enterBootloader = true;  // false: the bootloader must already answer ("write")
-  bool redetect = true;         // detect again after kRedetectWait
-  bool verify = false;          // read every segment back and compare
-};
-
-struct DownloadOutcome {
-  int exitCode = 0;
-  std::int32_t code = 0;  // 0 or the failure's code
-  DetectResult first;     // what answered on the port
-  bool bootEntered = false;
-  std::optional<std::uint32_t> bootVersion;  // the bootloader that took the download
-  double downloadSeconds = 0;
-  std::int64_t bytes = 0;
-  std::optional<DetectResult> after;  // the detection after the download
-  std::optional<double> verifySeconds;
-  bool verified = false;
-};
-
-// Opens the port, detects, enters the bootloader when asked and needed, downloads, then detects
-// again and verifies as asked. Every step and the result go to `reporter`.
-DownloadOutcome RunDownloadFlow(const DownloadJob& job, bool trace, Reporter& reporter);
-
-// Compares `expected` with device memory read back at `address`: 0 and no difference when equal.
-struct VerifyResult {
-  std::int32_t result = 0;
-  std::optional<std::uint32_t> firstDifference;
-  double seconds = 0;
-};
-VerifyResult VerifySegments(SerialPort& port, const SegmentList& segments, Reporter& reporter);
+// The exit code of a finished download flow.
+int ExitCodeOf(const DownloadOutcome& outcome);
 
 }  // namespace vantor::cli
 

@@ -1,4 +1,4 @@
-// Area, slot and region tables of the vantor tool and the checks of image arguments.
+// Image arguments against the memory map's areas and slots, and the choice of regions.
 #include "cli/images.h"
 
 #include <algorithm>
@@ -6,33 +6,14 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/flows.h"
+#include "device/texts.h"
 
 namespace vantor::cli {
 
-namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-}  // namespace
-
 const ImageTarget* FindTarget(std::span<const ImageTarget> table, std::string_view name) {
   for (const ImageTarget& t : table) {
-    if (SameName(t.name, name))
+    if (device::SameName(t.name, name))
       return &t;
-  }
-  return nullptr;
-}
-
-const Region* FindRegion(std::string_view name) {
-  for (const Region& r : kRegions) {
-    if (SameName(r.name, name))
-      return &r;
   }
   return nullptr;
 }
@@ -75,8 +56,9 @@ bool LoadImages(std::span<const ImageTarget> table, const std::vector<std::strin
     switch (target->rule) {
       case SizeRule::kUpTo:
         if (size > static_cast<std::uintmax_t>(target->size)) {
-          error = std::string(kBadFileText) + "\n" + path.string() + ": " + std::to_string(size) +
-                  " bytes, " + target->name + " takes at most " + std::to_string(target->size);
+          error = std::string(device::kWrongFileText) + "\n" + path.string() + ": " +
+                  std::to_string(size) + " bytes, " + target->name + " takes at most " +
+                  std::to_string(target->size);
           return false;
         }
         expected = static_cast<std::int32_t>(size);

@@ -1,23 +1,20 @@
-// The device's memory map as the vantor tool names it: Quorix's download areas (CODE, OEM, BOOT,
-// PARAMETER), Pelion's image slots at their absolute addresses, and Pelion's read-back regions;
+// The memory map's areas, slots and read-back regions as the vantor tool's arguments name them,
 // and the checks that turn NAME=FILE arguments into a segment list before anything is sent.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "device/memory_map.h"
 #include "protocol/segments.h"
 
 namespace vantor::cli {
 
-enum class SizeRule {
-  kUpTo,   // any size up to `size` ("잘못된 파일입니다." above it)
-  kExact,  // exactly `size` ("Wrong Block Size" otherwise)
-  kAny,    // any size
-};
+using device::SizeRule;
 
 struct ImageTarget {
   const char* name;
@@ -26,35 +23,31 @@ struct ImageTarget {
   SizeRule rule;
 };
 
-// Quorix's areas (download): target address = offset + 0x100000.
-inline constexpr ImageTarget kAreas[] = {
-    {"CODE", 0x108000, 0x18000, SizeRule::kUpTo},
-    {"OEM", 0x13CC00, 0x3400, SizeRule::kExact},
-    {"BOOT", 0x100000, 0, SizeRule::kAny},
-    {"PARAMETER", 0x13C000, 0xC00, SizeRule::kExact},
-};
-// Pelion's slots as "load image" takes them (write).
-inline constexpr ImageTarget kSlots[] = {
-    {"firmware", 0x100000, 0, SizeRule::kAny},
-    {"boot", 0x138000, 0x4000, SizeRule::kExact},
-    {"oem", 0x13CC00, 0x3400, SizeRule::kExact},
-    {"parameter", 0x13C000, 0xC00, SizeRule::kExact},
-};
+// The memory map's areas (download) and slots (write, with the rule "load image" applies) as
+// targets of NAME=FILE arguments.
+inline constexpr std::array<ImageTarget, device::kAreas.size()> kAreas = [] {
+  std::array<ImageTarget, device::kAreas.size()> targets{};
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const device::Area& a = device::kAreas[i];
+    targets[i] = {a.name, a.address(), a.size, a.rule};
+  }
+  return targets;
+}();
+inline constexpr std::array<ImageTarget, device::kSlots.size()> kSlots = [] {
+  std::array<ImageTarget, device::kSlots.size()> targets{};
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const device::Slot& s = device::kSlots[i];
+    targets[i] = {s.name, s.address(), s.size, s.loadRule};
+  }
+  return targets;
+}();
 
-struct Region {
-  const char* name;
-  std::uint32_t address;
-  std::int32_t length;
-};
-// Pelion's read-back regions, in ascending address order ("binary" is the whole window).
-inline constexpr Region kRegions[] = {
-    {"binary", 0x100000, 0x40000},  {"firmware", 0x100000, 0x38000}, {"boot", 0x138000, 0x4000},
-    {"parameter", 0x13C000, 0xC00}, {"oem", 0x13CC00, 0x3400},
-};
+using device::FindRegion;
+using device::kRegions;
+using device::Region;
 
 // The target named `name` (case-insensitive), or null.
 const ImageTarget* FindTarget(std::span<const ImageTarget> table, std::string_view name);
-const Region* FindRegion(std::string_view name);
 
 struct LoadedImages {
   SegmentList segments;

@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <sstream>
 
-#include "cli/flows.h"
+#include "device/flows.h"
 #include "device/result_codes.h"
+#include "device/texts.h"
 
 namespace vantor::cli {
 
@@ -27,7 +28,7 @@ const char* OutcomeName(BootModeOutcome outcome) {
 // The meaning of a failure's code where the message shows it bare after the programs' "통신에러"
 // text. Other failures (no device, a differing verify) already say what happened in words.
 std::optional<std::string> CodeMeaning(std::int32_t code, std::string_view message) {
-  if (code == 0 || message.find(kCommErrorText) == std::string_view::npos)
+  if (code == 0 || message.find(device::kCommErrorText) == std::string_view::npos)
     return std::nullopt;
   return device::ExplainResultCode(code);
 }
@@ -82,7 +83,7 @@ class TextReporter final : public Reporter {
       : m_out(out), m_err(err), m_options(options), m_bar(err) {}
 
   void PortOpened(const std::string&) override {}
-  void Detected(const DetectResult& state, std::string_view) override {
+  void Detected(const DetectedState& state, std::string_view) override {
     if (state.answered())
       Line(DescribeState(state));
   }
@@ -166,7 +167,7 @@ class JsonReporter final : public Reporter {
     m_port = port;
     Emit("port_opened", "");
   }
-  void Detected(const DetectResult& state, std::string_view purpose) override {
+  void Detected(const DetectedState& state, std::string_view purpose) override {
     std::ostringstream f;
     f << ",\"purpose\":" << JsonString(purpose);
     if (state.bootVersion)

@@ -10,33 +10,14 @@
 #include <string>
 #include <string_view>
 
-#include "protocol/text_commands.h"
+#include "device/observer.h"
 
 namespace vantor::cli {
 
-struct DetectResult;
-
-class Reporter {
- public:
-  virtual ~Reporter() = default;
-  virtual void PortOpened(const std::string& port) = 0;
-  // `purpose` tells which detection: "detect" (the first) or "redetect" (after the download).
-  virtual void Detected(const DetectResult& state, std::string_view purpose) = 0;
-  virtual void BootRequested(BootModeOutcome outcome) = 0;
-  virtual void BootloaderEntered(std::uint32_t version) = 0;
-  // `index` counts from 0 among `count` segments (or regions of a read).
-  virtual void SegmentStarted(std::size_t index, std::size_t count, std::uint32_t address,
-                              std::int32_t length, std::string_view what) = 0;
-  virtual void Progress(std::int32_t percent) = 0;
-  virtual void SegmentDone(std::size_t index, std::uint32_t address, std::int32_t result) = 0;
-  // A line of the programs' log (for example the download's completion line).
-  virtual void Message(std::string_view text) = 0;
-  virtual void Saved(std::string_view region, const std::string& path, std::size_t bytes) = 0;
-  virtual void Verify(std::int32_t result, std::optional<std::uint32_t> firstDifference,
-                      double seconds) = 0;
-  // The end of the command: 0 and a summary, or the failure's code and the programs' message.
-  virtual void Result(std::int32_t code, std::string_view message) = 0;
-};
+// The command-line tool is a front-end over the device layer: its reporters are the flows'
+// observers.
+using namespace vantor::device;
+using Reporter = FlowObserver;
 
 struct TextOptions {
   bool quiet = false;        // only the result and failures

@@ -3,6 +3,7 @@
 // pipe, draws one progress line per port on a terminal and prints a summary table at the end.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include "cli/cli.h"
 #include "cli/json_events.h"
 #include "cli/several_ports.h"
+#include "cli/terminal.h"
 
 extern char** environ;
 
@@ -63,7 +65,9 @@ std::vector<std::string> WorkerArguments(const std::string& executable,
   return args;
 }
 
-bool Spawn(Worker& w, const std::vector<std::string>& args) {
+// The workers share one process group (the first worker's pid) so that the parent can end them
+// together; a terminal's Ctrl+C reaches the parent only, which passes it on.
+bool Spawn(Worker& w, const std::vector<std::string>& args, pid_t& group) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0)
     return false;
@@ -74,8 +78,17 @@ bool Spawn(Worker& w, const std::vector<std::string>& args) {
   for (const std::string& a : args)
     argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  const int rc = posix_spawn(&w.pid, args[0].c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, group);
+  const int rc = posix_spawn(&w.pid, args[0].c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
+  if (rc == 0 && group == 0) {
+    group = w.pid;
+    SetWorkerProcessGroup(group);
+  }
   ::close(fds[1]);
   if (rc != 0) {
     ::close(fds[0]);
@@ -143,10 +156,11 @@ int RunOnSeveralPorts(Env& env, const std::vector<std::string>& commandLine,
                       const std::vector<std::string>& ports) {
   const std::string executable = env.executable.empty() ? "/proc/self/exe" : env.executable;
   std::vector<Worker> workers(ports.size());
+  pid_t group = 0;
   for (std::size_t i = 0; i < ports.size(); ++i) {
     workers[i].port = ports[i];
     workers[i].started = Clock::now();
-    if (!Spawn(workers[i], WorkerArguments(executable, commandLine, ports[i])))
+    if (!Spawn(workers[i], WorkerArguments(executable, commandLine, ports[i]), group))
       workers[i].code = -1;
   }
 
@@ -164,6 +178,7 @@ int RunOnSeveralPorts(Env& env, const std::vector<std::string>& commandLine,
   };
   draw();
   auto lastDraw = Clock::now();
+  bool forwarded = false;
 
   for (;;) {
     std::vector<pollfd> fds;
@@ -176,8 +191,17 @@ int RunOnSeveralPorts(Env& env, const std::vector<std::string>& commandLine,
     }
     if (fds.empty())
       break;
+    const std::size_t workerFds = fds.size();
+    if (env.cancel != nullptr && !forwarded)
+      fds.push_back({static_cast<int>(env.cancel->waker()), POLLIN, 0});
     if (::poll(fds.data(), fds.size(), 500) < 0 && errno != EINTR)
       break;
+    if (!forwarded && IsCancelled(env.cancel) && group > 0) {
+      // Every worker cancels its own flow and reports "cancelled"; the summary follows.
+      ::kill(-group, CancelSignal() != 0 ? CancelSignal() : SIGTERM);
+      forwarded = true;
+    }
+    fds.resize(workerFds);
     bool changed = false;
     for (std::size_t k = 0; k < fds.size(); ++k) {
       if (fds[k].revents == 0)

@@ -15,6 +15,8 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "cli/device_options.h"
+#include "device/memory_map.h"
+#include "device/texts.h"
 #include "devsim/pty_transport.h"
 #include "protocol/frames.h"
 #include "serial/serial_port.h"
@@ -156,8 +158,9 @@ int DemoCommand(Env& env) {
     env.err << "vantor: no pseudo-terminal: " << std::strerror(startError) << "\n";
     return kExitFailure;
   }
-  constexpr std::uint32_t kCodeAddress = 0x108000;
-  constexpr std::int32_t kCodeSize = 0x18000;
+  const device::Area& area = *device::FindArea("CODE");
+  const std::uint32_t kCodeAddress = area.address();
+  const std::int32_t kCodeSize = area.size;
   if (!env.json) {
     env.out << "demo: simulated device on " << device->path() << " (running firmware"
             << (options.paced ? ", 115200 bit/s" : ", unpaced") << "), CODE image of " << kCodeSize
@@ -176,13 +179,15 @@ int DemoCommand(Env& env) {
   DownloadJob job;
   job.port = device->path();
   job.segments = &segments;
-  job.flags = kCodeDownloadFlags;
-  const DownloadOutcome outcome = RunDownloadFlow(job, env.trace, *reporter);
-  if (outcome.exitCode != 0)
-    return outcome.exitCode;
+  job.flags = area.downloadFlags;
+  job.cancel = env.cancel;
+  job.trace = env.trace;
+  const DownloadOutcome outcome = RunDownloadFlow(job, *reporter);
+  if (!outcome.ok)
+    return ExitCodeOf(outcome);
 
   std::int32_t openError = 0;
-  auto port = OpenDevicePort(device->path(), env.trace, openError);
+  auto port = OpenDevicePort(device->path(), env.trace, openError, env.cancel);
   std::int32_t readResult = -1;
   std::vector<std::uint8_t> back;
   const auto readStart = steady_clock::now();
@@ -205,6 +210,7 @@ int DemoCommand(Env& env) {
   reporter->Verify(readResult, difference, readSeconds);
 
   const double rate = outcome.downloadSeconds > 0 ? kCodeSize / outcome.downloadSeconds : 0;
+  const double bound = PayloadBound(kCodeSize, outcome.lineBytes);
   char text[1024];
   std::snprintf(
       text, sizeof text,
@@ -212,8 +218,8 @@ int DemoCommand(Env& env) {
       "  answered first:   %s\n"
       "  bootloader:       %s%s\n"
       "  after download:   %s\n"
-      "  download:         %d bytes in %.1f s, %.0f payload bytes/s (wire bound %u bytes/s: "
-      "%.0f%%)\n"
+      "  download:         %d bytes in %.1f s, %.0f payload bytes/s (the exchange's bound %.0f "
+      "bytes/s: %.0f%%)\n"
       "  read-back:        %d bytes in %.1f s%s\n"
       "  total:            %.1f s\n"
       "  result:           %s",
@@ -221,7 +227,7 @@ int DemoCommand(Env& env) {
       outcome.bootVersion ? FormatBootVersion(*outcome.bootVersion).c_str() : "-",
       outcome.bootEntered ? ", after \"~dboot\" and the 3000 ms wait" : "",
       outcome.after ? DescribeState(*outcome.after).c_str() : "not detected", kCodeSize,
-      outcome.downloadSeconds, rate, kBytesPerSecond, 100.0 * rate / kBytesPerSecond, kCodeSize,
+      outcome.downloadSeconds, rate, bound, bound > 0 ? 100.0 * rate / bound : 0.0, kCodeSize,
       readSeconds, readResult == 0 ? "" : (" (" + CommErrorMessage(readResult) + ")").c_str(),
       duration<double>(steady_clock::now() - started).count(),
       verified ? "verified" : (difference ? "NOT verified: memory differs" : "NOT verified"));

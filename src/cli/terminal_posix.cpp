@@ -1,5 +1,9 @@
-// POSIX console: isatty, and the program's path from /proc/self/exe.
+// POSIX console: isatty, cancelling signals, and the program's path from /proc/self/exe.
+#include <signal.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <csignal>
 
 #include <filesystem>
 #include <system_error>
@@ -13,6 +17,45 @@ bool StderrIsTerminal() {
 }
 
 void PrepareConsole() {}
+
+namespace {
+
+CancelToken* g_signalToken = nullptr;
+volatile std::sig_atomic_t g_cancelSignal = 0;
+volatile std::sig_atomic_t g_workerGroup = 0;
+
+// Only async-signal-safe steps: an atomic store, write(2) inside Cancel(), _exit.
+extern "C" void OnCancelSignal(int signo) {
+  if (g_cancelSignal != 0 && signo == SIGINT) {
+    if (g_workerGroup > 0)
+      ::kill(-static_cast<pid_t>(g_workerGroup), SIGKILL);
+    ::_exit(128 + SIGINT);  // asked twice: end at once, workers too
+  }
+  if (g_cancelSignal == 0)
+    g_cancelSignal = signo;
+  if (g_signalToken != nullptr)
+    g_signalToken->Cancel();
+}
+
+}  // namespace
+
+void CancelOnSignals(CancelToken& token) {
+  g_signalToken = &token;
+  struct sigaction action {};
+  action.sa_handler = OnCancelSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a blocking call returns with EINTR and sees the flag
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+}
+
+void SetWorkerProcessGroup(long group) {
+  g_workerGroup = static_cast<std::sig_atomic_t>(group);
+}
+
+int CancelSignal() {
+  return g_cancelSignal;
+}
 
 std::string ExecutablePath(const std::string& argv0) {
   std::error_code ec;

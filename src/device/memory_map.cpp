@@ -6,14 +6,14 @@
 
 namespace vantor::device {
 
-namespace {
-
 bool SameName(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) ==
                   std::tolower(static_cast<unsigned char>(y));
          });
 }
+
+namespace {
 
 template <typename Row, std::size_t N>
 const Row* FindByName(const std::array<Row, N>& table, std::string_view name) {

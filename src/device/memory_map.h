@@ -8,6 +8,8 @@
 #include <span>
 #include <string_view>
 
+#include "protocol/frames.h"
+
 namespace vantor::device {
 
 // Every area's and slot's offset is relative to this address.
@@ -16,7 +18,7 @@ inline constexpr std::uint32_t kDeviceBase = 0x100000;
 inline constexpr std::uint32_t kWindowBase = 0x100000;
 inline constexpr std::int32_t kWindowSize = 0x40000;
 // The download flags word while the CODE area (or Pelion's firmware slot) is involved.
-inline constexpr std::uint32_t kCodeAreaFlags = 0x3C690000;
+inline constexpr std::uint32_t kCodeAreaFlags = kCodeDownloadFlags;
 
 enum class SizeRule {
   kUpTo,   // any size up to `size` ("잘못된 파일입니다." above it)
@@ -77,6 +79,9 @@ inline constexpr std::array<Region, 5> kRegions{{
 inline constexpr std::array<std::size_t, 4> kUploadOrder{0, 1, 3, 2};
 // "upload log": one fixed 64 KiB region.
 inline constexpr Region kUploadLogRegion{"log", 0x120000, 0x10000};
+
+// Names compare case-insensitively (ASCII).
+bool SameName(std::string_view a, std::string_view b);
 
 // Look-ups by name, case-insensitive; null when none matches.
 const Area* FindArea(std::string_view name);

@@ -28,6 +28,8 @@ std::int32_t ReceiveStatus(TransferContext& context, std::chrono::milliseconds s
   std::array<std::uint8_t, kStatusReplySize> reply{};
   std::uint32_t size = static_cast<std::uint32_t>(reply.size());
   const std::int32_t r = ReceiveFrame(context.link, reply.data(), size, silence);
+  if (r == 0 || r == 1)
+    context.lineBytes += g_rxFrameLength;
   if (r != 0)
     return r + DL_ERR_IO_BASE;
   if (size < kStatusReplySize)
@@ -58,6 +60,7 @@ std::int32_t DownloadSegment(TransferContext& context, const Segment& segment,
   std::int32_t r = SendCommand(context.link, CMD_START_SEGMENT, 1);
   if (r != 0)
     return r + DL_ERR_IO_BASE;
+  context.lineBytes += kHeaderSize;
 
   // Wait phase: any frames; capability frames are recorded, the ready frame ends it. The phase as a
   // whole is bounded: a line that keeps sending other frames cannot hold it open.
@@ -72,6 +75,7 @@ std::int32_t DownloadSegment(TransferContext& context, const Segment& segment,
     r = ReceiveFrame(context.link, header.data(), size, context.replyTimeout, waitPhaseEnd);
     if (r != 0 && r != 1)
       return r + DL_ERR_IO_BASE;
+    context.lineBytes += g_rxFrameLength;
     const std::uint16_t code = GetU16(&header[2]);
     if (code == kFrameReady)
       break;
@@ -123,6 +127,7 @@ std::int32_t DownloadSegment(TransferContext& context, const Segment& segment,
     r = SendBuffer(context.link, frame.data(), count);
     if (r != 0)
       return r + DL_ERR_IO_BASE;
+    context.lineBytes += count;
 
     r = ReceiveStatus(context, context.replyTimeout, DL_ERR_REFUSED, reference, status);
     if (r != 0)
@@ -147,6 +152,7 @@ std::int32_t DownloadSegment(TransferContext& context, const Segment& segment,
   r = SendBuffer(context.link, end.data(), count);
   if (r != 0)
     return r + DL_ERR_IO_BASE;
+  context.lineBytes += count;
   r = ReceiveStatus(context, context.endReplyTimeout, DL_ERR_REFUSED, reference, status);
   if (r != 0)
     return r;
@@ -158,9 +164,11 @@ std::int32_t DownloadSegment(TransferContext& context, const Segment& segment,
 std::int32_t DownloadSegments(const SegmentList& segments, TransferContext& context,
                               ProgressCallback progress, void* userData,
                               std::uint32_t downloadFlags) {
+  context.lineBytes = 0;
   const std::int32_t r = SendCommand(context.link, CMD_OPEN_SESSION, downloadFlags);
   if (r != 0)
     return r;
+  context.lineBytes += kHeaderSize;
   context.progress = progress;
   context.userData = userData;
   context.totalBytes = segments.TotalBytes();

@@ -26,6 +26,9 @@ struct TransferContext {
   // 64-bit: no overflow at any image size.
   std::int64_t totalBytes = 0;
   std::int64_t doneBytes = 0;
+  // Bytes the session moved on the line, both ways: its payload against these is the exchange's
+  // own bound (payload / lineBytes x the line's bytes per second).
+  std::int64_t lineBytes = 0;
   // How long the device may stay silent while a frame is due, and while the reply to an end
   // frame is due (the device is writing). Tests shorten them; the programs keep the defaults.
   std::chrono::milliseconds replyTimeout = kFrameSilenceTimeout;

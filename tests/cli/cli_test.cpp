@@ -18,13 +18,14 @@
 
 #include "cli/cli.h"
 #include "cli/commands.h"
-#include "cli/flows.h"
 #include "cli/images.h"
 #include "cli/json_events.h"
-#include "cli/low_latency.h"
 #include "cli/port_info.h"
-#include "cli/port_tuning.h"
 #include "cli/reporter.h"
+#include "device/flows.h"
+#include "device/low_latency.h"
+#include "device/port_tuning.h"
+#include "device/texts.h"
 #include "devsim/pty_transport.h"
 #include "serial/port_enumeration.h"
 #include "vantor_version.h"
@@ -154,7 +155,7 @@ TEST_F(CliTest, DetectOfASilentDeviceFailsWithTheProgramsMessage) {
   const CliRun run = Cli({"detect", "-p", device->path()});
   EXPECT_EQ(run.code, kExitFailure);
   EXPECT_EQ(run.out, "");
-  EXPECT_NE(run.err.find(kNoDeviceText), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(kNoAnswerText), std::string::npos) << run.err;
   // Version query twice, then "~rv".
   const auto events = Events(*device);
   EXPECT_EQ(OfKind(events, DeviceEvent::Kind::kVersionQuery).size(), 2u);
@@ -166,7 +167,7 @@ TEST_F(CliTest, DetectOfASilentDeviceFailsWithTheProgramsMessage) {
 TEST_F(CliTest, PortThatDoesNotOpenSaysWhy) {
   const CliRun run = Cli({"detect", "-p", (m_dir / "ttyUSB77").string()});
   EXPECT_EQ(run.code, kExitFailure);
-  EXPECT_NE(run.err.find(kNoDeviceText), std::string::npos);
+  EXPECT_NE(run.err.find(kNoAnswerText), std::string::npos);
   EXPECT_NE(run.err.find("ttyUSB77"), std::string::npos);
   EXPECT_NE(run.err.find(SystemErrorText(ENOENT)), std::string::npos) << run.err;
 
@@ -186,7 +187,7 @@ TEST_F(CliTest, DownloadIntoARunningBootloader) {
   device->With([](devsim::Device& d) { EXPECT_EQ(d.lastDownloadFlags(), 0x3C690000u); });
   // Detected, downloaded, detected again; no "~dboot" since the bootloader answered.
   EXPECT_EQ(run.out.find("boot v1.2.3.4\n"), 0u) << run.out;
-  EXPECT_NE(run.out.find(std::string(kDownloadDoneText) + "\nboot v1.2.3.4\n" + kCompletedText),
+  EXPECT_NE(run.out.find(std::string(kDownloadDoneLog) + "boot v1.2.3.4\n" + kFinishedLog),
             std::string::npos)
       << run.out;
   EXPECT_TRUE(OfKind(Events(*device), DeviceEvent::Kind::kTextCommand).empty());
@@ -208,7 +209,7 @@ TEST_F(CliTest, DownloadSwitchesARunningFirmwareToItsBootloader) {
   EXPECT_EQ(texts[0].text, "~rv");
   EXPECT_EQ(texts[1].text, "~dboot");
   EXPECT_NE(run.out.find("~dboot: acknowledged\nboot v1.2.3.4\n"), std::string::npos) << run.out;
-  EXPECT_EQ(run.out.find("\n" + std::string(kCompletedText)), std::string::npos);  // --no-redetect
+  EXPECT_EQ(run.out.find("\n" + std::string(kFinishedLog)), std::string::npos);  // --no-redetect
 }
 
 TEST_F(CliTest, DownloadFailuresExitOneWithTheProgramsMessage) {
@@ -239,8 +240,8 @@ TEST_F(CliTest, DownloadFailuresExitOneWithTheProgramsMessage) {
        std::string(kCommErrorText) +
            "\n-8540\n-8540: the device stopped answering (no reply within 5000 ms)\n",
        true},
-      {"~dboot refused", dbootRefused, std::string(kCheckConnectionText) + "\n", false},
-      {"silent device", silent, std::string(kNoDeviceText) + "\n", false},
+      {"~dboot refused", dbootRefused, std::string(kCheckDeviceText), false},
+      {"silent device", silent, std::string(kNoAnswerText), false},
   };
   const std::string code = File("code.bin", Pattern(2000, 1));
   for (const Case& c : cases) {
@@ -269,7 +270,7 @@ TEST_F(CliTest, BadInputIsRefusedBeforeAnythingIsSent) {
   const Case cases[] = {
       {{"download", "-p", port, "OEM=" + oemShort}, "Wrong Block Size"},
       {{"download", "-p", port, "PARAMETER=" + paramLong}, "Wrong Block Size"},
-      {{"download", "-p", port, "CODE=" + codeLong}, kBadFileText},
+      {{"download", "-p", port, "CODE=" + codeLong}, kWrongFileText},
       {{"download", "-p", port, "CODE=" + missing}, missing},
       {{"download", "-p", port, "BOOT=" + bootShort, "CODE=" + missing}, missing},
       {{"download", "-p", port, "CUSTOM=" + bootShort}, "unknown name 'CUSTOM'"},

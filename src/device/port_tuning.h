@@ -8,7 +8,7 @@
 
 #include "serial/serial_port.h"
 
-namespace vantor::cli {
+namespace vantor::device {
 
 // Linux: asks the driver for ASYNC_LOW_LATENCY (TIOCGSERIAL, set the flag, TIOCSSERIAL), which
 // makes a USB serial adapter hand over received bytes at once instead of after its latency timer.
@@ -20,4 +20,4 @@ int RequestLowLatency(SerialPort& port);
 // system's reason, and for a permission refusal on Linux how to join the port's group.
 std::string OpenFailureText(const std::string& name, std::int32_t error);
 
-}  // namespace vantor::cli
+}  // namespace vantor::device

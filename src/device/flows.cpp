@@ -1,17 +1,17 @@
-// The device flows of the vantor tool (see flows.h).
-#include "cli/flows.h"
+// The device flows (see flows.h).
+#include "device/flows.h"
 
 #include <atomic>
 #include <cstdio>
 #include <thread>
 #include <vector>
 
-#include "cli/port_tuning.h"
-#include "cli/reporter.h"
+#include "device/port_tuning.h"
+#include "device/texts.h"
 #include "protocol/download.h"
 #include "protocol/text_commands.h"
 
-namespace vantor::cli {
+namespace vantor::device {
 
 namespace {
 
@@ -21,7 +21,7 @@ std::atomic<double> g_waitScale{1.0};
 // per-segment steps can be told although the session reports one percentage for the whole list.
 struct DownloadWatch {
   TransferContext* context = nullptr;
-  Reporter* reporter = nullptr;
+  FlowObserver* reporter = nullptr;
   std::vector<const Segment*> segments;
   std::vector<std::int64_t> ends;  // cumulative byte count at the end of each segment
   std::size_t current = 0;
@@ -54,7 +54,7 @@ std::int32_t OnDownloadProgress(void* userData, std::int32_t percent) {
 }
 
 struct ReadBackWatch {
-  Reporter* reporter = nullptr;
+  FlowObserver* reporter = nullptr;
   std::int64_t before = 0;
   std::int64_t length = 0;
   std::int64_t total = 0;
@@ -75,19 +75,20 @@ void SetWaitScaleForTesting(double scale) {
   g_waitScale = scale;
 }
 
-void SleepScaled(std::chrono::milliseconds wait) {
-  const auto scaled = std::chrono::duration<double, std::milli>(wait.count() * g_waitScale.load());
-  std::this_thread::sleep_for(scaled);
+std::chrono::milliseconds ScaledWait(std::chrono::milliseconds wait) {
+  return std::chrono::milliseconds(
+      static_cast<std::int64_t>(static_cast<double>(wait.count()) * g_waitScale.load()));
 }
 
-std::string FormatBootVersion(std::uint32_t v) {
-  char text[64];
-  std::snprintf(text, sizeof text, "boot v%u.%u.%u.%u", (v >> 24) & 0xF, (v >> 16) & 0xF,
-                (v >> 8) & 0xF, v & 0xF);
-  return text;
+std::int32_t WaitScaled(std::chrono::milliseconds wait, const CancelToken* cancel) {
+  return SleepUnlessCancelled(cancel, ScaledWait(wait));
 }
 
-std::string DescribeState(const DetectResult& state) {
+bool IsCancelled(const CancelToken* cancel) {
+  return cancel != nullptr && cancel->cancelled();
+}
+
+std::string DescribeState(const DetectedState& state) {
   if (state.bootVersion)
     return FormatBootVersion(*state.bootVersion);
   if (state.firmwareVersion)
@@ -95,49 +96,58 @@ std::string DescribeState(const DetectResult& state) {
   return kNoDeviceState;
 }
 
-std::string CommErrorMessage(std::int32_t code) {
-  return std::string(kCommErrorText) + "\n" + std::to_string(code);
-}
-
-std::unique_ptr<SerialPort> OpenDevicePort(const std::string& name, bool trace,
-                                           std::int32_t& error) {
+std::unique_ptr<SerialPort> OpenDevicePort(const std::string& name, bool trace, std::int32_t& error,
+                                           const CancelToken* cancel) {
   error = 0;
   auto port = CreatePort(name, trace);
   if (!port->IsOpen()) {
     error = SerialPort::LastOpenError();
     return nullptr;
   }
+  port->cancel = cancel;
   RequestLowLatency(*port);
   return port;
 }
 
-std::unique_ptr<SerialPort> ReopenPort(std::unique_ptr<SerialPort> port, bool trace) {
+std::unique_ptr<SerialPort> ReopenPort(std::unique_ptr<SerialPort> port) {
+  if (!port)
+    return nullptr;
   const std::string name = port->reopenPort;
+  const bool trace = port->trace;
+  const CancelToken* cancel = port->cancel;
   port.reset();
+  // A device that re-enumerates after a restart may take a moment to come back; past the bound
+  // it counts as not answering.
   const auto deadline = std::chrono::steady_clock::now() + kReopenRetryTime;
   for (;;) {
+    if (IsCancelled(cancel))
+      return nullptr;
     std::int32_t error = 0;
-    auto fresh = OpenDevicePort(name, trace, error);
+    auto fresh = OpenDevicePort(name, trace, error, cancel);
     if (fresh)
       return fresh;
     if (std::chrono::steady_clock::now() >= deadline)
       return nullptr;
-    std::this_thread::sleep_for(kReopenPause);
+    if (SleepUnlessCancelled(cancel, kReopenPause) != 0)
+      return nullptr;
   }
 }
 
 std::optional<std::uint32_t> QueryBootVersionTwice(SerialPort& port) {
   BootLink link{&port};
   std::uint32_t version = 0;
-  if (QueryBootVersion(link, version) == 0 || QueryBootVersion(link, version) == 0)
+  const std::int32_t first = QueryBootVersion(link, version);
+  if (first == 0)
+    return version;
+  if (first != kErrorCancelled && QueryBootVersion(link, version) == 0)
     return version;
   return std::nullopt;
 }
 
-DetectResult DetectDevice(SerialPort& port) {
-  DetectResult state;
+DetectedState DetectDevice(SerialPort& port) {
+  DetectedState state;
   state.bootVersion = QueryBootVersionTwice(port);
-  if (state.bootVersion)
+  if (state.bootVersion || IsCancelled(port.cancel))
     return state;
   BootLink link{&port};
   if (const char* text = QueryFirmwareVersion(link)) {
@@ -149,30 +159,48 @@ DetectResult DetectDevice(SerialPort& port) {
   return state;
 }
 
-BootEntry EnterBootloader(std::unique_ptr<SerialPort>& port, DetectResult& state, bool trace,
-                          Reporter& reporter) {
+BootEntry EnterBootloader(std::unique_ptr<SerialPort>& port, DetectedState& state,
+                          FlowObserver& reporter) {
   if (state.bootVersion)
     return BootEntry::kAlreadyRunning;
+  const CancelToken* cancel = port->cancel;
+  auto cancelled = [&] {
+    port.reset();
+    return BootEntry::kCancelled;
+  };
   BootLink link{port.get()};
   const BootModeOutcome outcome = RequestBootMode(link);
+  if (IsCancelled(cancel))
+    return cancelled();
   reporter.BootRequested(outcome);
   if (outcome == BootModeOutcome::kRefused) {
     port.reset();
     return BootEntry::kRefused;
   }
-  SleepScaled(kBootRestartWait);
-  port = ReopenPort(std::move(port), trace);
+  if (WaitScaled(kBootRestartWait, cancel) != 0)
+    return cancelled();
+  port = ReopenPort(std::move(port));
+  if (IsCancelled(cancel))
+    return cancelled();
   if (!port)
     return BootEntry::kNoAnswer;
   state.bootVersion = QueryBootVersionTwice(*port);
+  if (IsCancelled(cancel))
+    return cancelled();
   if (!state.bootVersion)
     return BootEntry::kNoAnswer;
   reporter.BootloaderEntered(*state.bootVersion);
   return BootEntry::kEntered;
 }
 
+double PayloadBound(std::int64_t payload, std::int64_t lineBytes) {
+  return lineBytes > 0 ? static_cast<double>(payload) / static_cast<double>(lineBytes) *
+                             static_cast<double>(kBytesPerSecond)
+                       : 0.0;
+}
+
 std::int32_t RunDownload(SerialPort& port, const SegmentList& segments, std::uint32_t flags,
-                         Reporter& reporter) {
+                         FlowObserver& reporter, std::int64_t* lineBytes) {
   TransferContext context;
   context.link.port = &port;
   DownloadWatch watch;
@@ -188,6 +216,8 @@ std::int32_t RunDownload(SerialPort& port, const SegmentList& segments, std::uin
     watch.Start();
   const std::int32_t result =
       DownloadSegments(segments, context, OnDownloadProgress, &watch, flags);
+  if (lineBytes != nullptr)
+    *lineBytes = context.lineBytes;
   if (result == 0) {
     watch.Advance(true);
   } else if (watch.current < watch.segments.size()) {
@@ -197,7 +227,7 @@ std::int32_t RunDownload(SerialPort& port, const SegmentList& segments, std::uin
 }
 
 std::int32_t RunReadBack(SerialPort& port, std::uint32_t address, std::int32_t length,
-                         std::vector<std::uint8_t>& data, Reporter& reporter,
+                         std::vector<std::uint8_t>& data, FlowObserver& reporter,
                          std::int64_t progressBefore, std::int64_t progressTotal) {
   SegmentList list;
   Segment segment;
@@ -215,4 +245,4 @@ std::int32_t RunReadBack(SerialPort& port, std::uint32_t address, std::int32_t l
   return result;
 }
 
-}  // namespace vantor::cli
+}  // namespace vantor::device

@@ -1,12 +1,13 @@
-// The download flow of "download", "write" and "demo": detection, bootloader entry, the session,
-// the second detection and the verify.
+// The whole download flow: detection, bootloader entry, the session, the second detection and the
+// verify.
 #include <chrono>
 #include <cstdio>
 
-#include "cli/commands.h"
-#include "cli/port_tuning.h"
+#include "device/flows.h"
+#include "device/port_tuning.h"
+#include "device/texts.h"
 
-namespace vantor::cli {
+namespace vantor::device {
 
 namespace {
 
@@ -14,17 +15,23 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-DownloadOutcome Fail(DownloadOutcome outcome, std::int32_t code, const std::string& message,
-                     Reporter& reporter) {
-  outcome.exitCode = 1;
+DownloadOutcome Fail(DownloadOutcome outcome, std::int32_t code, std::string_view message,
+                     FlowObserver& reporter) {
+  outcome.ok = false;
   outcome.code = code;
   reporter.Result(code, message);
   return outcome;
 }
 
+DownloadOutcome Cancelled(DownloadOutcome outcome, FlowObserver& reporter) {
+  return Fail(std::move(outcome), kErrorCancelled, kCancelledText, reporter);
+}
+
+const std::string kNoAnswerLine(WithoutLineBreak(kNoAnswerText));
+
 }  // namespace
 
-VerifyResult VerifySegments(SerialPort& port, const SegmentList& segments, Reporter& reporter) {
+VerifyResult VerifySegments(SerialPort& port, const SegmentList& segments, FlowObserver& reporter) {
   VerifyResult verify;
   const auto start = std::chrono::steady_clock::now();
   const std::int64_t total = segments.TotalBytes();
@@ -56,66 +63,77 @@ VerifyResult VerifySegments(SerialPort& port, const SegmentList& segments, Repor
   return verify;
 }
 
-DownloadOutcome RunDownloadFlow(const DownloadJob& job, bool trace, Reporter& reporter) {
+DownloadOutcome RunDownloadFlow(const DownloadJob& job, FlowObserver& reporter) {
   DownloadOutcome outcome;
   outcome.bytes = job.segments->TotalBytes();
   std::int32_t error = 0;
-  auto port = OpenDevicePort(job.port, trace, error);
+  auto port = OpenDevicePort(job.port, job.trace, error, job.cancel);
   if (!port)
     return Fail(outcome, error, OpenFailureText(job.port, error), reporter);
   reporter.PortOpened(job.port);
 
   outcome.first = DetectDevice(*port);
+  if (IsCancelled(job.cancel))
+    return Cancelled(outcome, reporter);
   reporter.Detected(outcome.first, "detect");
   if (!outcome.first.answered())
-    return Fail(outcome, -1, kNoDeviceText, reporter);
+    return Fail(outcome, -1, kNoAnswerLine, reporter);
 
-  DetectResult state = outcome.first;
+  DetectedState state = outcome.first;
   if (!state.bootVersion && !job.enterBootloader) {
     return Fail(outcome, -1,
-                std::string(kNoDeviceText) + "\nthe bootloader does not answer on " + job.port +
+                kNoAnswerLine + "\nthe bootloader does not answer on " + job.port +
                     " (the firmware does: " + DescribeState(state) +
                     "); 'write' needs a running bootloader, 'download' switches to it",
                 reporter);
   }
-  switch (EnterBootloader(port, state, trace, reporter)) {
+  switch (EnterBootloader(port, state, reporter)) {
     case BootEntry::kAlreadyRunning:
       break;
     case BootEntry::kEntered:
       outcome.bootEntered = true;
       break;
     case BootEntry::kRefused:
-      return Fail(outcome, -1, kCheckConnectionText, reporter);
+      return Fail(outcome, -1, WithoutLineBreak(kCheckDeviceText), reporter);
     case BootEntry::kNoAnswer:
-      return Fail(outcome, -1, kNoDeviceText, reporter);
+      return Fail(outcome, -1, kNoAnswerLine, reporter);
+    case BootEntry::kCancelled:
+      return Cancelled(outcome, reporter);
   }
 
   outcome.bootVersion = state.bootVersion;
   const auto start = std::chrono::steady_clock::now();
-  const std::int32_t result = RunDownload(*port, *job.segments, job.flags, reporter);
+  const std::int32_t result =
+      RunDownload(*port, *job.segments, job.flags, reporter, &outcome.lineBytes);
   outcome.downloadSeconds = SecondsSince(start);
+  if (IsCancelled(job.cancel))
+    return Cancelled(outcome, reporter);
   if (result != 0)
     return Fail(outcome, result, CommErrorMessage(result), reporter);
   if (job.redetect) {
-    reporter.Message(kDownloadDoneText);
-    SleepScaled(kRedetectWait);
-    port = ReopenPort(std::move(port), trace);
-    DetectResult after;
+    reporter.Message(WithoutLineBreak(kDownloadDoneLog));
+    if (WaitScaled(kRedetectWait, job.cancel) != 0)
+      return Cancelled(outcome, reporter);
+    port = ReopenPort(std::move(port));
+    DetectedState after;
     if (port)
       after = DetectDevice(*port);
+    if (IsCancelled(job.cancel))
+      return Cancelled(outcome, reporter);
     reporter.Detected(after, "redetect");
     if (!after.answered())
-      reporter.Message(kNoDeviceText);
+      reporter.Message(kNoAnswerLine);
     outcome.after = after;
-    reporter.Message(kCompletedText);
+    reporter.Message(WithoutLineBreak(kFinishedLog));
   }
 
   if (job.verify) {
     if (!port)
-      return Fail(outcome, -1, std::string(kNoDeviceText) + "\nverify: the port did not reopen",
-                  reporter);
+      return Fail(outcome, -1, kNoAnswerLine + "\nverify: the port did not reopen", reporter);
     const VerifyResult verify = VerifySegments(*port, *job.segments, reporter);
     outcome.verifySeconds = verify.seconds;
+    if (IsCancelled(job.cancel))
+      return Cancelled(outcome, reporter);
     if (verify.result != 0) {
       return Fail(outcome, verify.result,
                   CommErrorMessage(verify.result) + "\nverify: the read-back failed", reporter);
@@ -134,8 +152,9 @@ DownloadOutcome RunDownloadFlow(const DownloadJob& job, bool trace, Reporter& re
   std::snprintf(summary, sizeof summary, "downloaded %lld bytes in %.1f s (%.0f bytes/s)%s",
                 static_cast<long long>(outcome.bytes), outcome.downloadSeconds, rate,
                 outcome.verified ? ", verified" : "");
+  outcome.ok = true;
   reporter.Result(0, summary);
   return outcome;
 }
 
-}  // namespace vantor::cli
+}  // namespace vantor::device

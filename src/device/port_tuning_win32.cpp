@@ -2,10 +2,10 @@
 // text with the system's reason.
 #include <windows.h>
 
-#include "cli/flows.h"
-#include "cli/port_tuning.h"
+#include "device/port_tuning.h"
+#include "device/texts.h"
 
-namespace vantor::cli {
+namespace vantor::device {
 
 int RequestLowLatency(SerialPort&) {
   return 0;
@@ -13,10 +13,10 @@ int RequestLowLatency(SerialPort&) {
 
 std::string OpenFailureText(const std::string& name, std::int32_t error) {
   std::string text =
-      std::string(kNoDeviceText) + "\n" + "cannot open " + name + ": " + SystemErrorText(error);
+      std::string(kNoAnswerText) + "cannot open " + name + ": " + SystemErrorText(error);
   if (error == ERROR_ACCESS_DENIED)
     text += "\nanother program holds the port";
   return text;
 }
 
-}  // namespace vantor::cli
+}  // namespace vantor::device

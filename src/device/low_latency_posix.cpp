@@ -6,16 +6,16 @@
 
 #include <cerrno>
 
-#include "cli/flows.h"
-#include "cli/low_latency.h"
-#include "cli/port_tuning.h"
+#include "device/low_latency.h"
+#include "device/port_tuning.h"
+#include "device/texts.h"
 
 #if defined(__linux__)
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #endif
 
-namespace vantor::cli {
+namespace vantor::device {
 
 namespace {
 
@@ -59,7 +59,7 @@ int RequestLowLatency(SerialPort& port) {
 
 std::string OpenFailureText(const std::string& name, std::int32_t error) {
   std::string text =
-      std::string(kNoDeviceText) + "\n" + "cannot open " + name + ": " + SystemErrorText(error);
+      std::string(kNoAnswerText) + "cannot open " + name + ": " + SystemErrorText(error);
   if (error == EACCES || error == EPERM) {
     std::string groupName = "dialout";
     struct stat info {};
@@ -76,4 +76,4 @@ std::string OpenFailureText(const std::string& name, std::int32_t error) {
   return text;
 }
 
-}  // namespace vantor::cli
+}  // namespace vantor::device

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-namespace vantor::cli {
+namespace vantor::device {
 
 using IoctlFunction = std::function<int(int fd, unsigned long request, void* argument)>;
 
@@ -12,4 +12,4 @@ using IoctlFunction = std::function<int(int fd, unsigned long request, void* arg
 // of the refused call (ENOTTY where the system has no such request).
 int RequestLowLatencyOn(int fd, const IoctlFunction& ioctlFn);
 
-}  // namespace vantor::cli
+}  // namespace vantor::device
