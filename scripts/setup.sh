@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs when they are missing, then configures and builds
 # one build tree. Usage: scripts/setup.sh [--tests] BUILD_DIR [cmake options...]
-#   --tests  also the packages of the full test run (sanitizer runtime, Xvfb, fonts, mingw, Wine)
+#   --tests  also the packages of the full test run (sanitizer runtime, Xvfb, fonts, mingw, Wine,
+#            the package tools: help2man for the manual pages, dpkg-dev, lintian, desktop-file-utils)
 set -euo pipefail
 
 tests=0
@@ -13,7 +14,8 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           qt6-base-dev qt6-svg-dev fonts-nanum)
 if (( tests )); then
   packages+=(binutils clang-14 libclang-rt-14-dev xvfb xauth imagemagick
-             g++-mingw-w64-x86-64-posix wine wine64)
+             g++-mingw-w64-x86-64-posix wine wine64
+             help2man dpkg-dev file fakeroot lintian desktop-file-utils man-db)
 fi
 
 missing=()

@@ -1,5 +1,6 @@
 // The commands of the vantor tool (ports, detect, download, write, read; sim and demo live in
 // sim_*.cpp) and the parsing of the command line.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -15,11 +16,13 @@
 #include "cli/terminal.h"
 #include "device/image_formats.h"
 #include "device/port_tuning.h"
+#include "device/result_codes.h"
 #include "device/texts.h"
 #include "protocol/files.h"
 #include "protocol/frames.h"
 #include "serial/debug_output.h"
 #include "serial/port_enumeration.h"
+#include "vantor_version.h"
 
 namespace vantor::cli {
 
@@ -351,6 +354,34 @@ int ReadRegions(Env& env, const std::string& name, const std::vector<Region>& re
   return kExitOk;
 }
 
+// The meaning of each code given, or the whole table.
+int CodesCommand(Env& env, const std::vector<std::int32_t>& codes) {
+  if (codes.empty()) {
+    for (const device::ResultCodeRow& row : device::ResultCodeTable())
+      env.out << row.code << ": " << row.meaning << "\n";
+  }
+  for (const std::int32_t code : codes)
+    env.out << device::ExplainResultCode(code) << "\n";
+  env.out.flush();
+  return kExitOk;
+}
+
+// Negative codes ("vantor codes -8540") would be read as options: a "--" goes before the first.
+std::vector<std::string> CodesAsPositionals(std::vector<std::string> args) {
+  // The command is the first word after the program's name and the global flags.
+  auto command = std::find_if(args.begin() + std::min<std::size_t>(args.size(), 1), args.end(),
+                              [](const std::string& arg) { return arg.empty() || arg[0] != '-'; });
+  if (command == args.end() || *command != "codes")
+    return args;
+  const auto negative = std::find_if(command, args.end(), [](const std::string& arg) {
+    return arg.size() > 1 && arg[0] == '-' &&
+           std::all_of(arg.begin() + 1, arg.end(), [](char c) { return c >= '0' && c <= '9'; });
+  });
+  if (negative != args.end())
+    args.insert(negative, "--");
+  return args;
+}
+
 int PortsCommand(Env& env, bool verbose) {
   if (verbose)
     return ListPortsVerbose(env);
@@ -375,6 +406,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       "back, and runs a simulated device",
       "vantor"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("vantor ") + kVersion,
+                       "Print the version and exit");
   app.set_help_all_flag("--help-all", "Every command's help");
   app.add_flag("--trace", env.trace, "Print the byte trace and 'bytes left' lines on stderr");
   app.add_flag("-q,--quiet", env.quiet, "Only results and failures; no progress bar");
@@ -461,12 +494,19 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
   AddStationCommand(app, env, action);
 
+  std::vector<std::int32_t> codeArgs;
+  auto* codes = app.add_subcommand(
+      "codes", "Explain result codes (the number after '통신에러'); without one, list them all");
+  codes->add_option("code", codeArgs, "A result code, for example -8540");
+  codes->callback([&] { action = [&] { return CodesCommand(env, codeArgs); }; });
+
   AddSimCommands(app, env, action);
 
   for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
     sub->fallthrough();
 
-  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  std::vector<std::string> reversed(CodesAsPositionals(args));
+  std::reverse(reversed.begin(), reversed.end());
   if (!reversed.empty())
     reversed.pop_back();  // the program's name
   try {

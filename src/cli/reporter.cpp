@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "device/flows.h"
+#include "device/result_codes.h"
 #include "device/texts.h"
 
 namespace vantor::cli {
@@ -22,6 +23,14 @@ const char* OutcomeName(BootModeOutcome outcome) {
       return "refused";
   }
   return "";
+}
+
+// The meaning of a failure's code where the message shows it bare after the programs' "통신에러"
+// text. Other failures (no device, a differing verify) already say what happened in words.
+std::optional<std::string> CodeMeaning(std::int32_t code, std::string_view message) {
+  if (code == 0 || message.find(device::kCommErrorText) == std::string_view::npos)
+    return std::nullopt;
+  return device::ExplainResultCode(code);
 }
 
 std::string Hex(std::uint32_t value) {
@@ -132,10 +141,14 @@ class TextReporter final : public Reporter {
     m_bar.End();
     if (message.empty())
       return;
-    if (code == 0)
+    if (code == 0) {
       m_out << message << "\n" << std::flush;
-    else
-      m_err << message << "\n" << std::flush;
+      return;
+    }
+    m_err << message << "\n";
+    if (const auto meaning = CodeMeaning(code, message))
+      m_err << *meaning << "\n";
+    m_err << std::flush;
   }
 
  private:
@@ -221,6 +234,8 @@ class JsonReporter final : public Reporter {
   void Result(std::int32_t code, std::string_view message) override {
     std::ostringstream f;
     f << ",\"code\":" << code << ",\"message\":" << JsonString(message);
+    if (const auto meaning = CodeMeaning(code, message))
+      f << ",\"meaning\":" << JsonString(*meaning);
     Emit("result", f.str());
   }
 

@@ -127,6 +127,8 @@ void ApplyEvent(Worker& w, const std::map<std::string, std::string>& event) {
   } else if (kind == "result") {
     w.code = std::stoi(get("code"));
     w.message = get("message");
+    if (const std::string meaning = get("meaning"); !meaning.empty())
+      w.message += "\n" + meaning;
     w.step = *w.code == 0 ? "done" : "failed";
   }
 }

@@ -4,12 +4,24 @@
 #include <QApplication>
 #include <QStringList>
 
+#include <algorithm>
+#include <iostream>
 #include <memory>
 
 #include "pelion/pelion_dlg.h"
+#include "ui/command_line.h"
 #include "ui/ui.h"
 
 namespace vantor::pelion {
+
+constexpr ui::ProgramOption kOptions[] = {
+    {"--simulator", "Start a simulated device (in its bootloader) and list its port."},
+};
+constexpr ui::ProgramInfo kProgram{
+    "pelion",
+    "Writes image slots into the device, reads regions back, saves them and shows memory as a "
+    "hex listing.",
+    kOptions};
 
 class CPelionApp {
  public:
@@ -23,7 +35,7 @@ class CPelionApp {
   int InitInstance() {
     ui::InstallTraceSink();
     std::unique_ptr<ui::SimulatorHandle> simulator;
-    if (QApplication::arguments().contains(QStringLiteral("--simulator"))) {
+    if (QApplication::arguments().contains(QString::fromLatin1(kOptions[0].name))) {
       simulator = ui::StartSimulator(/*firmwareState=*/false);
     }
     CPelionDlg dialog;
@@ -38,6 +50,10 @@ class CPelionApp {
 }  // namespace vantor::pelion
 
 int main(int argc, char** argv) {
+  using namespace vantor;
+  if (const auto code = ui::AnswerInfoOptions({argv + std::min(argc, 1), argv + argc},
+                                              pelion::kProgram, std::cout))
+    return *code;
   vantor::pelion::CPelionApp theApp(argc, argv);
   return theApp.InitInstance();
 }

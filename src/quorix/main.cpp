@@ -4,29 +4,39 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
+#include <algorithm>
+#include <iostream>
+
 #include "quorix/quorix_dlg.h"
+#include "ui/command_line.h"
 #include "ui/ui.h"
+#include "vantor_version.h"
 
 namespace vantor::quorix {
+
+constexpr ui::ProgramOption kOptions[] = {
+    {"--simulator", "Start a simulated device (running its firmware) and list its port."},
+};
+constexpr ui::ProgramInfo kProgram{"quorix", "Writes one binary file into one area of the device.",
+                                   kOptions};
 
 class CQuorixApp {
  public:
   int InitInstance(int argc, char** argv) {
+    if (const auto code =
+            ui::AnswerInfoOptions({argv + std::min(argc, 1), argv + argc}, kProgram, std::cout))
+      return *code;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(kAppName));
-    QApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
     QApplication::setWindowIcon(QuorixIcon());
     QApplication::setOrganizationName(
         QStringLiteral("로컬 응용 프로그램 마법사에서 생성된 응용 프로그램"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Writes one binary file into one area of the device."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption simulator(
-        QStringLiteral("simulator"),
-        QStringLiteral("Start a simulated device (running its firmware) and list its port."));
+    parser.setApplicationDescription(QString::fromUtf8(kProgram.description));
+    const QCommandLineOption simulator(QStringLiteral("simulator"),
+                                       QString::fromUtf8(kOptions[0].help));
     parser.addOption(simulator);
     parser.process(app);
 

@@ -31,6 +31,7 @@
 #include "device/texts.h"
 #include "devsim/pty_transport.h"
 #include "serial/port_enumeration.h"
+#include "vantor_version.h"
 
 #if defined(__linux__)
 #include <linux/serial.h>
@@ -230,8 +231,18 @@ TEST_F(CliTest, DownloadFailuresExitOneWithTheProgramsMessage) {
   dbootRefused.bootCommandReply = devsim::BootCommandReply::kRefuse;
   DeviceOptions silent;
   silent.answerBootVersion = false;
+  DeviceOptions stalled;
+  stalled.stallSegment = 0;
+  stalled.stallFrame = 1;
+  // After the programs' text and code, the code's meaning.
   const Case cases[] = {
-      {"data frame refused", refusal, std::string(kCommErrorText) + "\n-9978\n", true},
+      {"data frame refused", refusal,
+       std::string(kCommErrorText) + "\n-9978\n-9978: the device refused a data frame (status 2)\n",
+       true},
+      {"device stalled", stalled,
+       std::string(kCommErrorText) +
+           "\n-8540\n-8540: the device stopped answering (no reply within 5000 ms)\n",
+       true},
       {"~dboot refused", dbootRefused, std::string(kCheckDeviceText), false},
       {"silent device", silent, std::string(kNoAnswerText), false},
   };
@@ -589,7 +600,8 @@ TEST_F(CliTest, JsonWritesOneObjectPerLineAndNothingElse) {
   EXPECT_NE(all[1].find("\"version\":\"boot v1.2.3.4\""), std::string::npos);
   EXPECT_EQ(all.back(),
             "{\"port\":" + JsonString(device->path()) +
-                ",\"event\":\"result\",\"code\":-9978,\"message\":\"통신에러 \\n-9978\"}");
+                ",\"event\":\"result\",\"code\":-9978,\"message\":\"통신에러 \\n-9978\","
+                "\"meaning\":\"-9978: the device refused a data frame (status 2)\"}");
 }
 
 // The sim command's noise and flood flags as device options; a bad value is refused by name.
@@ -660,12 +672,30 @@ TEST_F(CliTest, TracePrintsTheByteTraceOnStderr) {
 }
 
 TEST_F(CliTest, EveryCommandHasHelp) {
-  for (const char* command : {"ports", "detect", "download", "write", "read", "sim", "demo"}) {
+  for (const char* command :
+       {"ports", "detect", "download", "write", "read", "codes", "sim", "demo"}) {
     const CliRun run = Cli({command, "--help"});
     EXPECT_EQ(run.code, kExitOk) << command;
     EXPECT_NE(run.out.find(std::string("vantor ") + command), std::string::npos) << command;
   }
   EXPECT_EQ(Cli({"--help"}).code, kExitOk);
+}
+
+TEST_F(CliTest, VersionIsTheProjectsVersion) {
+  const CliRun run = Cli({"--version"});
+  EXPECT_EQ(run.code, kExitOk);
+  EXPECT_EQ(run.out, std::string("vantor ") + kVersion + "\n");
+}
+
+TEST_F(CliTest, CodesExplainsTheCodesGivenOrListsThemAll) {
+  const CliRun two = Cli({"codes", "-9978", "1223"});
+  EXPECT_EQ(two.code, kExitOk) << two.err;
+  EXPECT_EQ(two.out, "-9978: the device refused a data frame (status 2)\n1223: cancelled\n");
+  const CliRun all = Cli({"codes"});
+  EXPECT_EQ(all.code, kExitOk);
+  EXPECT_NE(all.out.find("-8540: the device stopped answering"), std::string::npos) << all.out;
+  EXPECT_NE(all.out.find("N - 10000: system error N"), std::string::npos) << all.out;
+  EXPECT_EQ(Cli({"codes", "many"}).code, kExitUsage);
 }
 
 TEST_F(CliTest, DemoVerifiesTheWholeFlow) {

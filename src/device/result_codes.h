@@ -1,0 +1,26 @@
+// What the result codes mean: every code the tools can show after "통신에러" (the download's own
+// codes, the read-back's -1 and -2, system errors of the port, the time-out and the cancel), as
+// one English line for the command-line tool and for the manual page's table.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vantor::device {
+
+// The meaning of `code`, without the code: "the device stopped answering (no reply within
+// 5000 ms)". A system error is explained with the system's own text.
+std::string ResultCodeMeaning(std::int32_t code);
+
+// "<code>: <meaning>", the line the command-line tool prints after the programs' text.
+std::string ExplainResultCode(std::int32_t code);
+
+// The table of codes for a reader: the fixed codes, then the rules for system errors.
+struct ResultCodeRow {
+  std::string code;  // "-8540", or a rule such as "N - 10000"
+  std::string meaning;
+};
+std::vector<ResultCodeRow> ResultCodeTable();
+
+}  // namespace vantor::device
