@@ -184,6 +184,36 @@ TEST_F(BoundsTest, CancelEndsAQueryOnALineThatNeverGoesQuiet) {
   EXPECT_LT(took, 200ms + 300ms);
 }
 
+// The simulated device's floods at the default bounds: the version query ends with -1 3000 ms after
+// it began, the wait phase with the time-out code 5000 ms after the start command.
+TEST(SimulatedFloods, EndOnTimeAtTheDefaultBounds) {
+  {
+    devsim::DeviceOptions options;
+    options.floodWrongVersionAnswers = true;
+    auto sim = testing::StartSimulatedDevice(options);
+    std::uint32_t version = 0;
+    const auto start = Clock::now();
+    EXPECT_EQ(QueryBootVersion(sim.link, version), -1);
+    EXPECT_LT(Clock::now() - start, kVersionQueryTimeout + 700ms);
+  }
+  {
+    devsim::DeviceOptions options;
+    options.floodOtherFramesInWaitPhase = true;
+    auto sim = testing::StartSimulatedDevice(options);
+    TransferContext context;
+    context.link = sim.link;
+    SegmentList list;
+    Segment segment;
+    segment.address = 0x100000;
+    segment.length = 64;
+    segment.data.assign(64, 0xA5);
+    InsertSegment(list, std::move(segment));
+    const auto start = Clock::now();
+    EXPECT_EQ(DownloadSegments(list, context, nullptr, nullptr, 0), kErrorTimeout + DL_ERR_IO_BASE);
+    EXPECT_LT(Clock::now() - start, kWaitPhaseTimeout + 1000ms);
+  }
+}
+
 TEST(CancelToken, SleepsItsTimeUnlessCancelled) {
   CancelToken token;
   auto start = Clock::now();
