@@ -4,7 +4,10 @@
 #include <QDir>
 #include <QTimer>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <filesystem>
 
 #include "quorix_fixture.h"
 
@@ -39,7 +42,20 @@ TEST_F(QuorixTest, ReopenGivesUpAfterItsBoundWhenThePortHasGone) {
   DeviceOptions options;
   options.state = DeviceState::kFirmware;
   options.firmwareVersion = "fw 2.7";
-  StartOnline(options);
+  StartDevice(options);
+  // The port is reached through a link of the test's own: once the link is gone no other
+  // pseudo-terminal can take its name (tests running at the same time reuse pty numbers).
+  const std::string link =
+      (std::filesystem::temp_directory_path() / ("quorix-reopen-" + std::to_string(::getpid())))
+          .string();
+  std::filesystem::remove(link);
+  std::filesystem::create_symlink(m_device->path(), link);
+  AddVirtualPort(link);
+  OpenDialog();
+  SelectPort(link);
+  Click(m_dialog->linkToggle());
+  m_dialog->WaitForWorker();
+  ASSERT_NE(m_dialog->port(), nullptr);
   ui::SetWaitScaleForTests(0.3);  // the bootloader wait: 900 ms
   Click(m_dialog->downloadButton());
   // The device goes away during the wait after "~dboot": its port cannot be opened again.
@@ -50,7 +66,8 @@ TEST_F(QuorixTest, ReopenGivesUpAfterItsBoundWhenThePortHasGone) {
       sent = sent || e.text == "~dboot";
   }
   const auto start = Clock::now();
-  RemoveVirtualPort(m_device->path());
+  RemoveVirtualPort(link);
+  std::filesystem::remove(link);
   m_device.reset();
   m_dialog->WaitForWorker();
   const auto took = Clock::now() - start;
