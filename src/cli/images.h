@@ -25,22 +25,18 @@ struct ImageTarget {
 
 // The memory map's areas (download) and slots (write, with the rule "load image" applies) as
 // targets of NAME=FILE arguments.
-inline constexpr std::array<ImageTarget, device::kAreas.size()> kAreas = [] {
-  std::array<ImageTarget, device::kAreas.size()> targets{};
-  for (std::size_t i = 0; i < targets.size(); ++i) {
-    const device::Area& a = device::kAreas[i];
-    targets[i] = {a.name, a.address(), a.size, a.rule};
-  }
+// A target per row of `table`, with the size rule `rule` picks from the row.
+template <typename Row, std::size_t N, typename Rule>
+constexpr std::array<ImageTarget, N> TargetsOf(const std::array<Row, N>& table, Rule rule) {
+  std::array<ImageTarget, N> targets{};
+  for (std::size_t i = 0; i < N; ++i)
+    targets[i] = {table[i].name, table[i].address(), table[i].size, rule(table[i])};
   return targets;
-}();
-inline constexpr std::array<ImageTarget, device::kSlots.size()> kSlots = [] {
-  std::array<ImageTarget, device::kSlots.size()> targets{};
-  for (std::size_t i = 0; i < targets.size(); ++i) {
-    const device::Slot& s = device::kSlots[i];
-    targets[i] = {s.name, s.address(), s.size, s.loadRule};
-  }
-  return targets;
-}();
+}
+inline constexpr auto kAreas =
+    TargetsOf(device::kAreas, [](const device::Area& a) { return a.rule; });
+inline constexpr auto kSlots =
+    TargetsOf(device::kSlots, [](const device::Slot& s) { return s.loadRule; });
 
 using device::FindRegion;
 using device::kRegions;

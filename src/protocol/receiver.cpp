@@ -16,11 +16,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The time `bytes` bytes take on the wire at the line's rate.
-std::chrono::microseconds WireTime(std::uint32_t bytes) {
-  return std::chrono::microseconds(1000000ull * bytes / kBytesPerSecond);
-}
-
 }  // namespace
 
 std::int32_t ReceiveFrame(BootLink& link, std::uint8_t* destination, std::uint32_t& size,

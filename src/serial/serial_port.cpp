@@ -27,9 +27,7 @@ std::int32_t SerialPort::WaitForRest(std::uint32_t missing, bool gotSome,
     return WaitReadable(std::max(left, std::chrono::milliseconds(0)));
   }
   // The missing bytes' time on the wire; sleeping less would only wake the reader for a part.
-  const auto onWire = std::chrono::microseconds(
-      (static_cast<std::uint64_t>(missing) * 1000000u + kBytesPerSecond - 1) / kBytesPerSecond);
-  return SleepUntil(std::min(deadline, now + onWire));
+  return SleepUntil(std::min(deadline, now + WireTime(missing)));
 }
 
 void TraceBytes(std::string_view prefix, const std::uint8_t* bytes, std::size_t count) {

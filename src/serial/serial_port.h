@@ -26,6 +26,10 @@ inline constexpr std::uint32_t kOutQueueSize = 1024;
 // The line rate, and the time one byte (start bit, 8 data bits, stop bit) takes on the wire.
 inline constexpr std::uint32_t kBitsPerSecond = 115200;
 inline constexpr std::uint32_t kBytesPerSecond = kBitsPerSecond / 10;
+// The time `bytes` bytes take on the wire at the line's rate, rounded up.
+constexpr std::chrono::microseconds WireTime(std::uint64_t bytes) {
+  return std::chrono::microseconds((bytes * 1000000u + kBytesPerSecond - 1) / kBytesPerSecond);
+}
 
 // "Time-out" as a system error code: Windows' ERROR_TIMEOUT, used on every platform so the code
 // the user reads in a failure message is the same everywhere.
