@@ -27,7 +27,9 @@ std::int32_t ReceiveStatus(TransferContext& context, std::chrono::milliseconds s
                            std::uint32_t& status) {
   std::array<std::uint8_t, kStatusReplySize> reply{};
   std::uint32_t size = static_cast<std::uint32_t>(reply.size());
-  const std::int32_t r = ReceiveFrame(context.link, reply.data(), size, silence);
+  const std::int32_t r =
+      ReceiveFrame(context.link, reply.data(), size, silence,
+                   std::chrono::steady_clock::time_point::max(), kStatusReplySize);
   if (r == 0 || r == 1)
     context.lineBytes += g_rxFrameLength;
   if (r != 0)

@@ -19,7 +19,8 @@ using Clock = std::chrono::steady_clock;
 }  // namespace
 
 std::int32_t ReceiveFrame(BootLink& link, std::uint8_t* destination, std::uint32_t& size,
-                          std::chrono::milliseconds silence, Clock::time_point deadline) {
+                          std::chrono::milliseconds silence, Clock::time_point deadline,
+                          std::uint32_t expected) {
   const std::uint32_t room = size;
   size = 0;
   g_rxCount = 0;
@@ -77,7 +78,9 @@ std::int32_t ReceiveFrame(BootLink& link, std::uint8_t* destination, std::uint32
       // Once the driver is drained, sleep while the rest of the frame is still on the wire instead
       // of waking for each byte. A read that filled its request may have left bytes: read on.
       if (count < asked) {
-        const std::int32_t waited = link.port->WaitForRest(frameLength - g_rxCount, true,
+        const std::uint32_t awaited =
+            g_rxHeader == nullptr ? std::max(frameLength, expected) : frameLength;
+        const std::int32_t waited = link.port->WaitForRest(awaited - g_rxCount, true,
                                                            std::min(lastInput + silence, deadline));
         if (waited != 0)
           return waited;

@@ -35,9 +35,13 @@ inline constexpr std::chrono::milliseconds kEndReplyTimeout{30000};
 // token ends the wait), or kErrorTimeout when the frame did not complete within `silence` of the
 // line going quiet, or when its announced rest cannot arrive at the line's rate by `deadline` (a
 // chattering line cannot hold a bounded phase open); `size` is then 0.
+// `expected`, when the caller knows the reply's length (a status reply), lets the wait for a frame
+// whose header is still incomplete last until that many bytes can have arrived, instead of waking
+// once for the header and once more for the body. The header's own length still decides the frame.
 std::int32_t ReceiveFrame(
     BootLink& link, std::uint8_t* destination, std::uint32_t& size,
     std::chrono::milliseconds silence = kFrameSilenceTimeout,
-    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max(),
+    std::uint32_t expected = 0);
 
 }  // namespace vantor
