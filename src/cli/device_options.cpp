@@ -88,6 +88,10 @@ void AddDeviceFlags(CLI::App& c, DeviceFlags& f) {
   c.add_option("--frame-words", f.frameWords, "W, the largest frame in 32-bit words (64)");
   c.add_flag("--paced,!--no-pacing", f.paced,
              "Move bytes at 115200 bit/s like the real line (default) or as fast as the pty");
+  c.add_option("--packet-bytes", f.packetBytes,
+               "Paced: the device's bytes reach the host in packets of up to N bytes, each once "
+               "its last byte is through, as a USB-serial adapter forwards them (64; 1: byte by "
+               "byte)");
   c.add_option("--dboot", f.dboot, "How the firmware answers \"~dboot\"")
       ->check(CLI::IsMember({"ack", "silent", "refuse"}))
       ->capture_default_str();
@@ -139,6 +143,8 @@ bool MakeDeviceOptions(const DeviceFlags& f, devsim::DeviceOptions& o, std::stri
   if (f.frameWords != 0)
     o.frameWords = f.frameWords;
   o.paced = f.paced;
+  if (f.packetBytes != 0)
+    o.packetBytes = f.packetBytes;
   o.bootCommandReply = f.dboot == "silent"   ? devsim::BootCommandReply::kSilent
                        : f.dboot == "refuse" ? devsim::BootCommandReply::kRefuse
                                              : devsim::BootCommandReply::kAcknowledge;

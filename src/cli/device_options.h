@@ -18,6 +18,7 @@ struct DeviceFlags {
   std::string firmwareVersion;
   std::uint32_t frameWords = 0;
   bool paced = true;
+  std::uint32_t packetBytes = 0;
   std::string dboot = "ack";
   int restartDelayMs = -1;
   std::string refuseFrame;

@@ -113,6 +113,11 @@ class WireQueue {
     const Chunk& c = m_chunks.front();
     return c.start + ByteTimes(c.used + 1, bps, paced);
   }
+  // The bytes that arrive together next: up to `packet` bytes of the front chunk.
+  std::size_t FrontPacket(std::uint32_t packet) const {
+    const Chunk& c = m_chunks.front();
+    return std::min<std::size_t>(std::max<std::uint32_t>(packet, 1), c.bytes.size() - c.used);
+  }
   // When the n-th byte from the front (1-based) is through, or the last one if fewer are queued.
   Clock::time_point DueOf(std::size_t n, std::uint32_t bps, bool paced) const {
     for (const Chunk& c : m_chunks) {
@@ -239,6 +244,7 @@ struct Device::Impl {
   }
 
   bool paced() const { return options.paced; }
+  std::uint32_t packet() const { return options.packetBytes; }
   std::uint32_t bps() const { return options.bitsPerSecond; }
 
   static DeviceEvent Event(DeviceEvent::Kind kind) {
@@ -419,7 +425,12 @@ struct Device::Impl {
       out = std::move(held);
       held.clear();
     }
-    while (!output.empty() && output.FrontDue(bps(), paced()) <= now) {
+    std::size_t packetLeft = 0;  // bytes of a packet that is through and still being handed over
+    while (!output.empty() &&
+           (packetLeft > 0 || output.DueOf(output.FrontPacket(packet()), bps(), paced()) <= now)) {
+      if (packetLeft == 0)
+        packetLeft = output.FrontPacket(packet());
+      --packetLeft;
       std::uint8_t b = output.Pop(bps(), paced());
       if (LineCut(now))
         continue;
@@ -767,7 +778,7 @@ std::optional<Clock::time_point> Device::NextWakeTime() const {
   if (d.heldUntil)
     consider(*d.heldUntil);
   else if (!d.output.empty())
-    consider(d.output.FrontDue(d.bps(), d.paced()));
+    consider(d.output.DueOf(d.output.FrontPacket(d.packet()), d.bps(), d.paced()));
   if (d.flood != Impl::Flood::kNone)
     consider(d.floodNext);
   if (!d.input.empty()) {

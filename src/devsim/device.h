@@ -67,6 +67,10 @@ struct DeviceOptions {
   // leave at the line's rate (10 bits per byte).
   bool paced = false;
   std::uint32_t bitsPerSecond = 115200;
+  // With pacing, the host receives the device's bytes as a USB-serial adapter forwards them: up
+  // to this many bytes of one device frame or text arrive together, once the last of them is
+  // through (never early; a frame's last byte on time). 1: every byte as soon as it is through.
+  std::uint32_t packetBytes = 64;
 
   // Firmware side.
   bool answerFirmwareVersion = true;
