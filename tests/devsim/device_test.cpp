@@ -361,25 +361,38 @@ TEST(DeviceText, BootCommandAndRestart) {
 }
 
 TEST(DevicePacing, FrameActedOnOnlyAfterItsTimeOnTheWire) {
-  Device d({.paced = true, .bitsPerSecond = 115200});
-  Exchange(d, Command(1, 0xF000, 1), kT0 - 5s);
-  Bytes frame = DataFrame(0x100000, Bytes(236, 0x42));
-  ASSERT_EQ(frame.size(), 256u);
-  d.Receive(frame, kT0);
-  // 256 bytes of 10 bits at 115200 bit/s: 22.22 ms.
-  const auto wire = std::chrono::nanoseconds(256ull * 10 * 1'000'000'000 / 115200);
-  EXPECT_TRUE(d.Transmit(kT0 + wire - 100us).empty());
-  EXPECT_EQ(d.ReadByte(0x100000), 0xFF);
-  ASSERT_TRUE(d.NextWakeTime().has_value());
-  EXPECT_GE(*d.NextWakeTime(), kT0 + wire - 1us);
-  EXPECT_LE(*d.NextWakeTime(), kT0 + wire + 100us);
-  // Acted on at arrival; the 16-byte reply then leaves one byte per 86.8 us.
-  const auto byteTime = std::chrono::nanoseconds(10ull * 1'000'000'000 / 115200);
-  EXPECT_TRUE(d.Transmit(kT0 + wire + 50us).empty());
-  EXPECT_EQ(d.ReadByte(0x100000), 0x42);
-  EXPECT_EQ(d.Transmit(kT0 + wire + byteTime * 8 + 10us).size(), 8u);
-  EXPECT_EQ(d.Transmit(kT0 + wire + byteTime * 16 + 10us).size(), 8u);
-  EXPECT_FALSE(d.NextWakeTime().has_value());
+  // The 16-byte reply leaves one byte per 86.8 us; the host gets it byte by byte, or (as from a
+  // USB-serial adapter) in one packet once its last byte is through.
+  struct Case {
+    std::uint32_t packetBytes;
+    std::size_t afterHalf;  // bytes handed over when 8 bytes are through
+    std::size_t afterAll;   // the rest, when all 16 are through
+  };
+  for (const Case c : {Case{1, 8, 8}, Case{64, 0, 16}, Case{4, 8, 8}, Case{12, 0, 16}}) {
+    SCOPED_TRACE(c.packetBytes);
+    Device d({.paced = true, .bitsPerSecond = 115200, .packetBytes = c.packetBytes});
+    Exchange(d, Command(1, 0xF000, 1), kT0 - 5s);
+    Bytes frame = DataFrame(0x100000, Bytes(236, 0x42));
+    ASSERT_EQ(frame.size(), 256u);
+    d.Receive(frame, kT0);
+    // 256 bytes of 10 bits at 115200 bit/s: 22.22 ms.
+    const auto wire = std::chrono::nanoseconds(256ull * 10 * 1'000'000'000 / 115200);
+    EXPECT_TRUE(d.Transmit(kT0 + wire - 100us).empty());
+    EXPECT_EQ(d.ReadByte(0x100000), 0xFF);
+    ASSERT_TRUE(d.NextWakeTime().has_value());
+    EXPECT_GE(*d.NextWakeTime(), kT0 + wire - 1us);
+    EXPECT_LE(*d.NextWakeTime(), kT0 + wire + 100us);
+    const auto byteTime = std::chrono::nanoseconds(10ull * 1'000'000'000 / 115200);
+    EXPECT_TRUE(d.Transmit(kT0 + wire + 50us).empty());
+    EXPECT_EQ(d.ReadByte(0x100000), 0x42);
+    // The device wakes for the next byte or packet, never before it is through.
+    ASSERT_TRUE(d.NextWakeTime().has_value());
+    EXPECT_GE(*d.NextWakeTime(),
+              kT0 + wire + byteTime * std::min<std::uint32_t>(c.packetBytes, 16));
+    EXPECT_EQ(d.Transmit(kT0 + wire + byteTime * 8 + 10us).size(), c.afterHalf);
+    EXPECT_EQ(d.Transmit(kT0 + wire + byteTime * 16 + 10us).size(), c.afterAll);
+    EXPECT_FALSE(d.NextWakeTime().has_value());
+  }
 }
 
 TEST(DevicePacing, BytesSentInPiecesArriveBackToBack) {
