@@ -7,10 +7,10 @@
 
 namespace vantor {
 
-std::array<std::uint8_t, kRxBufferSize> g_rxBuffer{};
-std::uint32_t g_rxCount = 0;
-std::int32_t g_rxFrameLength = 0;
-const std::uint8_t* g_rxHeader = nullptr;
+thread_local std::array<std::uint8_t, kRxBufferSize> g_rxBuffer{};
+thread_local std::uint32_t g_rxCount = 0;
+thread_local std::int32_t g_rxFrameLength = 0;
+thread_local const std::uint8_t* g_rxHeader = nullptr;
 
 namespace {
 

@@ -1,6 +1,7 @@
 // ReceiveFrame: assembles one DeviceFrame from the port's non-waiting reads (the 8-byte header,
-// then the body its `length` announces), never reading past the current frame. The process-wide
-// state below keeps the whole last frame after every receive; one receive at a time per process.
+// then the body its `length` announces), never reading past the current frame. The state below
+// keeps the whole last frame after every receive; each thread has its own (the several-port
+// workers receive at once), one receive at a time per thread.
 #pragma once
 
 #include <array>
@@ -14,13 +15,13 @@ namespace vantor {
 inline constexpr std::size_t kRxBufferSize = 256;
 
 // The frame being received; after a receive it holds the last frame (its first 256 bytes).
-extern std::array<std::uint8_t, kRxBufferSize> g_rxBuffer;
+extern thread_local std::array<std::uint8_t, kRxBufferSize> g_rxBuffer;
 // Bytes of the current frame received so far.
-extern std::uint32_t g_rxCount;
+extern thread_local std::uint32_t g_rxCount;
 // Full length of the last frame (8 + 4 x length, or 8 for a short frame); valid after 0 or 1.
-extern std::int32_t g_rxFrameLength;
+extern thread_local std::int32_t g_rxFrameLength;
 // Null until the 8 header bytes are in.
-extern const std::uint8_t* g_rxHeader;
+extern thread_local const std::uint8_t* g_rxHeader;
 
 // How long a frame may stay incomplete with nothing arriving on the line.
 inline constexpr std::chrono::milliseconds kFrameSilenceTimeout{5000};

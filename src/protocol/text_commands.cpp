@@ -13,8 +13,8 @@
 
 namespace vantor {
 
-char g_versionReply[kReplyRoom + 1] = {};
-char g_bootReply[kReplyRoom + 1] = {};
+thread_local char g_versionReply[kReplyRoom + 1] = {};
+thread_local char g_bootReply[kReplyRoom + 1] = {};
 
 namespace {
 

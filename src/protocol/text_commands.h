@@ -21,9 +21,9 @@ inline constexpr std::size_t kReplyRoom = 200;      // the two reply buffers bel
 inline constexpr std::size_t kWideReplyRoom = 250;  // TextExchangeWide's reply
 inline constexpr std::int32_t kReadBackPiece = 64;  // bytes per "~du" command
 
-// Reply buffers of "~rv" and "~dboot": 200 bytes plus a terminating zero.
-extern char g_versionReply[kReplyRoom + 1];
-extern char g_bootReply[kReplyRoom + 1];
+// Reply buffers of "~rv" and "~dboot": 200 bytes plus a terminating zero, one pair per thread.
+extern thread_local char g_versionReply[kReplyRoom + 1];
+extern thread_local char g_bootReply[kReplyRoom + 1];
 
 // Sends the binary version query (kind 0, code 15) and waits up to 3000 ms for an 8-byte answer
 // of kind 0 code 15, skipping other 8-byte answers. 0 with `version` set, -1 on time-out, or the
