@@ -18,12 +18,10 @@ inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 
 // Runs the command line `args` (args[0] is the program's name) with `out` as stdout and `err` as
-// stderr. `errIsTerminal` allows the progress bar. `executable` is the program's own path, for
-// the worker processes of a several-device run.
+// stderr. `errIsTerminal` allows the progress bar.
 // `cancel`, when given, ends the running flow (SIGINT/SIGTERM in the program).
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           bool errIsTerminal, const std::string& executable = {},
-           const CancelToken* cancel = nullptr);
+           bool errIsTerminal, const CancelToken* cancel = nullptr);
 
 // The program's main: the process's arguments, std::cout and std::cerr.
 int Main(int argc, char** argv);

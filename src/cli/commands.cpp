@@ -398,8 +398,8 @@ int ExitCodeOf(const DownloadOutcome& outcome) {
 }
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           bool errIsTerminal, const std::string& executable, const CancelToken* cancel) {
-  Env env{out, err, errIsTerminal, executable};
+           bool errIsTerminal, const CancelToken* cancel) {
+  Env env{out, err, errIsTerminal};
   env.cancel = cancel;
   CLI::App app{
       "vantor: writes images into the device through its bootloader, reads memory "
@@ -530,8 +530,7 @@ int Main(int argc, char** argv) {
   static CancelToken cancel;
   CancelOnSignals(cancel);
   std::vector<std::string> args(argv, argv + argc);
-  const int code = RunCli(args, std::cout, std::cerr, StderrIsTerminal(),
-                          ExecutablePath(argc > 0 ? argv[0] : ""), &cancel);
+  const int code = RunCli(args, std::cout, std::cerr, StderrIsTerminal(), &cancel);
   if (const int signo = CancelSignal(); signo != 0)
     return 128 + signo;
   return code;

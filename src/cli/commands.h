@@ -21,7 +21,6 @@ struct Env {
   std::ostream& out;
   std::ostream& err;
   bool errIsTerminal = false;
-  std::string executable;
   bool trace = false;
   bool quiet = false;
   bool json = false;

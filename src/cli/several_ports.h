@@ -1,6 +1,6 @@
 // Several devices at once and finding the right port: resolving -p names (usb:VID:PID[:SERIAL]
-// included) and --all-ports, the verbose port list, and the run that starts one worker process
-// per port and gathers their JSON events into progress lines and a summary table.
+// included) and --all-ports, the verbose port list, and the run that starts one worker per port
+// and gathers their JSON events into progress lines and a summary table.
 #pragma once
 
 #include <string>
@@ -23,8 +23,8 @@ PortInfo DescribeSystemPort(const std::string& port);
 // "ports -v": each port with driver, USB ids, serial number, description and latency timer.
 int ListPortsVerbose(Env& env);
 
-// Runs `commandLine` (the whole line as given) once per port, in parallel, one worker process
-// each; 0 when every worker succeeded, else 1.
+// Runs `commandLine` (the whole line as given) once per port, in parallel, one worker each; 0
+// when every worker succeeded, else 1.
 int RunOnSeveralPorts(Env& env, const std::vector<std::string>& commandLine,
                       const std::vector<std::string>& ports);
 

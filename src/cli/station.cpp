@@ -8,10 +8,9 @@
 
 namespace vantor::cli {
 
-std::vector<std::string> StationWorkerArguments(const std::string& executable,
-                                                const StationOptions& options,
+std::vector<std::string> StationWorkerArguments(const StationOptions& options,
                                                 const std::string& port) {
-  std::vector<std::string> args{executable, "--json", "--quiet",
+  std::vector<std::string> args{"vantor", "--json", "--quiet",
                                 options.write ? "write" : "download"};
   if (options.verify)
     args.push_back("--verify");

@@ -31,8 +31,7 @@ std::vector<std::string> MatchStationPorts(const std::string& pattern);
 
 // The command line of the worker that flashes `port`: download (or write) with --json and the
 // station's choices, for this one port.
-std::vector<std::string> StationWorkerArguments(const std::string& executable,
-                                                const StationOptions& options,
+std::vector<std::string> StationWorkerArguments(const StationOptions& options,
                                                 const std::string& port);
 
 // The watch loop (POSIX); Windows says it is not available. Returns the exit code.

@@ -1,8 +1,7 @@
 // POSIX: the station's watch loop. A poll every 200 ms compares the matching ports with those
-// seen; a new one gets a worker process (its own process group, so that a terminal's Ctrl-C
-// reaches only the station). Signals arrive through a pipe: the first stops taking new devices,
-// the second cancels the running workers. A terminal shows a live table; otherwise plain lines,
-// or with --json the workers' events and the station's own.
+// seen; a new one gets a worker. Signals arrive through a pipe: the first stops taking new
+// devices, the second cancels the running workers. A terminal shows a live table; otherwise plain
+// lines, or with --json the workers' events and the station's own.
 #include <fcntl.h>
 #include <glob.h>
 #include <poll.h>
@@ -19,10 +18,10 @@
 
 #include "cli/cli.h"
 #include "cli/json_events.h"
+#include "cli/port_workers.h"
 #include "cli/record.h"
 #include "cli/several_ports.h"
 #include "cli/station.h"
-#include "cli/worker_processes.h"
 #include "serial/cancel.h"
 #include "serial/port_enumeration.h"
 
@@ -161,7 +160,6 @@ std::vector<std::string> MatchStationPorts(const std::string& pattern) {
 }
 
 int RunStation(Env& env, const StationOptions& options) {
-  const std::string executable = env.executable.empty() ? "/proc/self/exe" : env.executable;
   SignalPipe signals;
   const bool table = env.errIsTerminal && !env.quiet && !env.json;
   const bool lines = !table && !env.quiet && !env.json;
@@ -228,7 +226,7 @@ int RunStation(Env& env, const StationOptions& options) {
         if (const auto usb = UsbIdentityOf(port))
           row->usbSerial = usb->serial;
         say(port, "appeared");
-        if (!SpawnWorker(row->worker, StationWorkerArguments(executable, options, port), 0)) {
+        if (!StartWorker(row->worker, StationWorkerArguments(options, port))) {
           row->running = false;
           row->worker.code = -1;
           ++finished;
@@ -255,6 +253,7 @@ int RunStation(Env& env, const StationOptions& options) {
     if (::poll(fds.data(), fds.size(), table ? std::min(timeout, 100) : timeout) < 0 &&
         errno != EINTR)
       break;
+    const auto woken = Clock::now();
 
     if (fds[0].revents != 0) {
       signalCount += signals.Take();
@@ -265,9 +264,9 @@ int RunStation(Env& env, const StationOptions& options) {
       }
       if (signalCount >= 2) {
         for (auto& row : rows) {
-          if (row->running && row->worker.pid > 0 && !row->worker.cancelled) {
+          if (row->running && !row->worker.cancelled) {
             row->worker.cancelled = true;
-            ::kill(row->worker.pid, SIGTERM);
+            CancelWorker(row->worker);
           }
         }
       }
@@ -311,6 +310,19 @@ int RunStation(Env& env, const StationOptions& options) {
                       (w.message.empty() ? "" : ": " + OneLine(w.message)));
     }
     draw(false);
+    PauseBeforeReading(signals.fd(), woken);
+  }
+  // The loop ends with workers running only when a poll failed: none outlives the station.
+  for (auto& row : rows) {
+    if (row->running) {
+      row->worker.cancelled = true;
+      CancelWorker(row->worker);
+      WaitWorker(row->worker);
+      row->worker.code = kErrorCancelled;
+      row->worker.message = "cancelled";
+      row->running = false;
+      ++finished;
+    }
   }
   draw(true);
 

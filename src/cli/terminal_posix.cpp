@@ -1,12 +1,9 @@
-// POSIX console: isatty, cancelling signals, and the program's path from /proc/self/exe.
+// POSIX console: isatty and cancelling signals.
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <csignal>
-
-#include <filesystem>
-#include <system_error>
 
 #include "cli/terminal.h"
 
@@ -22,15 +19,11 @@ namespace {
 
 CancelToken* g_signalToken = nullptr;
 volatile std::sig_atomic_t g_cancelSignal = 0;
-volatile std::sig_atomic_t g_workerGroup = 0;
 
 // Only async-signal-safe steps: an atomic store, write(2) inside Cancel(), _exit.
 extern "C" void OnCancelSignal(int signo) {
-  if (g_cancelSignal != 0 && signo == SIGINT) {
-    if (g_workerGroup > 0)
-      ::kill(-static_cast<pid_t>(g_workerGroup), SIGKILL);
-    ::_exit(128 + SIGINT);  // asked twice: end at once, workers too
-  }
+  if (g_cancelSignal != 0 && signo == SIGINT)
+    ::_exit(128 + SIGINT);  // asked twice: end at once, the workers' threads too
   if (g_cancelSignal == 0)
     g_cancelSignal = signo;
   if (g_signalToken != nullptr)
@@ -49,18 +42,8 @@ void CancelOnSignals(CancelToken& token) {
   ::sigaction(SIGTERM, &action, nullptr);
 }
 
-void SetWorkerProcessGroup(long group) {
-  g_workerGroup = static_cast<std::sig_atomic_t>(group);
-}
-
 int CancelSignal() {
   return g_cancelSignal;
-}
-
-std::string ExecutablePath(const std::string& argv0) {
-  std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? argv0 : self.string();
 }
 
 }  // namespace vantor::cli

@@ -1,11 +1,10 @@
-// Windows console: _isatty, UTF-8 output code page, console control events that cancel the run,
-// and the program's path.
+// Windows console: _isatty, UTF-8 output code page and console control events that cancel the
+// run.
 #include <io.h>
 #include <windows.h>
 
 #include <atomic>
 #include <cstdio>
-#include <vector>
 
 #include "cli/terminal.h"
 
@@ -42,16 +41,8 @@ void CancelOnSignals(CancelToken& token) {
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
-void SetWorkerProcessGroup(long) {}
-
 int CancelSignal() {
   return g_cancelSignal.load();
-}
-
-std::string ExecutablePath(const std::string& argv0) {
-  std::vector<char> path(32768);
-  const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  return n == 0 ? argv0 : std::string(path.data(), n);
 }
 
 }  // namespace vantor::cli

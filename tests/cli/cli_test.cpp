@@ -906,7 +906,7 @@ TEST(FlatJsonTest, ReadsBackWhatTheReporterWrites) {
 }
 
 // Three devices, one refusing a frame: every worker finishes, the table shows each, exit 1.
-TEST(SeveralPortsTest, OneWorkerProcessPerPortAndASummary) {
+TEST(SeveralPortsTest, OneWorkerPerPortAndASummary) {
   SetWaitScaleForTesting(0.01);
   std::vector<std::unique_ptr<devsim::PtyDevice>> devices;
   for (int i = 0; i < 3; ++i) {
@@ -931,7 +931,7 @@ TEST(SeveralPortsTest, OneWorkerProcessPerPortAndASummary) {
   }
   args.push_back("PARAMETER=" + image.string());
   std::ostringstream out, err;
-  const int code = RunCli(args, out, err, false, VANTOR_BINARY);
+  const int code = RunCli(args, out, err, false);
   fs::remove(image);
   SetWaitScaleForTesting(1.0);
   EXPECT_EQ(code, kExitFailure) << err.str();
