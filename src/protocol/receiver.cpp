@@ -31,6 +31,7 @@ std::int32_t ReceiveFrame(BootLink& link, std::uint8_t* destination, std::uint32
   // in step with the device.
   std::array<std::uint8_t, kRxBufferSize> overflow;
   std::uint32_t frameLength = kHeaderSize;
+  std::uint32_t restedFor = 0;  // the length the last sleep for the rest waited for
   auto lastInput = Clock::now();
 
   while (g_rxCount < frameLength) {
@@ -80,10 +81,11 @@ std::int32_t ReceiveFrame(BootLink& link, std::uint8_t* destination, std::uint32
       if (count < asked) {
         const std::uint32_t awaited =
             g_rxHeader == nullptr ? std::max(frameLength, expected) : frameLength;
-        const std::int32_t waited = link.port->WaitForRest(awaited - g_rxCount, true,
-                                                           std::min(lastInput + silence, deadline));
+        const std::int32_t waited = link.port->WaitForRest(
+            awaited - g_rxCount, awaited == restedFor, std::min(lastInput + silence, deadline));
         if (waited != 0)
           return waited;
+        restedFor = awaited;
       }
     }
   }

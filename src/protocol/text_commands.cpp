@@ -171,6 +171,7 @@ std::int32_t TextExchangeWide(BootLink& link, std::string_view command, std::str
 
   std::array<char, kWideReplyRoom + 1> buffer{};
   std::size_t have = 0;
+  bool rested = false;  // slept once for the rest of the reply
   for (;;) {
     const std::uint32_t got = ReadNow(link, reinterpret_cast<std::uint8_t*>(buffer.data()) + have,
                                       static_cast<std::uint32_t>(kWideReplyRoom - have));
@@ -199,9 +200,13 @@ std::int32_t TextExchangeWide(BootLink& link, std::string_view command, std::str
     }
     // A reply of known length is gathered while it is on the wire, not woken for byte by byte.
     const std::size_t due = std::min(expected, kWideReplyRoom);
-    if (due > have &&
-        link.port->WaitForRest(static_cast<std::uint32_t>(due - have), true, deadline) != 0)
-      return kErrorCancelled;  // a sleep ends early only when cancelled
+    if (due > have) {
+      if (const std::int32_t w =
+              link.port->WaitForRest(static_cast<std::uint32_t>(due - have), rested, deadline);
+          w != 0)
+        return w == kErrorCancelled ? w : kTimedOut;
+      rested = true;
+    }
   }
 }
 

@@ -19,10 +19,10 @@ std::unique_ptr<SerialPort> CreatePort(std::string_view name, bool trace) {
   return port;
 }
 
-std::int32_t SerialPort::WaitForRest(std::uint32_t missing, bool gotSome,
+std::int32_t SerialPort::WaitForRest(std::uint32_t missing, bool rested,
                                      std::chrono::steady_clock::time_point deadline) {
   const auto now = std::chrono::steady_clock::now();
-  if (!gotSome || missing == 0) {
+  if (rested || missing == 0) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
     return WaitReadable(std::max(left, std::chrono::milliseconds(0)));
   }

@@ -85,12 +85,13 @@ struct SerialPort {
   // `cancel` is cancelled: 0 or kErrorCancelled. Lets a reader wait for bytes still on the wire.
   std::int32_t SleepUntil(std::chrono::steady_clock::time_point until) const;
 
-  // Between two reads of a reply that still lacks `missing` bytes: after a read that brought
-  // nothing, blocks until input comes (WaitReadable); after one that brought bytes, sleeps until
-  // the missing bytes can have arrived at the line's rate. Either way never past `deadline`. A
-  // reply then costs a few wake-ups instead of one per byte, and ends no later than when its last
-  // byte arrives. 0, kErrorCancelled or WaitReadable's error.
-  std::int32_t WaitForRest(std::uint32_t missing, bool gotSome,
+  // Between two reads of a reply that has begun and still lacks `missing` bytes. Until the reader
+  // has `rested` once for this reply, sleeps until the missing bytes can have arrived at the line's
+  // rate; after that the bytes are late (a USB adapter's packet, the scheduler), so it blocks until
+  // input comes (WaitReadable). Either way never past `deadline`. A reply then costs a few wake-ups
+  // instead of one per byte, and ends when its last byte arrives. 0, kErrorCancelled or
+  // WaitReadable's error.
+  std::int32_t WaitForRest(std::uint32_t missing, bool rested,
                            std::chrono::steady_clock::time_point deadline);
 
   // backend. Closes the handle if open and sets it to kInvalidHandle.

@@ -142,6 +142,30 @@ TEST_F(ReceiverTest, DeviceVanishingMidFrameEndsWithTheReadError) {
   EXPECT_EQ(size, 0u);
 }
 
+// The receiver sleeps once for a frame's rest at the line's rate. Bytes that are late after that
+// sleep (a slow device, an adapter's packet) end the receive when they arrive, not after one more
+// sleep for their wire time (990 bytes: 86 ms).
+TEST_F(ReceiverTest, LateRestEndsTheFrameWhenItArrives) {
+  const Bytes frame = Frame(0xA5, kFrameCapability, 252);  // 8 + 1008 bytes
+  const auto start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point lastWritten;
+  std::thread device([&] {
+    pty.Write(Bytes(frame.begin(), frame.begin() + 18));
+    std::this_thread::sleep_for(50ms);  // inside the receiver's sleep for the rest (87 ms)
+    pty.Write(Bytes(frame.begin() + 18, frame.begin() + 28));
+    std::this_thread::sleep_for(60ms);  // after that sleep
+    lastWritten = std::chrono::steady_clock::now();
+    pty.Write(Bytes(frame.begin() + 28, frame.end()));
+  });
+  EXPECT_EQ(Receive(16), 1);
+  const auto end = std::chrono::steady_clock::now();
+  device.join();
+  EXPECT_EQ(g_rxFrameLength, 1016);
+  EXPECT_GE(end, lastWritten);
+  EXPECT_LT(end - lastWritten, 40ms)
+      << "ended " << std::chrono::duration<double>(end - start).count() << " s";
+}
+
 TEST_F(ReceiverTest, WaitingForASilentDeviceUsesAlmostNoCpu) {
   rusage before{}, after{};
   getrusage(RUSAGE_THREAD, &before);
