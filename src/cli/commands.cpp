@@ -301,8 +301,7 @@ int ReadRegions(Env& env, const std::string& name, const std::vector<Region>& re
   }
   reporter.PortOpened(name);
 
-  // Each region is read twice: the replies carry no checksum, so a bit flipped on the line can
-  // turn one hex digit into another; only bytes that two read-backs agree on are saved.
+  // Each region is read twice; only bytes that two read-backs agree on are saved.
   std::int64_t total = 0;
   for (const Region& r : regions)
     total += 2 * static_cast<std::int64_t>(r.length);
@@ -313,16 +312,9 @@ int ReadRegions(Env& env, const std::string& name, const std::vector<Region>& re
     const Region& r = regions[i];
     reporter.SegmentStarted(i, regions.size(), r.address, r.length, r.name);
     std::vector<std::uint8_t> data;
-    std::int32_t result = RunReadBack(*port, r.address, r.length, data, reporter, before, total);
-    std::string why;
-    if (result == 0) {
-      std::vector<std::uint8_t> again;
-      result = RunReadBack(*port, r.address, r.length, again, reporter, before + r.length, total);
-      if (result == 0 && again != data) {
-        result = -1;
-        why = "\nthe two read-backs differ (a noisy line?)";
-      }
-    }
+    bool differed = false;
+    const std::int32_t result = device::RunCheckedReadBack(*port, r.address, r.length, data,
+                                                           differed, reporter, before, total);
     before += 2 * static_cast<std::int64_t>(r.length);
     reporter.SegmentDone(i, r.address, result);
     if (IsCancelled(env.cancel)) {
@@ -334,7 +326,8 @@ int ReadRegions(Env& env, const std::string& name, const std::vector<Region>& re
       // No file for a region that did not come back whole.
       if (firstFailure == 0)
         firstFailure = result;
-      failures += "\n" + std::string(r.name) + ": " + CommErrorMessage(result) + why;
+      failures += "\n" + std::string(r.name) + ": " + CommErrorMessage(result) +
+                  (differed ? std::string("\n") + device::kReadBacksDifferText : "");
       continue;
     }
     const std::filesystem::path path = directory / device::SaveFileName(r.address, format);

@@ -245,4 +245,23 @@ std::int32_t RunReadBack(SerialPort& port, std::uint32_t address, std::int32_t l
   return result;
 }
 
+std::int32_t RunCheckedReadBack(SerialPort& port, std::uint32_t address, std::int32_t length,
+                                std::vector<std::uint8_t>& data, bool& differed,
+                                FlowObserver& observer, std::int64_t progressBefore,
+                                std::int64_t progressTotal) {
+  differed = false;
+  std::int32_t result =
+      RunReadBack(port, address, length, data, observer, progressBefore, progressTotal);
+  if (result != 0)
+    return result;
+  std::vector<std::uint8_t> again;
+  result =
+      RunReadBack(port, address, length, again, observer, progressBefore + length, progressTotal);
+  if (result == 0 && again != data) {
+    differed = true;
+    result = -1;
+  }
+  return result;
+}
+
 }  // namespace vantor::device

@@ -74,6 +74,15 @@ std::int32_t RunReadBack(SerialPort& port, std::uint32_t address, std::int32_t l
                          std::vector<std::uint8_t>& data, FlowObserver& observer,
                          std::int64_t progressBefore, std::int64_t progressTotal);
 
+// Reads the region twice and keeps it only when both read-backs agree: the replies carry no
+// checksum, so a bit flipped on the line can turn one hex digit into another. Progress counts
+// both passes (2 x `length` bytes from `progressBefore`). 0 with `data` set; the first failing
+// read-back's code; or -1 with `differed` set when the two read-backs differ.
+std::int32_t RunCheckedReadBack(SerialPort& port, std::uint32_t address, std::int32_t length,
+                                std::vector<std::uint8_t>& data, bool& differed,
+                                FlowObserver& observer, std::int64_t progressBefore,
+                                std::int64_t progressTotal);
+
 // Compares every segment with device memory read back at its address.
 struct VerifyResult {
   std::int32_t result = 0;                       // 0 or the read-back's failure

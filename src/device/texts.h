@@ -25,6 +25,8 @@ inline constexpr const char* kPortNotOpenedText = "통신포트를 열지 못했
 inline constexpr const char* kSavedText = "Saved\n\n";
 inline constexpr const char* kCantSavedText = "Can't saved\n\n";
 inline constexpr const char* kLoadedText = "가 로드되었습니다.\n";
+// The command-line tool's reason for a region not saved: its two read-backs differ.
+inline constexpr const char* kReadBacksDifferText = "the two read-backs differ (a noisy line?)";
 // The status line without a device.
 inline constexpr const char* kNoDeviceState = "no device";
 
