@@ -176,9 +176,7 @@ int DownloadCommand(Env& env, const DownloadArgs& args, bool slots,
                     const std::vector<std::string>& commandLine) {
   LoadedImages images;
   std::string error;
-  if (!LoadImages(
-          slots ? std::span<const ImageTarget>(kSlots) : std::span<const ImageTarget>(kAreas),
-          args.images, images, error))
+  if (!LoadImages(slots ? device::SlotPlaces() : device::AreaPlaces(), args.images, images, error))
     return UsageError(env, error);
 
   const char* codeName = slots ? "firmware" : "CODE";
@@ -433,7 +431,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   std::snprintf(codeFlags, sizeof codeFlags, "0x%08X", kCodeAreaFlags);
   download
       ->add_option("images", downloadArgs.images,
-                   "AREA=FILE, AREA one of " + DescribeTargets(kAreas) +
+                   "AREA=FILE, AREA one of " + DescribeTargets(device::AreaPlaces()) +
                        "; sent in the order given. An Intel HEX, S-record or ELF file may come "
                        "without AREA=: each run of its data goes to the area that holds it")
       ->required();
@@ -455,7 +453,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   AddPortOptions(write, writeArgs.ports, true);
   write
       ->add_option("slots", writeArgs.images,
-                   "SLOT=FILE, SLOT one of " + DescribeTargets(kSlots) +
+                   "SLOT=FILE, SLOT one of " + DescribeTargets(device::SlotPlaces()) +
                        ". An Intel HEX, S-record or ELF file may come without SLOT=: each run of "
                        "its data goes to the slot that holds it")
       ->required();

@@ -12,17 +12,9 @@
 
 namespace vantor::cli {
 
-const ImageTarget* FindTarget(std::span<const ImageTarget> table, std::string_view name) {
-  for (const ImageTarget& t : table) {
-    if (device::SameName(t.name, name))
-      return &t;
-  }
-  return nullptr;
-}
-
-std::string DescribeTargets(std::span<const ImageTarget> table) {
+std::string DescribeTargets(const device::PlaceTable& places) {
   std::string text;
-  for (const ImageTarget& t : table) {
+  for (const device::ImagePlace& t : places.places) {
     char item[96];
     switch (t.rule) {
       case SizeRule::kUpTo:
@@ -41,9 +33,9 @@ std::string DescribeTargets(std::span<const ImageTarget> table) {
   return text;
 }
 
-std::string TargetNames(std::span<const ImageTarget> table) {
+std::string TargetNames(const device::PlaceTable& places) {
   std::string names;
-  for (const ImageTarget& t : table) {
+  for (const device::ImagePlace& t : places.places) {
     if (!names.empty())
       names += ", ";
     names += t.name;
@@ -77,10 +69,8 @@ void InsertRuns(std::vector<device::ImageRun>& runs, SegmentList& segments) {
 
 }  // namespace
 
-bool LoadImages(std::span<const ImageTarget> table, const std::vector<std::string>& arguments,
+bool LoadImages(const device::PlaceTable& places, const std::vector<std::string>& arguments,
                 LoadedImages& images, std::string& error) {
-  const device::PlaceTable& places =
-      table.data() == std::data(kSlots) ? device::SlotPlaces() : device::AreaPlaces();
   for (const std::string& argument : arguments) {
     const std::size_t equals = argument.find('=');
     device::ParsedImage parsed;
@@ -103,7 +93,7 @@ bool LoadImages(std::span<const ImageTarget> table, const std::vector<std::strin
       }
     }
     if (equals == std::string::npos || equals == 0 || equals + 1 == argument.size()) {
-      error = "expected NAME=FILE, got '" + argument + "' (names: " + TargetNames(table) +
+      error = "expected NAME=FILE, got '" + argument + "' (names: " + TargetNames(places) +
               (equals != std::string::npos ? ")"
                : parsed.format == device::ImageFormat::kRaw && parsed.runs.empty() &&
                        std::filesystem::exists(argument, ec)
@@ -113,10 +103,10 @@ bool LoadImages(std::span<const ImageTarget> table, const std::vector<std::strin
     }
     const std::string name = argument.substr(0, equals);
     const std::filesystem::path path = argument.substr(equals + 1);
-    const ImageTarget* target = FindTarget(table, name);
+    const device::ImagePlace* target = device::FindPlace(places, name);
     if (target == nullptr) {
       error =
-          "unknown name '" + name + "' in '" + argument + "' (names: " + TargetNames(table) + ")";
+          "unknown name '" + name + "' in '" + argument + "' (names: " + TargetNames(places) + ")";
       return false;
     }
     const bool regular = std::filesystem::is_regular_file(path, ec);
@@ -129,10 +119,8 @@ bool LoadImages(std::span<const ImageTarget> table, const std::vector<std::strin
     if (!device::LoadImageFile(path, parsed, error))
       return false;
     if (parsed.format != device::ImageFormat::kRaw) {
-      const device::ImagePlace* place = device::FindPlace(places, name);
       device::PlacementError placement;
-      if (place == nullptr ||
-          !device::CheckPlacement(*place, parsed.runs, path.string(), placement)) {
+      if (!device::CheckPlacement(*target, parsed.runs, path.string(), placement)) {
         error = PlacementMessage(placement);
         return false;
       }

@@ -2,13 +2,13 @@
 // and the checks that turn NAME=FILE arguments into a segment list before anything is sent.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "device/image_placement.h"
 #include "device/memory_map.h"
 #include "protocol/segments.h"
 
@@ -16,34 +16,9 @@ namespace vantor::cli {
 
 using device::SizeRule;
 
-struct ImageTarget {
-  const char* name;
-  std::uint32_t address;
-  std::int32_t size;
-  SizeRule rule;
-};
-
-// The memory map's areas (download) and slots (write, with the rule "load image" applies) as
-// targets of NAME=FILE arguments.
-// A target per row of `table`, with the size rule `rule` picks from the row.
-template <typename Row, std::size_t N, typename Rule>
-constexpr std::array<ImageTarget, N> TargetsOf(const std::array<Row, N>& table, Rule rule) {
-  std::array<ImageTarget, N> targets{};
-  for (std::size_t i = 0; i < N; ++i)
-    targets[i] = {table[i].name, table[i].address(), table[i].size, rule(table[i])};
-  return targets;
-}
-inline constexpr auto kAreas =
-    TargetsOf(device::kAreas, [](const device::Area& a) { return a.rule; });
-inline constexpr auto kSlots =
-    TargetsOf(device::kSlots, [](const device::Slot& s) { return s.loadRule; });
-
 using device::FindRegion;
 using device::kRegions;
 using device::Region;
-
-// The target named `name` (case-insensitive), or null.
-const ImageTarget* FindTarget(std::span<const ImageTarget> table, std::string_view name);
 
 struct LoadedImages {
   SegmentList segments;
@@ -54,7 +29,8 @@ struct LoadedImages {
 // segment per address, a later argument replacing an earlier one). False with `error` naming the
 // argument, the file and what is wrong (the programs' texts "잘못된 파일입니다." and
 // "Wrong Block Size" for sizes); then nothing is to be sent.
-bool LoadImages(std::span<const ImageTarget> table, const std::vector<std::string>& arguments,
+// `places` is device::AreaPlaces() (download) or device::SlotPlaces() (write).
+bool LoadImages(const device::PlaceTable& places, const std::vector<std::string>& arguments,
                 LoadedImages& images, std::string& error);
 
 // The regions named by `names`, in ascending address order, each once; "binary" alone replaces
@@ -63,9 +39,9 @@ bool SelectRegions(const std::vector<std::string>& names, std::vector<Region>& r
                    std::string& error);
 
 // The names of a table joined with ", " (for help texts and messages).
-std::string TargetNames(std::span<const ImageTarget> table);
-// Each target with its size rule and address, for help texts: "NAME (up to N bytes at
+std::string TargetNames(const device::PlaceTable& places);
+// Each place with its size rule and address, for help texts: "NAME (up to N bytes at
 // ADDRESS), ...".
-std::string DescribeTargets(std::span<const ImageTarget> table);
+std::string DescribeTargets(const device::PlaceTable& places);
 
 }  // namespace vantor::cli

@@ -56,10 +56,8 @@ void AddStationCommand(CLI::App& app, Env& env, Action& action) {
       // Every file is checked before a port is watched.
       LoadedImages images;
       std::string error;
-      const std::span<const ImageTarget> table = options->write
-                                                     ? std::span<const ImageTarget>(kSlots)
-                                                     : std::span<const ImageTarget>(kAreas);
-      if (!LoadImages(table, options->images, images, error)) {
+      if (!LoadImages(options->write ? device::SlotPlaces() : device::AreaPlaces(), options->images,
+                      images, error)) {
         env.err << "vantor: " << error << "\n";
         return kExitUsage;
       }
