@@ -169,7 +169,7 @@ struct DownloadArgs {
   bool verify = false;
   int retries = 0;
   std::string record;      // the production record's file, appended to
-  std::string workerPort;  // internal: this process is one worker of a several-device run
+  std::string workerPort;  // internal: this run is one worker of a several-device run
 };
 
 int DownloadCommand(Env& env, const DownloadArgs& args, bool slots,
@@ -512,7 +512,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     action = [&] { return DownloadCommand(env, writeArgs, true, args); };
   if (!action)
     return UsageError(env, "no command (see vantor --help)");
-  TraceToStream trace(env.trace, err);
+  // A worker's trace goes through the sink of the run that started it.
+  const bool worker = !downloadArgs.workerPort.empty() || !writeArgs.workerPort.empty();
+  TraceToStream trace(env.trace && !worker, err);
   return action();
 }
 

@@ -19,8 +19,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The command line for one port's worker: the same command without the port choices, with
-// --json (its events for the parent) and --quiet, and the internal worker flag. Without --trace:
-// the parent's trace already shows every worker's bytes.
+// --json (its events for the parent) and --quiet, and the internal worker flag. A --trace stays:
+// the worker traces its port through the parent's trace sink.
 std::vector<std::string> WorkerArguments(const std::vector<std::string>& commandLine,
                                          const std::string& port) {
   std::vector<std::string> args{commandLine.front(), "--json", "--quiet"};
@@ -31,7 +31,7 @@ std::vector<std::string> WorkerArguments(const std::vector<std::string>& command
       continue;
     }
     if (a.rfind("--port=", 0) == 0 || (a.rfind("-p", 0) == 0 && a.size() > 2 && a[2] != '-') ||
-        a == "--all-ports" || a == "--json" || a == "-q" || a == "--quiet" || a == "--trace")
+        a == "--all-ports" || a == "--json" || a == "-q" || a == "--quiet")
       continue;
     args.push_back(a);
   }

@@ -905,7 +905,8 @@ TEST(FlatJsonTest, ReadsBackWhatTheReporterWrites) {
     EXPECT_FALSE(ParseFlatJson(bad)) << bad;
 }
 
-// Three devices, one refusing a frame: every worker finishes, the table shows each, exit 1.
+// Three devices, one refusing a frame: every worker finishes, the table shows each, exit 1. With
+// --trace the workers' bytes reach the run's stderr.
 TEST(SeveralPortsTest, OneWorkerPerPortAndASummary) {
   SetWaitScaleForTesting(0.01);
   std::vector<std::unique_ptr<devsim::PtyDevice>> devices;
@@ -924,7 +925,7 @@ TEST(SeveralPortsTest, OneWorkerPerPortAndASummary) {
   std::ofstream(image, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
-  std::vector<std::string> args{"vantor", "download", "--no-redetect", "--verify"};
+  std::vector<std::string> args{"vantor", "--trace", "download", "--no-redetect", "--verify"};
   for (auto& d : devices) {
     args.push_back("-p");
     args.push_back(d->path());
@@ -935,6 +936,14 @@ TEST(SeveralPortsTest, OneWorkerPerPortAndASummary) {
   fs::remove(image);
   SetWaitScaleForTesting(1.0);
   EXPECT_EQ(code, kExitFailure) << err.str();
+  // 14 data frames each for the two devices that take the image, traced to the end although
+  // the refusing device's worker ended first.
+  std::size_t framesTraced = 0;
+  for (std::size_t at = 0; (at = err.str().find("bytes left for block", at)) != std::string::npos;
+       ++at)
+    ++framesTraced;
+  EXPECT_EQ(framesTraced, 28u);
+  EXPECT_NE(err.str().find("Tx : "), std::string::npos);
   const std::string table = out.str();
   for (int i = 0; i < 3; ++i) {
     const std::string& path = devices[static_cast<std::size_t>(i)]->path();
