@@ -205,6 +205,7 @@ struct Device::Impl {
   WireQueue input;
   WireQueue output;
   std::optional<Clock::time_point> restartAt;
+  DeviceState restartInto = DeviceState::kBootloader;  // the state a restart ends in
 
   // Parser.
   enum class Parse { kIdle, kText, kDiscard, kBinary } parse = Parse::kIdle;
@@ -458,7 +459,7 @@ struct Device::Impl {
   void FinishRestart() {
     restartAt.reset();
     flood = Flood::kNone;
-    state = DeviceState::kBootloader;
+    state = std::exchange(restartInto, DeviceState::kBootloader);
     ResetParser();
     stalled = false;
     segment = -1;
@@ -677,6 +678,10 @@ struct Device::Impl {
     if (stalled)
       return;
     Send(StatusReply(options.endReference, options.endStatus), at);
+    if (options.bootFirmwareAfterDownload) {
+      restartAt = at + options.restartDelay;
+      restartInto = DeviceState::kFirmware;
+    }
     if (options.corruptAddress) {
       // Always the byte as the host last wrote it, inverted: several end frames agree.
       const std::uint32_t address = *options.corruptAddress;

@@ -79,6 +79,9 @@ struct DeviceOptions {
   std::chrono::milliseconds restartDelay{1000};
   // Whether "~dboot" really restarts the device into its bootloader.
   bool bootCommandRestarts = true;
+  // After answering a session's end frame, restart (silent for `restartDelay`) and come back
+  // running the firmware, as a device boots the image it has just taken.
+  bool bootFirmwareAfterDownload = false;
 
   // Bootloader side.
   bool answerBootVersion = true;

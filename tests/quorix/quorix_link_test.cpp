@@ -106,6 +106,35 @@ TEST_F(QuorixTest, RedetectionFindingNothingAsksTheVersionTwiceThenTheFirmwareAn
   EXPECT_TRUE(m_dialog->logPane()->text().endsWith(Line(kDownloadDoneLog) + Line(kFinishedLog)));
 }
 
+TEST_F(QuorixTest, RedetectionFindingTheNewFirmwareShowsItsVersionAndStaysOnline) {
+  DeviceOptions options;
+  options.bootFirmwareAfterDownload = true;
+  options.firmwareVersion = "2.0";
+  StartDevice(options);
+  OpenDialog();
+  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("code.bin", 2000)));
+  GoOnline();
+  EXPECT_EQ(m_dialog->statusLine()->text(), QString("boot v1.2.3.4"));
+  ClearEvents();
+  Download();
+  EXPECT_TRUE(m_messages.empty()) << m_messages.front().toStdString();
+  // After the end frame the running firmware hears "~rv" (it ignores the version queries).
+  std::vector<std::string> after;
+  bool ended = false;
+  for (const DeviceEvent& e : Events()) {
+    if (ended)
+      after.push_back(e.text);
+    ended = ended || e.kind == DeviceEvent::Kind::kEndFrame;
+  }
+  EXPECT_EQ(after, (std::vector<std::string>{"~rv"}));
+  EXPECT_EQ(m_dialog->statusLine()->text(), QString("2.0\r\n"));
+  EXPECT_EQ(m_dialog->linkToggle()->text(), QString("online"));
+  EXPECT_EQ(m_dialog->bootVersion(), kNoBootVersion);
+  ASSERT_NE(m_dialog->port(), nullptr);
+  EXPECT_TRUE(m_dialog->port()->IsOpen());
+  EXPECT_TRUE(m_dialog->logPane()->text().endsWith(Line(kDownloadDoneLog) + Line(kFinishedLog)));
+}
+
 TEST_F(QuorixTest, ToggleAfterARefusalGoesOfflineAndThenOnlineAgain) {
   DeviceOptions options;
   options.state = DeviceState::kFirmware;
