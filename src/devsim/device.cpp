@@ -56,6 +56,25 @@ std::uint32_t CrcBitwise(std::uint32_t crc, const std::uint8_t* bytes, std::size
 // What chaos does to one byte on the line.
 enum class Fate { kPass, kDrop, kDuplicate, kDelay, kCut };
 
+// Appends `b` to `out` as a passed, dropped or duplicated byte; false for a delay or a cut, which
+// the caller handles.
+bool Deliver(Fate fate, std::uint8_t b, std::vector<std::uint8_t>& out) {
+  switch (fate) {
+    case Fate::kPass:
+      out.push_back(b);
+      return true;
+    case Fate::kDrop:
+      return true;
+    case Fate::kDuplicate:
+      out.insert(out.end(), 2, b);
+      return true;
+    case Fate::kDelay:
+    case Fate::kCut:
+      break;
+  }
+  return false;
+}
+
 // One direction of a noisy line: one draw per byte (and one more for the bit a flip inverts), so
 // the n-th byte's fate depends only on the seed and the rates.
 class NoisyLine {
@@ -383,24 +402,16 @@ struct Device::Impl {
     pass.reserve(bytes.size());
     Clock::time_point ready = now;
     for (std::uint8_t b : bytes) {
-      switch (noiseToDevice.Next(options.toDevice, b)) {
-        case Fate::kPass:
-          pass.push_back(b);
-          break;
-        case Fate::kDrop:
-          break;
-        case Fate::kDuplicate:
-          pass.insert(pass.end(), 2, b);
-          break;
-        case Fate::kDelay:
-          QueueInput(std::move(pass), ready);
-          pass.assign(1, b);
-          ready = now + options.chaosDelay;
-          break;
-        case Fate::kCut:
-          Cut(now);
-          return;
+      const Fate fate = noiseToDevice.Next(options.toDevice, b);
+      if (Deliver(fate, b, pass))
+        continue;
+      if (fate == Fate::kCut) {
+        Cut(now);
+        return;
       }
+      QueueInput(std::move(pass), ready);  // a delay: this byte and the rest come later
+      pass.assign(1, b);
+      ready = now + options.chaosDelay;
     }
     QueueInput(std::move(pass), ready);
   }
@@ -435,23 +446,16 @@ struct Device::Impl {
       std::uint8_t b = output.Pop(bps(), paced());
       if (LineCut(now))
         continue;
-      switch (noiseToHost.Next(options.toHost, b)) {
-        case Fate::kPass:
-          out.push_back(b);
-          break;
-        case Fate::kDrop:
-          break;
-        case Fate::kDuplicate:
-          out.insert(out.end(), 2, b);
-          break;
-        case Fate::kDelay:
-          held.assign(1, b);
-          heldUntil = now + options.chaosDelay;
-          return out;
-        case Fate::kCut:
-          Cut(now);
-          return out;
+      const Fate fate = noiseToHost.Next(options.toHost, b);
+      if (Deliver(fate, b, out))
+        continue;
+      if (fate == Fate::kCut) {
+        Cut(now);
+        return out;
       }
+      held.assign(1, b);  // a delay: this byte and what follows wait
+      heldUntil = now + options.chaosDelay;
+      return out;
     }
     return out;
   }
