@@ -179,12 +179,7 @@ int DownloadCommand(Env& env, const DownloadArgs& args, bool slots,
   if (!LoadImages(slots ? device::SlotPlaces() : device::AreaPlaces(), args.images, images, error))
     return UsageError(env, error);
 
-  const char* codeName = slots ? "firmware" : "CODE";
-  std::uint32_t flags = 0;
-  for (const std::string& n : images.names) {
-    if (n == codeName)
-      flags = kCodeAreaFlags;
-  }
+  std::uint32_t flags = images.flags;
   if (!args.flags.empty() && !ParseFlags(args.flags, flags))
     return UsageError(env, "--flags: not a 32-bit number: '" + args.flags + "'");
 

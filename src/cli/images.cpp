@@ -71,6 +71,10 @@ void InsertRuns(std::vector<device::ImageRun>& runs, SegmentList& segments) {
 
 bool LoadImages(const device::PlaceTable& places, const std::vector<std::string>& arguments,
                 LoadedImages& images, std::string& error) {
+  const auto take = [&images](const device::ImagePlace& place) {
+    images.names.emplace_back(place.name);
+    images.flags |= place.flags;
+  };
   for (const std::string& argument : arguments) {
     const std::size_t equals = argument.find('=');
     device::ParsedImage parsed;
@@ -87,7 +91,7 @@ bool LoadImages(const device::PlaceTable& places, const std::vector<std::string>
           return false;
         }
         for (const device::ImagePlace* place : chosen)
-          images.names.emplace_back(place->name);
+          take(*place);
         InsertRuns(parsed.runs, images.segments);
         continue;
       }
@@ -125,7 +129,7 @@ bool LoadImages(const device::PlaceTable& places, const std::vector<std::string>
         return false;
       }
       InsertRuns(parsed.runs, images.segments);
-      images.names.emplace_back(target->name);
+      take(*target);
       continue;
     }
     std::int32_t expected = 0;
@@ -158,7 +162,7 @@ bool LoadImages(const device::PlaceTable& places, const std::vector<std::string>
         error = "cannot read " + path.string() + " (" + target->name + ")";
         return false;
     }
-    images.names.emplace_back(target->name);
+    take(*target);
   }
   return true;
 }

@@ -23,6 +23,7 @@ using device::Region;
 struct LoadedImages {
   SegmentList segments;
   std::vector<std::string> names;  // the targets' names in the order given
+  std::uint32_t flags = 0;         // the download flags word the targets imply together
 };
 
 // Reads every NAME=FILE argument with its target's size rule into `images.segments` (one
