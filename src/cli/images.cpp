@@ -71,8 +71,9 @@ void InsertRuns(std::vector<device::ImageRun>& runs, SegmentList& segments) {
 
 bool LoadImages(const device::PlaceTable& places, const std::vector<std::string>& arguments,
                 LoadedImages& images, std::string& error) {
-  const auto take = [&images](const device::ImagePlace& place) {
-    images.names.emplace_back(place.name);
+  // The segment at `address` goes to `place` (a later argument for the address replaces both).
+  const auto take = [&images](const device::ImagePlace& place, std::uint32_t address) {
+    images.targets[address] = place.name;
     images.flags |= place.flags;
   };
   for (const std::string& argument : arguments) {
@@ -90,8 +91,8 @@ bool LoadImages(const device::PlaceTable& places, const std::vector<std::string>
           error = PlacementMessage(placement);
           return false;
         }
-        for (const device::ImagePlace* place : chosen)
-          take(*place);
+        for (std::size_t i = 0; i < chosen.size(); ++i)
+          take(*chosen[i], parsed.runs[i].address);
         InsertRuns(parsed.runs, images.segments);
         continue;
       }
@@ -128,8 +129,9 @@ bool LoadImages(const device::PlaceTable& places, const std::vector<std::string>
         error = PlacementMessage(placement);
         return false;
       }
+      for (const device::ImageRun& run : parsed.runs)
+        take(*target, run.address);
       InsertRuns(parsed.runs, images.segments);
-      take(*target);
       continue;
     }
     std::int32_t expected = 0;
@@ -162,7 +164,7 @@ bool LoadImages(const device::PlaceTable& places, const std::vector<std::string>
         error = "cannot read " + path.string() + " (" + target->name + ")";
         return false;
     }
-    take(*target);
+    take(*target, target->address);
   }
   return true;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <span>
 #include <string>
 #include <string_view>
@@ -22,8 +23,8 @@ using device::Region;
 
 struct LoadedImages {
   SegmentList segments;
-  std::vector<std::string> names;  // the targets' names in the order given
-  std::uint32_t flags = 0;         // the download flags word the targets imply together
+  std::map<std::uint32_t, std::string> targets;  // each segment's target, by its address
+  std::uint32_t flags = 0;  // the download flags word the targets imply together
 };
 
 // Reads every NAME=FILE argument with its target's size rule into `images.segments` (one

@@ -32,16 +32,14 @@ std::string Answered(const std::optional<DetectedState>& state) {
 
 std::vector<RecordImage> DescribeImages(const LoadedImages& images) {
   std::vector<RecordImage> described;
-  std::size_t index = 0;
   for (const Segment& s : images.segments) {
     RecordImage image;
-    // The names follow the arguments; a later argument for the same address replaced a segment.
-    image.target = index < images.names.size() ? images.names[index] : std::string();
+    const auto target = images.targets.find(s.address);
+    image.target = target == images.targets.end() ? std::string() : target->second;
     image.address = s.address;
     image.size = s.data.size();
     image.sha256 = Sha256Hex(s.data);
     described.push_back(std::move(image));
-    ++index;
   }
   return described;
 }

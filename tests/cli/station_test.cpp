@@ -20,7 +20,9 @@
 #include <thread>
 #include <vector>
 
+#include "cli/images.h"
 #include "cli/json_events.h"
+#include "cli/record.h"
 #include "cli/sha256.h"
 #include "devsim/pty_transport.h"
 
@@ -33,6 +35,40 @@ using devsim::DeviceEvent;
 using devsim::DeviceOptions;
 
 constexpr std::uint32_t kBootAddress = 0x100000;
+
+// Each image of the record is named by the target its segment went to, also when an argument
+// repeats a target (the later file replaces the earlier one) or a HEX file spans two areas.
+TEST(RecordImagesTest, EachSegmentIsNamedByItsOwnTarget) {
+  const fs::path dir = fs::temp_directory_path() / ("vantor-record-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const auto file = [&dir](const std::string& name, const std::string& bytes) {
+    std::ofstream(dir / name, std::ios::binary) << bytes;
+    return (dir / name).string();
+  };
+  const std::string first = file("first.bin", std::string(1000, 'a'));
+  const std::string second = file("second.bin", std::string(2000, 'b'));
+  const std::string oem = file("oem.bin", std::string(0x3400, 'c'));
+  // Two bytes into BOOT (0x100000), two into CODE (0x108000).
+  const std::string hex =
+      file("two.hex", ":020000040010EA\n:020000000304F7\n:0280000001027B\n:00000001FF\n");
+  const struct {
+    std::vector<std::string> arguments;
+    std::vector<std::pair<std::string, std::uint32_t>> images;
+  } cases[] = {
+      {{"CODE=" + first, "CODE=" + second, "OEM=" + oem}, {{"CODE", 0x108000}, {"OEM", 0x13CC00}}},
+      {{hex}, {{"BOOT", 0x100000}, {"CODE", 0x108000}}},
+  };
+  for (const auto& c : cases) {
+    LoadedImages images;
+    std::string error;
+    ASSERT_TRUE(LoadImages(device::AreaPlaces(), c.arguments, images, error)) << error;
+    std::vector<std::pair<std::string, std::uint32_t>> described;
+    for (const RecordImage& image : DescribeImages(images))
+      described.emplace_back(image.target, image.address);
+    EXPECT_EQ(described, c.images) << c.arguments.front();
+  }
+  fs::remove_all(dir);
+}
 
 TEST(Sha256Test, KnownDigests) {
   std::vector<std::uint8_t> counting(64);
