@@ -30,10 +30,10 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "device/files.h"
 #include "device/flows.h"
 #include "devsim/pty_transport.h"
 #include "protocol/download.h"
-#include "protocol/files.h"
 #include "protocol/receiver.h"
 #include "protocol/text_commands.h"
 #include "serial/cancel.h"
@@ -250,7 +250,7 @@ Record RunSession(std::uint64_t seed, const std::filesystem::path& dir, bool ver
   const std::size_t length = flow == kRead ? target.size : image.size();
   device->With([&](vantor::devsim::Device& d) { memory = d.ReadMemory(target.address, length); });
   if (flow == kRead) {
-    const std::filesystem::path saved = dir / vantor::ReadBackFileName(target.address);
+    const std::filesystem::path saved = dir / vantor::device::ReadBackFileName(target.address);
     std::ifstream in(saved, std::ios::binary);
     r.fileLeft = in.is_open();
     const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};

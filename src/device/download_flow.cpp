@@ -1,7 +1,6 @@
 // The whole download flow: detection, bootloader entry, the session, the second detection and the
 // verify.
 #include <chrono>
-#include <cstdio>
 
 #include "device/flows.h"
 #include "device/port_tuning.h"
@@ -82,11 +81,7 @@ DownloadOutcome RunDownloadFlow(const DownloadJob& job, FlowObserver& reporter) 
 
   DetectedState state = outcome.first;
   if (!state.bootVersion && !job.enterBootloader) {
-    return Fail(outcome, -1,
-                kNoAnswerLine + "\nthe bootloader does not answer on " + job.port +
-                    " (the firmware does: " + DescribeState(state) +
-                    "); 'write' needs a running bootloader, 'download' switches to it",
-                reporter);
+    return Fail(outcome, -1, BootloaderSilentText(job.port, DescribeState(state)), reporter);
   }
   switch (EnterBootloader(port, state, reporter)) {
     case BootEntry::kAlreadyRunning:
@@ -113,8 +108,10 @@ DownloadOutcome RunDownloadFlow(const DownloadJob& job, FlowObserver& reporter) 
     return Fail(outcome, result, CommErrorMessage(result), reporter);
   if (job.redetect) {
     reporter.Message(WithoutLineBreak(kDownloadDoneLog));
+    reporter.Phase(FlowPhase::kRestartWait);
     if (WaitScaled(kRedetectWait, job.cancel) != 0)
       return Cancelled(outcome, reporter);
+    reporter.Phase(FlowPhase::kRedetecting);
     port = ReopenPort(std::move(port));
     DetectedState after;
     if (port)
@@ -130,29 +127,22 @@ DownloadOutcome RunDownloadFlow(const DownloadJob& job, FlowObserver& reporter) 
 
   if (job.verify) {
     if (!port)
-      return Fail(outcome, -1, kNoAnswerLine + "\nverify: the port did not reopen", reporter);
+      return Fail(outcome, -1, kNoAnswerLine + "\n" + kVerifyPortLostText, reporter);
     const VerifyResult verify = VerifySegments(*port, *job.segments, reporter);
     outcome.verifySeconds = verify.seconds;
     if (IsCancelled(job.cancel))
       return Cancelled(outcome, reporter);
     if (verify.result != 0) {
       return Fail(outcome, verify.result,
-                  CommErrorMessage(verify.result) + "\nverify: the read-back failed", reporter);
+                  CommErrorMessage(verify.result) + "\n" + kVerifyReadBackFailedText, reporter);
     }
-    if (verify.firstDifference) {
-      char text[96];
-      std::snprintf(text, sizeof text, "verify: device memory differs at 0x%06x",
-                    *verify.firstDifference);
-      return Fail(outcome, -1, text, reporter);
-    }
+    if (verify.firstDifference)
+      return Fail(outcome, -1, VerifyDiffersText(*verify.firstDifference), reporter);
     outcome.verified = true;
   }
 
-  char summary[160];
-  const double rate = outcome.downloadSeconds > 0 ? outcome.bytes / outcome.downloadSeconds : 0;
-  std::snprintf(summary, sizeof summary, "downloaded %lld bytes in %.1f s (%.0f bytes/s)%s",
-                static_cast<long long>(outcome.bytes), outcome.downloadSeconds, rate,
-                outcome.verified ? ", verified" : "");
+  const std::string summary =
+      DownloadSummaryText(outcome.bytes, outcome.downloadSeconds, outcome.verified);
   outcome.ok = true;
   outcome.message = summary;
   reporter.Result(0, summary);

@@ -69,6 +69,11 @@ std::int32_t OnReadBackProgress(void* userData, std::int32_t percent) {
   return percent;
 }
 
+std::int32_t OnListProgress(void* userData, std::int32_t percent) {
+  static_cast<FlowObserver*>(userData)->Progress(percent);
+  return percent;
+}
+
 }  // namespace
 
 void SetWaitScaleForTesting(double scale) {
@@ -243,6 +248,19 @@ std::int32_t RunReadBack(SerialPort& port, std::uint32_t address, std::int32_t l
   const std::int32_t result = ReadBackSegments(context, list, OnReadBackProgress, &watch, report);
   data = std::move(list.begin()->data);
   return result;
+}
+
+ReadBackListOutcome RunReadBackList(SerialPort& port, SegmentList& segments,
+                                    FlowObserver& observer) {
+  TransferContext context;
+  context.link.port = &port;
+  ReadBackReport report;
+  ReadBackListOutcome outcome;
+  outcome.result = ReadBackSegments(context, segments, OnListProgress, &observer, report);
+  outcome.boxText = ReadBackBoxText(outcome.result, report.blocks);
+  outcome.informationIcon = outcome.result != 0;
+  outcome.unreadSegments = std::move(report.unreadSegments);
+  return outcome;
 }
 
 std::int32_t RunCheckedReadBack(SerialPort& port, std::uint32_t address, std::int32_t length,

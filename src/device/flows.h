@@ -1,18 +1,22 @@
 // The device flows every tool runs, written once: opening and reopening a port, detecting what
 // answers (bootloader or firmware), entering the bootloader, the block download with re-detection,
 // the read-back of regions and the verify. Each reports to a FlowObserver and ends at once with
-// kErrorCancelled when the port's cancel token is cancelled. One flow per process at a time: the
-// protocol's reply buffers and receiver are process-wide.
+// kErrorCancelled when the port's cancel token is cancelled. One flow per thread at a time: the
+// protocol's reply buffers and receiver are per thread, so the pool's workers each run their own.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "device/image_formats.h"
+#include "device/memory_map.h"
 #include "device/observer.h"
+#include "device/texts.h"
 #include "protocol/segments.h"
 #include "serial/cancel.h"
 #include "serial/serial_port.h"
@@ -74,6 +78,20 @@ std::int32_t RunReadBack(SerialPort& port, std::uint32_t address, std::int32_t l
                          std::vector<std::uint8_t>& data, FlowObserver& observer,
                          std::int64_t progressBefore, std::int64_t progressTotal);
 
+// Reads every segment of `segments` from the device with the "~du" read-back (each segment's
+// `length` bytes into its zeroed `data`), the progress of the whole list going to `observer`.
+// Pelion's upload and upload log: the box text names every block; a failure is shown with the
+// information icon.
+struct ReadBackListOutcome {
+  std::int32_t result = 0;  // 0 only when every piece of every segment got a valid reply
+  std::string boxText;      // ReadBackBoxText of the result and the blocks
+  bool informationIcon = false;
+  // The segments not read whole: their data is not the device's.
+  std::vector<std::uint32_t> unreadSegments;
+};
+ReadBackListOutcome RunReadBackList(SerialPort& port, SegmentList& segments,
+                                    FlowObserver& observer);
+
 // Reads the region twice and keeps it only when both read-backs agree: the replies carry no
 // checksum, so a bit flipped on the line can turn one hex digit into another. Progress counts
 // both passes (2 x `length` bytes from `progressBefore`). 0 with `data` set; the first failing
@@ -121,10 +139,21 @@ struct DownloadOutcome {
 // again and verifies as asked. Every step and the result go to `observer`.
 DownloadOutcome RunDownloadFlow(const DownloadJob& job, FlowObserver& observer);
 
+struct ReadJob {
+  std::string port;
+  std::vector<Region> regions;  // read in this order
+  std::filesystem::path directory;  // where the files go
+  SaveFormat format = SaveFormat::kBin;
+  bool trace = false;
+  const CancelToken* cancel = nullptr;
+};
+
+// Opens the port and reads every region twice, saving each as SaveFileName in `format` when both
+// read-backs agree; a region that did not come back whole, or differed, gets no file. 0, or the
+// first failure's code (kErrorCancelled when cancelled: the region being read leaves no file).
+std::int32_t RunReadFlow(const ReadJob& job, FlowObserver& observer);
+
 // The payload rate the line allows for an exchange that moved `lineBytes` for `payload` bytes.
 double PayloadBound(std::int64_t payload, std::int64_t lineBytes);
-
-// The text of a cancelled flow.
-inline constexpr const char* kCancelledText = "cancelled";
 
 }  // namespace vantor::device

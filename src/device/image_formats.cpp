@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "protocol/files.h"
+#include "device/files.h"
+#include "device/texts.h"
 #include "protocol/text_commands.h"
 
 namespace vantor::device {
@@ -13,12 +14,6 @@ namespace vantor::device {
 namespace {
 
 constexpr std::uint64_t kAddressLimit = std::uint64_t{1} << 32;
-
-std::string Hex(std::uint64_t value, int digits = 6) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%0*llx", digits, static_cast<unsigned long long>(value));
-  return text;
-}
 
 // Data as a reader found it, with where it came from (a line, or an ELF program header's offset).
 struct Chunk {
@@ -493,24 +488,6 @@ bool ParseImage(std::span<const std::uint8_t> content, std::string_view fileName
       break;
   }
   return true;
-}
-
-bool LoadImageFile(const std::filesystem::path& path, ParsedImage& image, std::string& error) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenFile(path, "rb"), &std::fclose);
-  if (!file) {
-    error = "cannot read " + path.string();
-    return false;
-  }
-  std::vector<std::uint8_t> content;
-  std::uint8_t block[65536];
-  std::size_t got = 0;
-  while ((got = std::fread(block, 1, sizeof block, file.get())) > 0)
-    content.insert(content.end(), block, block + got);
-  if (std::ferror(file.get())) {
-    error = "cannot read " + path.string() + ": read error";
-    return false;
-  }
-  return ParseImage(content, path.string(), image, error);
 }
 
 std::string FormatIntelHex(std::uint32_t address, std::span<const std::uint8_t> data) {

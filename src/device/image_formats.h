@@ -53,10 +53,6 @@ bool ParseSrec(std::span<const std::uint8_t> content, std::string_view fileName,
 bool ParseElf(std::span<const std::uint8_t> content, std::string_view fileName,
               std::vector<ImageRun>& runs, std::string& error);
 
-// Reads the whole file at `path` and parses it. False with `error` naming the file when it cannot
-// be read or does not parse.
-bool LoadImageFile(const std::filesystem::path& path, ParsedImage& image, std::string& error);
-
 // `data` at `address` as an Intel HEX file: an extended linear address record before the first
 // data record and wherever the upper 16 bits change, 16 data bytes a record, the end-of-file
 // record; LF line ends.

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "device/texts.h"
+
 namespace vantor::device {
 
 namespace {
@@ -14,6 +16,13 @@ constexpr ImagePlace FromArea(const Area& a) {
 constexpr ImagePlace FromSlot(std::size_t index) {
   const Slot& s = kSlots[index];
   return {s.name, s.address(), s.size, s.loadRule, index == kFirmwareSlot ? kCodeAreaFlags : 0};
+}
+constexpr ImagePlace DropSlot(const Slot& s) {
+  return {s.name, s.offset, s.size, SizeRule::kExact, 0};
+}
+template <std::size_t... I>
+constexpr std::array<ImagePlace, sizeof...(I)> DropRows(std::index_sequence<I...>) {
+  return {DropSlot(kSlots[I])...};
 }
 template <std::size_t... I>
 constexpr std::array<ImagePlace, sizeof...(I)> AreaRows(std::index_sequence<I...>) {
@@ -26,12 +35,7 @@ constexpr std::array<ImagePlace, sizeof...(I)> SlotRows(std::index_sequence<I...
 // Row i of each table is row i of the memory map's table.
 constexpr auto kAreaRows = AreaRows(std::make_index_sequence<kAreas.size()>());
 constexpr auto kSlotRows = SlotRows(std::make_index_sequence<kSlots.size()>());
-
-std::string Hex(std::uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%06llx", static_cast<unsigned long long>(value));
-  return text;
-}
+constexpr auto kDropRows = DropRows(std::make_index_sequence<kSlots.size()>());
 
 std::string Range(const ImagePlace& p) {
   return p.rule == SizeRule::kAny ? "from " + Hex(p.address) : Hex(p.address) + ".." + Hex(p.end());
@@ -83,13 +87,18 @@ const PlaceTable& SlotPlaces() {
   return table;
 }
 
+const PlaceTable& DropPlaces() {
+  static const PlaceTable table{"slot", kDropRows};
+  return table;
+}
+
 const ImagePlace* FindPlace(const PlaceTable& table, std::string_view name) {
   if (table.places.data() == kAreaRows.data()) {
     const Area* area = FindArea(name);
     return area == nullptr ? nullptr : &kAreaRows[static_cast<std::size_t>(area - kAreas.data())];
   }
   const Slot* slot = FindSlot(name);
-  return slot == nullptr ? nullptr : &kSlotRows[static_cast<std::size_t>(slot - kSlots.data())];
+  return slot == nullptr ? nullptr : &table.places[static_cast<std::size_t>(slot - kSlots.data())];
 }
 
 bool CheckPlacement(const ImagePlace& place, std::span<const ImageRun> runs, std::string_view file,

@@ -37,6 +37,9 @@ struct PlaceTable {
 // Quorix's areas (download) and Pelion's slots as "load image" takes them (write).
 const PlaceTable& AreaPlaces();
 const PlaceTable& SlotPlaces();
+// Pelion's slots as a drop takes them: at their offsets in the image, each of its exact size.
+// Row i is kSlots[i].
+const PlaceTable& DropPlaces();
 // The place named `name` (case-insensitive), or null.
 const ImagePlace* FindPlace(const PlaceTable& table, std::string_view name);
 

@@ -22,6 +22,13 @@ struct DetectedState {
 // The status line: the boot version, the firmware's text, or "no device".
 std::string DescribeState(const DetectedState& state);
 
+// Steps of the download flow that carry no event of their own in the tools' output, so that a
+// live view can tell where a device is.
+enum class FlowPhase {
+  kRestartWait,  // the wait after the download before the device is detected again
+  kRedetecting,  // the detection after that wait
+};
+
 class FlowObserver {
  public:
   virtual ~FlowObserver() = default;
@@ -37,6 +44,7 @@ class FlowObserver {
   virtual void Progress(std::int32_t /*percent*/) {}
   virtual void SegmentDone(std::size_t /*index*/, std::uint32_t /*address*/,
                            std::int32_t /*result*/) {}
+  virtual void Phase(FlowPhase /*phase*/) {}
   // A line of the programs' log (for example the download's completion line).
   virtual void Message(std::string_view /*text*/) {}
   virtual void Saved(std::string_view /*region*/, const std::string& /*path*/,

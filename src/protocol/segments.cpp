@@ -1,11 +1,7 @@
-// Segment lists: insertion with one segment per address, clearing, and whole image files read
-// into new segments.
+// Segment lists: insertion with one segment per address, and clearing.
 #include "protocol/segments.h"
 
 #include <algorithm>
-#include <climits>
-
-#include "protocol/files.h"
 
 namespace vantor {
 
@@ -42,44 +38,6 @@ void InsertSegment(SegmentList& list, Segment segment) {
 
 void ClearSegments(SegmentList& list) {
   list.m_items.clear();
-}
-
-ImageReadResult ReadImageFile(SegmentList& list, std::FILE* file, std::uint32_t address,
-                              std::int32_t expectedSize) {
-  if (file == nullptr)
-    return ImageReadResult::kNotOpened;
-  struct Closer {
-    std::FILE* f;
-    ~Closer() { std::fclose(f); }
-  } closer{file};
-
-  // A length the system cannot tell (or one beyond a segment's 32-bit length) cannot be read whole.
-  if (std::fseek(file, 0, SEEK_END) != 0)
-    return ImageReadResult::kNotOpened;
-  const long fileLength = std::ftell(file);
-  if (fileLength < 0 || fileLength > INT32_MAX)
-    return ImageReadResult::kNotOpened;
-  if (expectedSize != 0 && fileLength != expectedSize)
-    return ImageReadResult::kWrongBlockSize;
-
-  Segment segment;
-  segment.data.resize(static_cast<std::size_t>(fileLength));
-  std::rewind(file);
-  const std::size_t got =
-      segment.data.empty() ? 0 : std::fread(segment.data.data(), 1, segment.data.size(), file);
-  segment.data.resize(got);
-  segment.length = static_cast<std::int32_t>(got);
-  segment.address = address;
-  InsertSegment(list, std::move(segment));
-  return ImageReadResult::kInserted;
-}
-
-ImageReadResult ReadImageFile(SegmentList& list, const std::filesystem::path& path,
-                              std::uint32_t address, std::int32_t expectedSize) {
-  std::FILE* file = OpenFile(path, "rb");
-  if (file == nullptr)
-    return ImageReadResult::kNotOpened;
-  return ReadImageFile(list, file, address, expectedSize);
 }
 
 }  // namespace vantor

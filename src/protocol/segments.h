@@ -1,11 +1,9 @@
 // SegmentList: image data with the device address at which each piece goes. At most one segment
-// per address; list order is sending order. ReadImageFile, InsertSegment and ClearSegments fill
-// and empty a list from image files (raw bytes, no header).
+// per address; list order is sending order. InsertSegment and ClearSegments fill and empty a list
+// (the device layer takes image files into it).
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
 #include <list>
 #include <vector>
 
@@ -46,19 +44,5 @@ class SegmentList {
 void InsertSegment(SegmentList& list, Segment segment);
 // Empties the list, releasing every segment and its data.
 void ClearSegments(SegmentList& list);
-
-// The condition the caller turns into its message ("Wrong Block Size" for WrongBlockSize).
-enum class ImageReadResult { kInserted, kNotOpened, kWrongBlockSize };
-inline constexpr const char* kWrongBlockSizeText = "Wrong Block Size";
-
-// Reads the whole file at `path` into a new segment at `address` and inserts it. `expectedSize`
-// 0 accepts any size; otherwise a different file length gives kWrongBlockSize and leaves the list
-// unchanged. A file that cannot be opened gives kNotOpened. A short read gives a shorter segment.
-ImageReadResult ReadImageFile(SegmentList& list, const std::filesystem::path& path,
-                              std::uint32_t address, std::int32_t expectedSize);
-
-// The same over a file the caller opened for binary reading; the reader closes it.
-ImageReadResult ReadImageFile(SegmentList& list, std::FILE* file, std::uint32_t address,
-                              std::int32_t expectedSize);
 
 }  // namespace vantor

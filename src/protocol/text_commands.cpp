@@ -236,9 +236,7 @@ std::int32_t ReadBackSegments(TransferContext& context, SegmentList& segments,
   report = ReadBackReport{};
 
   for (Segment& segment : segments) {
-    char line[32];
-    std::snprintf(line, sizeof line, "\nblock %06x", segment.address);
-    report.summary += line;
+    report.blocks.push_back(segment.address);
     const std::int32_t length = std::max(segment.length, 0);
     // Nothing of an earlier content survives a piece that is not read.
     segment.data.assign(static_cast<std::size_t>(length), 0);
@@ -269,14 +267,6 @@ std::int32_t ReadBackSegments(TransferContext& context, SegmentList& segments,
       ReportProgress(context);
       offset += n;
     }
-  }
-
-  if (report.result != 0) {
-    report.boxText = "통신에러 \n" + report.summary;
-    report.informationIcon = true;
-  } else {
-    report.boxText = "Uploaded \n" + report.summary;
-    report.informationIcon = false;
   }
   return report.result;
 }

@@ -63,13 +63,10 @@ std::uint32_t ParseHex(std::string_view text);
 // requested byte, or not ending in CR LF).
 inline constexpr std::int32_t kReadBackMalformed = -2;
 
-// What the read-back's result box says: "Uploaded \n" + summary on success, else
-// "통신에러 \n" + summary shown with the information icon.
+// What the read-back did: the facts the device layer builds the programs' box text from.
 struct ReadBackReport {
-  std::int32_t result = 0;
-  std::string summary;  // "\nblock %06x" per segment
-  std::string boxText;  // the whole box text
-  bool informationIcon = false;
+  std::int32_t result = 0;            // 0, or the first failure's code
+  std::vector<std::uint32_t> blocks;  // every segment's address, in reading order
   // Addresses of the segments that did not get a valid reply for every piece: their data is not
   // the device's and must not be saved or sent as if it were.
   std::vector<std::uint32_t> unreadSegments;
@@ -78,7 +75,7 @@ struct ReadBackReport {
 // Reads every segment's `length` bytes from the device into its `data` (zeroed first) with
 // "~du%08X,%02X\r\n" pieces, reporting progress like the download. Succeeds only when every piece
 // of every segment got a valid reply; a failed or malformed piece abandons its segment and the
-// result is the first failure's code. The caller shows `report.boxText`.
+// result is the first failure's code.
 std::int32_t ReadBackSegments(TransferContext& context, SegmentList& segments,
                               ProgressCallback progress, void* userData, ReadBackReport& report);
 

@@ -86,11 +86,11 @@ struct SerialPort {
   std::int32_t SleepUntil(std::chrono::steady_clock::time_point until) const;
 
   // Between two reads of a reply that has begun and still lacks `missing` bytes. Until the reader
-  // has `rested` once for this reply, sleeps until the missing bytes can have arrived at the line's
-  // rate; after that the bytes are late (a USB adapter's packet, the scheduler), so it blocks until
-  // input comes (WaitReadable). Either way never past `deadline`. A reply then costs a few wake-ups
-  // instead of one per byte, and ends when its last byte arrives. 0, kErrorCancelled or
-  // WaitReadable's error.
+  // has `rested` once for this reply, sleeps until all but the last 500 us of the missing bytes can
+  // have arrived at the line's rate; those, and bytes late after that sleep (a USB adapter's
+  // packet, the scheduler), it waits for in the port's poll (WaitReadable), never past `deadline`.
+  // A reply costs a few wake-ups instead of one per byte, and ends when its last byte arrives, not
+  // when a late timer fires. 0, kErrorCancelled or WaitReadable's error.
   std::int32_t WaitForRest(std::uint32_t missing, bool rested,
                            std::chrono::steady_clock::time_point deadline);
 

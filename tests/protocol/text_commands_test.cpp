@@ -227,8 +227,8 @@ TEST(ReadBack, PiecesOf64BytesFillTheSegment) {
   EXPECT_EQ(ReadBackSegments(context, list, &ProgressLog::Record, &progress, report), 0);
   EXPECT_EQ(list.begin()->data, image);
   EXPECT_EQ(progress.percents, (std::vector<std::int32_t>{64, 100}));
-  EXPECT_EQ(report.boxText, "Uploaded \n\nblock 13c000");
-  EXPECT_FALSE(report.informationIcon);
+  EXPECT_EQ(report.result, 0);
+  EXPECT_EQ(report.blocks, std::vector<std::uint32_t>{0x13C000});
   EXPECT_TRUE(report.unreadSegments.empty());
   std::vector<std::string> texts;
   sim.With([&](devsim::Device& d) {
@@ -246,7 +246,7 @@ TEST(ReadBack, EmptyListIsUploadedAlone) {
   context.link = sim.link;
   ReadBackReport report;
   EXPECT_EQ(ReadBackSegments(context, list, nullptr, nullptr, report), 0);
-  EXPECT_EQ(report.boxText, "Uploaded \n");
+  EXPECT_TRUE(report.blocks.empty());
 }
 
 TEST(ReadBack, SilentDeviceInTheLastSegmentIsAFailure) {
@@ -261,8 +261,8 @@ TEST(ReadBack, SilentDeviceInTheLastSegmentIsAFailure) {
   context.link = sim.link;
   ReadBackReport report;
   EXPECT_EQ(ReadBackSegments(context, list, nullptr, nullptr, report), -1);  // after 5000 ms
-  EXPECT_EQ(report.boxText, "통신에러 \n\nblock 138000\nblock 13c000");
-  EXPECT_TRUE(report.informationIcon);
+  EXPECT_EQ(report.result, -1);
+  EXPECT_EQ(report.blocks, (std::vector<std::uint32_t>{0x138000, 0x13C000}));
   EXPECT_EQ(std::next(list.begin())->data, std::vector<std::uint8_t>(64, 0));
   EXPECT_EQ(report.unreadSegments, std::vector<std::uint32_t>{0x13C000});
 }
@@ -290,8 +290,8 @@ TEST_F(ScriptedDevice, MalformedMiddleSegmentIsReportedAfterLaterSuccess) {
   EXPECT_EQ(it->data, (std::vector<std::uint8_t>{0x55, 0x55}));
   EXPECT_EQ((++it)->data, std::vector<std::uint8_t>(66, 0));
   EXPECT_EQ((++it)->data, (std::vector<std::uint8_t>{0x55, 0x55}));
-  EXPECT_EQ(report.boxText, "통신에러 \n\nblock 100000\nblock 100040\nblock 100100");
-  EXPECT_TRUE(report.informationIcon);
+  EXPECT_EQ(report.result, kReadBackMalformed);
+  EXPECT_EQ(report.blocks, (std::vector<std::uint32_t>{0x100000, 0x100040, 0x100100}));
   EXPECT_EQ(report.unreadSegments, std::vector<std::uint32_t>{0x100040});  // only the failed one
 }
 

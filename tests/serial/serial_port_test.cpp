@@ -1,11 +1,12 @@
 // SerialPort over a real pseudo-terminal: line settings, exclusivity, non-waiting reads, the byte
-// trace and the wait that blocks until input arrives.
+// trace, the wait that blocks until input arrives and the wait for the rest of a reply.
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -172,6 +173,44 @@ TEST(SerialPortTest, WaitReadableWakesOnInputAndReportsAVanishedDevice) {
 
   pty.CloseMaster();
   EXPECT_EQ(port->WaitReadable(std::chrono::seconds(5)), EIO);
+}
+
+// The wait for the rest of a reply sleeps for all but the last 500 us of its wire time and leaves
+// those bytes to the port's poll: a timer that fires late must not hold a reply whose last byte is
+// already in.
+TEST(SerialPortTest, WaitForRestLeavesTheLastBytesToThePoll) {
+  using namespace std::chrono_literals;
+  testing::PtyPair pty;
+  auto port = CreatePort(pty.path(), false);
+  ASSERT_TRUE(port->IsOpen());
+  using Clock = std::chrono::steady_clock;
+
+  // A rest of 100 bytes (8.7 ms): a sleep, over before the rest is due, with nothing arriving.
+  auto start = Clock::now();
+  EXPECT_EQ(port->WaitForRest(100, false, start + 2s), 0);
+  auto took = Clock::now() - start;
+  EXPECT_GE(took, WireTime(100) - 500us);
+  EXPECT_LT(took, 1s);
+
+  // A rest of two bytes is within the margin: the wait lasts until input comes, not 174 us.
+  std::thread writer([&] {
+    std::this_thread::sleep_for(50ms);
+    pty.Write(std::string("x"));
+  });
+  start = Clock::now();
+  EXPECT_EQ(port->WaitForRest(2, false, start + 5s), 0);
+  took = Clock::now() - start;
+  writer.join();
+  EXPECT_GE(took, 45ms);
+  EXPECT_LT(took, 4s);
+
+  // Once rested, the same: the poll until input or the deadline.
+  start = Clock::now();
+  std::uint8_t byte = 0;
+  std::uint32_t count = 1;
+  ASSERT_EQ(port->Read(&byte, count), 0);
+  EXPECT_EQ(port->WaitForRest(100, true, start + 100ms), 0);
+  EXPECT_GE(Clock::now() - start, 95ms);
 }
 
 }  // namespace

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <string>
 
-#include "protocol/files.h"
+#include "device/files.h"
 
-namespace vantor {
+namespace vantor::device {
 
 std::filesystem::path DocumentsFolder() {
   wchar_t profile[MAX_PATH] = {};
@@ -21,4 +21,4 @@ std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
   return _wfopen(path.c_str(), wideMode.c_str());
 }
 
-}  // namespace vantor
+}  // namespace vantor::device

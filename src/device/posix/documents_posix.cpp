@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "protocol/files.h"
+#include "device/files.h"
 
-namespace vantor {
+namespace vantor::device {
 
 std::filesystem::path DocumentsFolder() {
   const char* home = std::getenv("HOME");
@@ -25,4 +25,4 @@ std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
   return std::fopen(path.c_str(), mode);
 }
 
-}  // namespace vantor
+}  // namespace vantor::device

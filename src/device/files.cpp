@@ -1,10 +1,10 @@
 // Saved read-back files: their names and a write that is whole or reported.
-#include "protocol/files.h"
+#include "device/files.h"
 
 #include <cstdio>
 #include <system_error>
 
-namespace vantor {
+namespace vantor::device {
 
 std::string ReadBackFileName(std::uint32_t address) {
   char name[32];
@@ -27,4 +27,4 @@ bool WriteSegmentFile(const std::filesystem::path& path, std::span<const std::ui
   return whole;
 }
 
-}  // namespace vantor
+}  // namespace vantor::device

@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-namespace vantor {
+namespace vantor::device {
 
 // Windows: the profile folder + "\Documents". Elsewhere: $HOME/Documents, created when missing.
 std::filesystem::path DocumentsFolder();
@@ -22,4 +22,4 @@ std::string ReadBackFileName(std::uint32_t address);
 // not all bytes were written; a partial file is removed.
 bool WriteSegmentFile(const std::filesystem::path& path, std::span<const std::uint8_t> data);
 
-}  // namespace vantor
+}  // namespace vantor::device

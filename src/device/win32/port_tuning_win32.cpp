@@ -12,10 +12,9 @@ int RequestLowLatency(SerialPort&) {
 }
 
 std::string OpenFailureText(const std::string& name, std::int32_t error) {
-  std::string text =
-      std::string(kNoAnswerText) + "cannot open " + name + ": " + SystemErrorText(error);
+  std::string text = CannotOpenText(name, SystemErrorText(error));
   if (error == ERROR_ACCESS_DENIED)
-    text += "\nanother program holds the port";
+    text += std::string("\n") + kPortHeldText;
   return text;
 }
 

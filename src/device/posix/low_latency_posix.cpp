@@ -58,8 +58,7 @@ int RequestLowLatency(SerialPort& port) {
 }
 
 std::string OpenFailureText(const std::string& name, std::int32_t error) {
-  std::string text =
-      std::string(kNoAnswerText) + "cannot open " + name + ": " + SystemErrorText(error);
+  std::string text = CannotOpenText(name, SystemErrorText(error));
   if (error == EACCES || error == EPERM) {
     std::string groupName = "dialout";
     struct stat info {};
@@ -67,11 +66,9 @@ std::string OpenFailureText(const std::string& name, std::int32_t error) {
       if (const struct group* g = ::getgrgid(info.st_gid))
         groupName = g->gr_name;
     }
-    text += "\nyou are not in the '" + groupName +
-            "' group, which may use this port; add yourself with\n  sudo usermod -aG " + groupName +
-            " $USER\nthen log out and in again";
+    text += "\n" + NotInGroupText(groupName);
   } else if (error == EBUSY) {
-    text += "\nanother program holds the port";
+    text += std::string("\n") + kPortHeldText;
   }
   return text;
 }

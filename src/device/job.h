@@ -1,0 +1,56 @@
+// A job is what one device gets in a run: the segment list already read and checked (shared by
+// every port, never changed), the flags word, verify, re-detection, retries and what to record
+// when the device finishes. RunJob runs it on one port; RunWithRetries is the retry loop every
+// flow of a run shares (download, write and read).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "device/flows.h"
+#include "protocol/segments.h"
+#include "serial/cancel.h"
+
+namespace vantor::device {
+
+struct JobOutcome;
+
+struct Job {
+  std::shared_ptr<const SegmentList> segments;
+  std::uint32_t flags = 0;
+  bool enterBootloader = true;  // false: the bootloader must already answer ("write")
+  bool redetect = true;
+  bool verify = false;
+  int retries = 0;  // further attempts after a failed one, each from the start, the port reopened
+  bool trace = false;
+  // Called once the device finished (whatever the result): writes what the run keeps of it.
+  // Returns the reason when it could not; the device then counts as failed.
+  std::function<std::optional<std::string>(const JobOutcome&)> record;
+};
+
+struct JobOutcome {
+  std::string port;
+  DownloadOutcome last;  // the last attempt's outcome
+  int attempts = 0;
+  std::chrono::system_clock::time_point started;
+  std::chrono::system_clock::time_point finished;
+  double seconds = 0;
+  std::optional<std::string> recordError;  // the record could not be written
+  bool ok() const { return last.ok && !recordError; }
+};
+
+// Runs `attempt` (true when it succeeded) once, and again up to `retries` more times while it
+// fails and `cancel` (may be null) is not cancelled. With retries each attempt is announced to
+// `observer` first. Returns the number of attempts made.
+int RunWithRetries(int retries, const CancelToken* cancel, FlowObserver& observer,
+                   const std::function<bool()>& attempt);
+
+// The download flow of `job` on `port` with its retries, then its record.
+JobOutcome RunJob(const std::string& port, const Job& job, const CancelToken* cancel,
+                  FlowObserver& observer);
+
+}  // namespace vantor::device

@@ -1,0 +1,201 @@
+// The worker pool and the job: many workers at once, one cancelled while the others go on, one
+// failing or throwing, one token for the whole run, a pool that goes while workers still run;
+// the retry loop; a job against simulated devices with its retries and its record.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "devsim/pty_transport.h"
+#include "device/job.h"
+#include "device/worker_pool.h"
+
+namespace vantor::device {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// Collects what every worker ended with, waiting at most `limit` for `count` of them.
+std::map<std::string, WorkerPool::Ended> Collect(WorkerPool& pool, std::size_t count,
+                                                 std::chrono::milliseconds limit = 10000ms) {
+  std::map<std::string, WorkerPool::Ended> ended;
+  const auto deadline = Clock::now() + limit;
+  while (ended.size() < count && Clock::now() < deadline) {
+    for (const auto& e : pool.WaitForEnded(100ms)) {
+      EXPECT_EQ(ended.count(e.port), 0u) << e.port << " reported twice";
+      ended[e.port] = e;
+    }
+  }
+  return ended;
+}
+
+TEST(WorkerPoolTest, ManyWorkersOneCancelledOneFailingOneThrowing) {
+  WorkerPool pool;
+  std::atomic<int> ran{0};
+  std::string error;
+  for (int i = 0; i < 32; ++i) {
+    const std::string port = "port" + std::to_string(i);
+    ASSERT_TRUE(pool.Start(
+        port,
+        [&ran, i](const CancelToken& cancel) {
+          ++ran;
+          if (i == 5)  // waits for its cancel
+            return cancel.SleepFor(20000ms) == 0;
+          if (i == 6)
+            return false;
+          if (i == 7)
+            throw std::runtime_error("lost");
+          return cancel.SleepFor(20ms) == 0;
+        },
+        error))
+        << error;
+  }
+  const auto start = Clock::now();
+  pool.Cancel("port5");
+  const auto ended = Collect(pool, 32);
+  EXPECT_LT(Clock::now() - start, 5000ms);  // the cancelled one did not sleep its 20 s
+  ASSERT_EQ(ended.size(), 32u);
+  EXPECT_EQ(ran.load(), 32);
+  for (const auto& [port, e] : ended) {
+    const bool failing = port == "port5" || port == "port6" || port == "port7";
+    EXPECT_EQ(e.ok, !failing) << port;
+    EXPECT_EQ(e.cancelled, port == "port5") << port;
+  }
+  EXPECT_EQ(pool.running(), 0u);
+  EXPECT_TRUE(pool.WaitForEnded(1ms).empty());  // each ended worker is told once
+}
+
+TEST(WorkerPoolTest, ASharedTokenEndsEveryWorkerAndAPoolThatGoesCancelsItsWorkers) {
+  CancelToken run;
+  const auto start = Clock::now();
+  {
+    WorkerPool pool(&run);
+    std::string error;
+    for (const char* port : {"a", "b", "c"})
+      ASSERT_TRUE(pool.Start(
+          port, [](const CancelToken& cancel) { return cancel.SleepFor(20000ms) == 0; }, error));
+    run.Cancel();
+    const auto ended = Collect(pool, 3);
+    ASSERT_EQ(ended.size(), 3u);
+    for (const auto& [port, e] : ended)
+      EXPECT_FALSE(e.ok) << port;
+  }
+  {
+    WorkerPool pool;  // its own tokens: leaving the scope cancels and joins the sleepers
+    std::string error;
+    for (const char* port : {"a", "b"})
+      ASSERT_TRUE(pool.Start(
+          port, [](const CancelToken& cancel) { return cancel.SleepFor(20000ms) == 0; }, error));
+  }
+  EXPECT_LT(Clock::now() - start, 5000ms);
+}
+
+TEST(RetriesTest, AttemptsUntilSuccessTheLimitOrACancel) {
+  struct Observer : FlowObserver {
+    std::vector<std::pair<int, int>> attempts;
+    void Attempt(int number, int total) override { attempts.emplace_back(number, total); }
+  };
+  const struct {
+    int retries;
+    int succeedsAt;  // 0: never
+    bool cancelAfterFirst;
+    int attempts;
+  } cases[] = {{0, 0, false, 1}, {2, 0, false, 3}, {3, 2, false, 2},
+               {0, 1, false, 1}, {3, 0, true, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "retries " << c.retries << " succeeds at " << c.succeedsAt);
+    CancelToken cancel;
+    Observer observer;
+    int made = 0;
+    const int attempts = RunWithRetries(c.retries, &cancel, observer, [&] {
+      ++made;
+      if (c.cancelAfterFirst)
+        cancel.Cancel();
+      return made == c.succeedsAt;
+    });
+    EXPECT_EQ(attempts, c.attempts);
+    EXPECT_EQ(made, c.attempts);
+    // Attempts are announced only when there are retries.
+    ASSERT_EQ(observer.attempts.size(), c.retries > 0 ? static_cast<std::size_t>(made) : 0u);
+    for (std::size_t i = 0; i < observer.attempts.size(); ++i)
+      EXPECT_EQ(observer.attempts[i], std::make_pair(static_cast<int>(i) + 1, 1 + c.retries));
+  }
+}
+
+// A job on simulated devices, run by the pool: one device refuses a frame once and is flashed
+// on its retry, the other at once; every device gets one record with its own attempts, and a
+// record that cannot be written fails the device whose download succeeded.
+TEST(JobTest, PoolRunsAJobPerPortWithRetriesAndRecords) {
+  devsim::DeviceOptions refusing;
+  refusing.refuseSegment = 0;
+  refusing.refuseFrame = 1;
+  refusing.refuseOnce = true;
+  auto first = devsim::PtyDevice::Start(refusing);
+  auto second = devsim::PtyDevice::Start({});
+  ASSERT_TRUE(first && second);
+
+  auto segments = std::make_shared<SegmentList>();
+  Segment boot;
+  boot.address = 0x100000;
+  boot.data.assign(3000, 0x5A);
+  boot.length = static_cast<std::int32_t>(boot.data.size());
+  InsertSegment(*segments, boot);
+
+  for (const bool recordFails : {false, true}) {
+    SCOPED_TRACE(recordFails ? "the record fails" : "the record is written");
+    std::mutex recordMutex;
+    std::map<std::string, int> recorded;  // port -> attempts
+    Job job;
+    job.segments = segments;
+    job.redetect = false;
+    job.retries = 1;
+    job.record = [&](const JobOutcome& outcome) -> std::optional<std::string> {
+      std::lock_guard lock(recordMutex);
+      recorded[outcome.port] = outcome.attempts;
+      if (recordFails)
+        return "cannot write the record";
+      return std::nullopt;
+    };
+    struct Messages : FlowObserver {
+      std::vector<std::string> texts;
+      void Message(std::string_view text) override { texts.emplace_back(text); }
+    };
+    std::map<std::string, Messages> observers{{first->path(), {}}, {second->path(), {}}};
+    WorkerPool pool;
+    std::string error;
+    for (auto& [port, observer] : observers) {
+      ASSERT_TRUE(pool.Start(
+          port,
+          [&job, port = port, &observer = observer](const CancelToken& cancel) {
+            return RunJob(port, job, &cancel, observer).ok();
+          },
+          error));
+    }
+    const auto ended = Collect(pool, 2, 20000ms);
+    ASSERT_EQ(ended.size(), 2u);
+    EXPECT_EQ(ended.at(first->path()).ok, !recordFails);
+    EXPECT_EQ(ended.at(second->path()).ok, !recordFails);
+    // The refusal was once per device: only the first attempt of the first run meets it.
+    EXPECT_EQ(recorded.at(first->path()), recordFails ? 1 : 2);
+    EXPECT_EQ(recorded.at(second->path()), 1);
+    for (auto& [port, observer] : observers) {
+      const bool said = std::find(observer.texts.begin(), observer.texts.end(),
+                                  "cannot write the record") != observer.texts.end();
+      EXPECT_EQ(said, recordFails) << port;
+    }
+  }
+  for (auto* device : {first.get(), second.get()}) {
+    device->With([&](devsim::Device& d) {
+      EXPECT_EQ(d.ReadMemory(0x100000, 3000), std::vector<std::uint8_t>(3000, 0x5A));
+    });
+  }
+}
+
+}  // namespace
+}  // namespace vantor::device
