@@ -253,11 +253,17 @@ struct Device::Impl {
   std::optional<Clock::time_point> heldUntil;  // device bytes held back by a delay
   std::vector<std::uint8_t> held;
 
+  // Turnaround draws, one per reply.
+  std::mt19937_64 turnaroundRng;
+
   explicit Impl(DeviceOptions o)
       : options(std::move(o)),
         state(options.state),
         noiseToDevice(options.chaosSeed, 1),
         noiseToHost(options.chaosSeed, 2) {
+    std::seed_seq seq{static_cast<std::uint32_t>(options.chaosSeed),
+                      static_cast<std::uint32_t>(options.chaosSeed >> 32), 3u};
+    turnaroundRng.seed(seq);
     window.assign(kWindowSize, 0xFF);
     std::copy_n(options.initialMemory.begin(),
                 std::min<std::size_t>(options.initialMemory.size(), kWindowSize), window.begin());
@@ -283,7 +289,15 @@ struct Device::Impl {
   void Send(std::vector<std::uint8_t> bytes, Clock::time_point at) {
     if (stalled)
       return;
-    output.Push(std::move(bytes), at, bps(), paced());
+    output.Push(std::move(bytes), at + Turnaround(), bps(), paced());
+  }
+  Clock::duration Turnaround() {
+    const std::int64_t low = std::max<std::int64_t>(options.turnaround.min.count(), 0);
+    const std::int64_t high = options.turnaround.max.count();
+    if (high <= low)
+      return std::chrono::microseconds(low);
+    return std::chrono::nanoseconds(
+        std::uniform_int_distribution<std::int64_t>(low * 1000, high * 1000)(turnaroundRng));
   }
   void SendText(const std::string& text, Clock::time_point at) {
     Send(std::vector<std::uint8_t>(text.begin(), text.end()), at);

@@ -57,6 +57,12 @@ struct LineChaos {
   bool any() const { return drop > 0 || flip > 0 || duplicate > 0 || delay > 0 || cut > 0; }
 };
 
+// A span of time from `min` to `max`, both included.
+struct TimeRange {
+  std::chrono::microseconds min{0};
+  std::chrono::microseconds max{0};
+};
+
 struct DeviceOptions {
   DeviceState state = DeviceState::kBootloader;
   std::uint32_t bootVersion = 0x01020304;
@@ -71,6 +77,10 @@ struct DeviceOptions {
   // to this many bytes of one device frame or text arrive together, once the last of them is
   // through (never early; a frame's last byte on time). 1: every byte as soon as it is through.
   std::uint32_t packetBytes = 64;
+  // The device's turnaround: each frame or text it sends leaves no earlier than this long after
+  // the host byte that caused it, drawn evenly from the range per reply (reproducible from
+  // `chaosSeed`), as a device's firmware takes its time to act on a command. None by default.
+  TimeRange turnaround{};
 
   // Firmware side.
   bool answerFirmwareVersion = true;

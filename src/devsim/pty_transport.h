@@ -1,6 +1,7 @@
 // PtyDevice: runs a simulated Device on its own thread behind a real pseudo-terminal, so that
 // SerialPort::Open opens the slave path like any serial port. The host may close and reopen the
-// port any number of times. POSIX only.
+// port any number of times. On Windows the device answers on one end of a null-modem pair of COM
+// ports and path() names the other end (pty_transport_win32.cpp).
 #pragma once
 
 #include <functional>

@@ -3,6 +3,7 @@
 // floods and the noisy line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -392,6 +393,43 @@ TEST(DevicePacing, FrameActedOnOnlyAfterItsTimeOnTheWire) {
     EXPECT_EQ(d.Transmit(kT0 + wire + byteTime * 8 + 10us).size(), c.afterHalf);
     EXPECT_EQ(d.Transmit(kT0 + wire + byteTime * 16 + 10us).size(), c.afterAll);
     EXPECT_FALSE(d.NextWakeTime().has_value());
+  }
+}
+
+// Each reply leaves a turnaround after the command that caused it, drawn from the range per reply
+// and the same for the same seed; paced, its bytes then take their time on the wire.
+TEST(DevicePacing, RepliesLeaveATurnaroundAfterTheCommand) {
+  auto replyTimes = [](bool paced, std::uint64_t seed) {
+    Device d({.paced = paced, .packetBytes = 1, .turnaround = {500us, 1000us}, .chaosSeed = seed});
+    const Bytes query = Command(0, 15, 0);
+    const auto wire = paced ? std::chrono::nanoseconds(8ull * 10 * 1'000'000'000 / 115200)
+                            : std::chrono::nanoseconds(0);
+    const auto byteTime = paced ? std::chrono::nanoseconds(10ull * 1'000'000'000 / 115200 + 1)
+                                : std::chrono::nanoseconds(0);
+    std::vector<Clock::duration> times;
+    for (int i = 0; i < 8; ++i) {
+      const Clock::time_point at = kT0 + i * 100ms;
+      d.Receive(query, at);
+      const Clock::time_point through = at + wire;
+      EXPECT_TRUE(d.Transmit(through + 499us).empty());
+      const auto wake = d.NextWakeTime();
+      EXPECT_TRUE(wake.has_value());
+      if (!wake)
+        break;
+      // The first byte of the 8-byte answer: after the turnaround and its own time on the wire.
+      EXPECT_GE(*wake, through + 500us + byteTime);
+      EXPECT_LE(*wake, through + 1001us + byteTime);
+      times.push_back(*wake - through);
+      EXPECT_EQ(d.Transmit(through + 1000us + 9 * byteTime).size(), 8u);
+    }
+    return times;
+  };
+  for (const bool paced : {false, true}) {
+    SCOPED_TRACE(paced);
+    const auto first = replyTimes(paced, 7);
+    EXPECT_EQ(first, replyTimes(paced, 7));
+    EXPECT_NE(first, replyTimes(paced, 8));
+    EXPECT_NE(std::count(first.begin(), first.end(), first[0]), 8);  // drawn per reply
   }
 }
 

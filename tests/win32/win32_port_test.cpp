@@ -257,7 +257,7 @@ TEST(Win32PortTest, DownloadThenReadBackThroughTheProtocol) {
   ReadBackReport report;
   percents.clear();
   ASSERT_EQ(ReadBackSegments(readContext, readBack, RecordPercent, &percents, report), 0)
-      << report.boxText;
+      << report.result;
   auto sent = image.begin();
   for (const Segment& got : readBack) {
     EXPECT_EQ(got.address, sent->address);
