@@ -1,5 +1,5 @@
-// The commands of the vantor tool (ports, detect, download, write, read; sim and demo live in
-// sim_*.cpp) and the parsing of the command line.
+// The commands of the vantor tool (ports, detect, download, write, read, codes; station in
+// station/, sim and demo in posix/sim_posix.cpp) and the parsing of the command line.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -10,21 +10,28 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "cli/images.h"
-#include "cli/record.h"
+#include "cli/ports.h"
 #include "cli/several_ports.h"
-#include "cli/station.h"
+#include "cli/station/record.h"
+#include "cli/station/station.h"
 #include "cli/terminal.h"
+#include "device/files.h"
 #include "device/image_formats.h"
+#include "device/job.h"
 #include "device/port_tuning.h"
 #include "device/result_codes.h"
 #include "device/texts.h"
-#include "protocol/files.h"
 #include "protocol/frames.h"
 #include "serial/debug_output.h"
 #include "serial/port_enumeration.h"
 #include "vantor_version.h"
 
 namespace vantor::cli {
+
+using device::DetectedState;
+using device::DownloadOutcome;
+using device::IsCancelled;
+using device::Region;
 
 std::unique_ptr<Reporter> Env::MakeReporter(const std::string& port) const {
   if (json)
@@ -141,20 +148,20 @@ int DetectCommand(Env& env, const PortArgs& portArgs) {
   const std::string& name = ports.front();
   auto reporter = env.MakeReporter(name);
   std::int32_t error = 0;
-  auto port = OpenDevicePort(name, env.trace, error, env.cancel);
+  auto port = device::OpenDevicePort(name, env.trace, error, env.cancel);
   if (!port) {
-    reporter->Result(error, OpenFailureText(name, error));
+    reporter->Result(error, device::OpenFailureText(name, error));
     return kExitFailure;
   }
   reporter->PortOpened(name);
-  const DetectedState state = DetectDevice(*port);
+  const DetectedState state = device::DetectDevice(*port);
   if (IsCancelled(env.cancel)) {
-    reporter->Result(kErrorCancelled, kCancelledText);
+    reporter->Result(kErrorCancelled, device::kCancelledText);
     return kExitFailure;
   }
   reporter->Detected(state, "detect");
   if (!state.answered()) {
-    reporter->Result(-1, WithoutLineBreak(kNoAnswerText));
+    reporter->Result(-1, device::WithoutLineBreak(device::kNoAnswerText));
     return kExitFailure;
   }
   reporter->Result(0, "");
@@ -168,76 +175,33 @@ struct DownloadArgs {
   bool noRedetect = false;
   bool verify = false;
   int retries = 0;
-  std::string record;      // the production record's file, appended to
-  std::string workerPort;  // internal: this run is one worker of a several-device run
+  std::string record;  // the production record's file, appended to
 };
 
-int DownloadCommand(Env& env, const DownloadArgs& args, bool slots,
-                    const std::vector<std::string>& commandLine) {
+// download (areas) or write (slots, with `slots`): the images read and checked once, then one
+// port, or a worker per port.
+int DownloadCommand(Env& env, const DownloadArgs& args, bool slots) {
   LoadedImages images;
   std::string error;
   if (!LoadImages(slots ? device::SlotPlaces() : device::AreaPlaces(), args.images, images, error))
     return UsageError(env, error);
-
-  std::uint32_t flags = images.flags;
-  if (!args.flags.empty() && !ParseFlags(args.flags, flags))
+  device::Job job = MakeJob(images, slots);
+  if (!args.flags.empty() && !ParseFlags(args.flags, job.flags))
     return UsageError(env, "--flags: not a 32-bit number: '" + args.flags + "'");
-
-  std::vector<std::string> ports;
-  if (!args.workerPort.empty()) {
-    ports.push_back(args.workerPort);
-  } else if (!ResolvePortArgs(env, args.ports, ports, true)) {
-    return kExitUsage;
-  }
-  if (ports.size() > 1)
-    return RunOnSeveralPorts(env, commandLine, ports);
-
-  DownloadJob job;
-  job.port = ports.front();
-  job.segments = &images.segments;
-  job.flags = flags;
-  job.enterBootloader = !slots;
   job.redetect = !slots && !args.noRedetect;
   job.verify = args.verify;
-  auto reporter = env.MakeReporter(job.port);
-
-  DeviceRecord record;
-  record.started = std::chrono::system_clock::now();
-  const auto start = std::chrono::steady_clock::now();
+  job.retries = args.retries;
   job.trace = env.trace;
-  job.cancel = env.cancel;
-  DownloadOutcome outcome;
-  const int total = 1 + args.retries;
-  for (record.attempts = 1;; ++record.attempts) {
-    if (args.retries > 0)
-      reporter->Attempt(record.attempts, total);
-    // Every attempt opens the port afresh and starts the session from its beginning.
-    outcome = RunDownloadFlow(job, *reporter);
-    if (outcome.ok || record.attempts >= total || IsCancelled(env.cancel))
-      break;
-  }
-  if (args.record.empty())
-    return ExitCodeOf(outcome);
+  if (!args.record.empty())
+    job.record = MakeRecorder(args.record, DescribeImages(images), args.verify);
 
-  record.finished = std::chrono::system_clock::now();
-  record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  record.port = job.port;
-  record.usb = UsbIdentityOf(job.port);
-  record.before = outcome.first;
-  record.after = outcome.after;
-  record.images = DescribeImages(images);
-  record.bytes = outcome.bytes;
-  if (args.verify)
-    record.verified = outcome.verified;
-  record.code = outcome.code;
-  record.message = outcome.message;
-  std::string recordError;
-  if (!AppendRecordLine(args.record, FormatRecord(record), recordError)) {
-    // The device is flashed, but a line that is not in the record counts as a failure.
-    reporter->Message(recordError);
-    return kExitFailure;
-  }
-  return ExitCodeOf(outcome);
+  std::vector<std::string> ports;
+  if (!ResolvePortArgs(env, args.ports, ports, true))
+    return kExitUsage;
+  if (ports.size() > 1)
+    return RunOnSeveralPorts(env, ports, job);
+  auto reporter = env.MakeReporter(ports.front());
+  return device::RunJob(ports.front(), job, env.cancel, *reporter).ok() ? kExitOk : kExitFailure;
 }
 
 struct ReadArgs {
@@ -248,96 +212,33 @@ struct ReadArgs {
   int retries = 0;
 };
 
-int ReadRegions(Env& env, const std::string& name, const std::vector<Region>& regions,
-                const std::filesystem::path& directory, device::SaveFormat format,
-                Reporter& reporter);
-
 int ReadCommand(Env& env, const ReadArgs& args) {
-  std::vector<Region> regions;
+  device::ReadJob job;
   std::string error;
-  if (!SelectRegions(args.regions, regions, error))
+  if (!SelectRegions(args.regions, job.regions, error))
     return UsageError(env, error);
-  device::SaveFormat format = device::SaveFormat::kBin;
-  if (!device::ParseSaveFormat(args.format, format))
+  if (!device::ParseSaveFormat(args.format, job.format))
     return UsageError(env, "--format: bin, hex or srec, not '" + args.format + "'");
   std::vector<std::string> ports;
   if (!ResolvePortArgs(env, args.ports, ports))
     return kExitUsage;
-  const std::filesystem::path directory =
-      args.directory.empty() ? DocumentsFolder() : std::filesystem::path(args.directory);
+  job.directory =
+      args.directory.empty() ? device::DocumentsFolder() : std::filesystem::path(args.directory);
   std::error_code ec;
-  std::filesystem::create_directories(directory, ec);
-  if (!std::filesystem::is_directory(directory, ec))
-    return UsageError(env, "not a folder: " + directory.string());
+  std::filesystem::create_directories(job.directory, ec);
+  if (!std::filesystem::is_directory(job.directory, ec))
+    return UsageError(env, "not a folder: " + job.directory.string());
+  job.port = ports.front();
+  job.trace = env.trace;
+  job.cancel = env.cancel;
 
-  const std::string& name = ports.front();
-  auto reporter = env.MakeReporter(name);
-  int exitCode = kExitFailure;
-  for (int attempt = 1;
-       attempt <= 1 + args.retries && exitCode != kExitOk && !IsCancelled(env.cancel); ++attempt) {
-    if (args.retries > 0)
-      reporter->Attempt(attempt, 1 + args.retries);
-    exitCode = ReadRegions(env, name, regions, directory, format, *reporter);
-  }
-  return exitCode;
-}
-
-// One read session: opens the port, reads every region and saves each that came back whole.
-int ReadRegions(Env& env, const std::string& name, const std::vector<Region>& regions,
-                const std::filesystem::path& directory, device::SaveFormat format,
-                Reporter& reporter) {
-  std::int32_t openError = 0;
-  auto port = OpenDevicePort(name, env.trace, openError, env.cancel);
-  if (!port) {
-    reporter.Result(openError, OpenFailureText(name, openError));
-    return kExitFailure;
-  }
-  reporter.PortOpened(name);
-
-  // Each region is read twice; only bytes that two read-backs agree on are saved.
-  std::int64_t total = 0;
-  for (const Region& r : regions)
-    total += 2 * static_cast<std::int64_t>(r.length);
-  std::int64_t before = 0;
-  std::int32_t firstFailure = 0;
-  std::string failures;
-  for (std::size_t i = 0; i < regions.size(); ++i) {
-    const Region& r = regions[i];
-    reporter.SegmentStarted(i, regions.size(), r.address, r.length, r.name);
-    std::vector<std::uint8_t> data;
-    bool differed = false;
-    const std::int32_t result = device::RunCheckedReadBack(*port, r.address, r.length, data,
-                                                           differed, reporter, before, total);
-    before += 2 * static_cast<std::int64_t>(r.length);
-    reporter.SegmentDone(i, r.address, result);
-    if (IsCancelled(env.cancel)) {
-      // Nothing of the region being read is saved; regions read whole before stay saved.
-      reporter.Result(kErrorCancelled, kCancelledText);
-      return kExitFailure;
-    }
-    if (result != 0) {
-      // No file for a region that did not come back whole.
-      if (firstFailure == 0)
-        firstFailure = result;
-      failures += "\n" + std::string(r.name) + ": " + CommErrorMessage(result) +
-                  (differed ? std::string("\n") + device::kReadBacksDifferText : "");
-      continue;
-    }
-    const std::filesystem::path path = directory / device::SaveFileName(r.address, format);
-    if (!WriteSegmentFile(path, device::EncodeSaved(r.address, data, format))) {
-      if (firstFailure == 0)
-        firstFailure = -1;
-      failures += "\n" + std::string(r.name) + ": " + kCantSavedText + path.string();
-      continue;
-    }
-    reporter.Saved(r.name, path.string(), data.size());
-  }
-  if (firstFailure != 0) {
-    reporter.Result(firstFailure, "read failed:" + failures);
-    return kExitFailure;
-  }
-  reporter.Result(0, "");
-  return kExitOk;
+  auto reporter = env.MakeReporter(job.port);
+  std::int32_t result = 0;
+  device::RunWithRetries(args.retries, env.cancel, *reporter, [&] {
+    result = device::RunReadFlow(job, *reporter);
+    return result == 0;
+  });
+  return result == 0 ? kExitOk : kExitFailure;
 }
 
 // The meaning of each code given, or the whole table.
@@ -383,14 +284,27 @@ int ExitCodeOf(const DownloadOutcome& outcome) {
   return outcome.ok ? kExitOk : kExitFailure;
 }
 
-int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           bool errIsTerminal, const CancelToken* cancel) {
-  Env env{out, err, errIsTerminal};
-  env.cancel = cancel;
-  CLI::App app{
-      "vantor: writes images into the device through its bootloader, reads memory "
-      "back, and runs a simulated device",
-      "vantor"};
+device::Job MakeJob(const LoadedImages& images, bool slots) {
+  device::Job job;
+  job.segments = std::make_shared<const SegmentList>(images.segments);
+  job.flags = images.flags;
+  job.enterBootloader = !slots;
+  return job;
+}
+
+namespace {
+
+// What the command line chose: every command's arguments, filled by the parser.
+struct Choices {
+  bool verbose = false;
+  PortArgs detectPorts;
+  DownloadArgs download;
+  DownloadArgs write;
+  ReadArgs read;
+  std::vector<std::int32_t> codes;
+};
+
+void AddGlobalFlags(CLI::App& app, Env& env) {
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("vantor ") + kVersion,
                        "Print the version and exit");
@@ -401,93 +315,107 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   app.footer(
       "Exit codes: 0 success, 1 device or transfer failure, 2 bad usage or bad input file, 130 "
       "or 143 cancelled by SIGINT or SIGTERM.");
+}
 
-  Action action;
-
-  bool verbose = false;
+void AddPortsAndDetect(CLI::App& app, Env& env, Choices& c, Action& action) {
   auto* ports = app.add_subcommand("ports", "List the serial ports present, one per line");
-  ports->add_flag("-v,--verbose", verbose,
+  ports->add_flag("-v,--verbose", c.verbose,
                   "Show driver, USB ids, serial number, description and latency timer");
-  ports->callback([&] { action = [&] { return PortsCommand(env, verbose); }; });
+  ports->callback([&] { action = [&] { return PortsCommand(env, c.verbose); }; });
 
-  PortArgs detectPorts;
   auto* detect = app.add_subcommand(
       "detect", "Tell what answers on the port: 'boot vA.B.C.D' or the firmware's version text");
-  AddPortOptions(detect, detectPorts, false);
-  detect->callback([&] { action = [&] { return DetectCommand(env, detectPorts); }; });
+  AddPortOptions(detect, c.detectPorts, false);
+  detect->callback([&] { action = [&] { return DetectCommand(env, c.detectPorts); }; });
+}
 
-  DownloadArgs downloadArgs;
+// "download" (areas, as Quorix) and "write" (slots, as Pelion).
+void AddDownloadCommands(CLI::App& app, Env& env, Choices& c, Action& action) {
+  char codeFlags[16];
+  std::snprintf(codeFlags, sizeof codeFlags, "0x%08X", device::kCodeAreaFlags);
   auto* download = app.add_subcommand(
       "download",
       "Download images into device areas (as Quorix): detect, switch a running firmware to its "
       "bootloader, download, detect again");
-  AddPortOptions(download, downloadArgs.ports, true);
-  char codeFlags[16];
-  std::snprintf(codeFlags, sizeof codeFlags, "0x%08X", kCodeAreaFlags);
+  AddPortOptions(download, c.download.ports, true);
   download
-      ->add_option("images", downloadArgs.images,
+      ->add_option("images", c.download.images,
                    "AREA=FILE, AREA one of " + DescribeTargets(device::AreaPlaces()) +
                        "; sent in the order given. An Intel HEX, S-record or ELF file may come "
                        "without AREA=: each run of its data goes to the area that holds it")
       ->required();
   download->add_option(
-      "--flags", downloadArgs.flags,
+      "--flags", c.download.flags,
       "Download flags word (default " + std::string(codeFlags) + " with CODE, else 0)");
-  download->add_flag("--no-redetect", downloadArgs.noRedetect,
+  download->add_flag("--no-redetect", c.download.noRedetect,
                      "Do not wait 7 s and detect the device again after the download");
-  download->add_flag("--verify", downloadArgs.verify,
+  download->add_flag("--verify", c.download.verify,
                      "Read every segment back afterwards and compare it byte for byte");
-  AddRetriesOption(download, downloadArgs.retries);
-  AddRecordOption(download, downloadArgs.record);
-  download->add_option("--worker-port", downloadArgs.workerPort)->group("");
+  AddRetriesOption(download, c.download.retries);
+  AddRecordOption(download, c.download.record);
+  download->callback([&] { action = [&] { return DownloadCommand(env, c.download, false); }; });
 
-  DownloadArgs writeArgs;
   auto* write = app.add_subcommand(
       "write",
       "Write image slots at their absolute addresses (as Pelion) into a running bootloader");
-  AddPortOptions(write, writeArgs.ports, true);
+  AddPortOptions(write, c.write.ports, true);
   write
-      ->add_option("slots", writeArgs.images,
+      ->add_option("slots", c.write.images,
                    "SLOT=FILE, SLOT one of " + DescribeTargets(device::SlotPlaces()) +
                        ". An Intel HEX, S-record or ELF file may come without SLOT=: each run of "
                        "its data goes to the slot that holds it")
       ->required();
   write->add_option(
-      "--flags", writeArgs.flags,
+      "--flags", c.write.flags,
       "Download flags word (default " + std::string(codeFlags) + " with firmware, else 0)");
-  write->add_flag("--verify", writeArgs.verify,
+  write->add_flag("--verify", c.write.verify,
                   "Read every segment back afterwards and compare it byte for byte");
-  AddRetriesOption(write, writeArgs.retries);
-  AddRecordOption(write, writeArgs.record);
-  write->add_option("--worker-port", writeArgs.workerPort)->group("");
+  AddRetriesOption(write, c.write.retries);
+  AddRecordOption(write, c.write.record);
+  write->callback([&] { action = [&] { return DownloadCommand(env, c.write, true); }; });
+}
 
-  ReadArgs readArgs;
+void AddReadAndCodes(CLI::App& app, Env& env, Choices& c, Action& action) {
   auto* read = app.add_subcommand(
       "read",
       "Read regions back, twice, and save each as vantor.<address>.bin (as Pelion's upload) "
       "when both read-backs agree");
-  AddPortOptions(read, readArgs.ports, false);
-  read->add_option("regions", readArgs.regions,
+  AddPortOptions(read, c.read.ports, false);
+  read->add_option("regions", c.read.regions,
                    "binary (the whole 256 KiB window; alone), firmware, boot, parameter, oem")
       ->required();
-  read->add_option("-o,--output", readArgs.directory,
+  read->add_option("-o,--output", c.read.directory,
                    "Folder for the files (default: the Documents folder)");
-  read->add_option("--format", readArgs.format,
+  read->add_option("--format", c.read.format,
                    "bin (raw, vantor.<address>.bin; the default), hex (Intel HEX, .hex) or srec "
                    "(S-record, .srec), the last two at the device addresses");
-  AddRetriesOption(read, readArgs.retries);
-  read->callback([&] { action = [&] { return ReadCommand(env, readArgs); }; });
+  AddRetriesOption(read, c.read.retries);
+  read->callback([&] { action = [&] { return ReadCommand(env, c.read); }; });
 
-  AddStationCommand(app, env, action);
-
-  std::vector<std::int32_t> codeArgs;
   auto* codes = app.add_subcommand(
       "codes", "Explain result codes (the number after '통신에러'); without one, list them all");
-  codes->add_option("code", codeArgs, "A result code, for example -8540");
-  codes->callback([&] { action = [&] { return CodesCommand(env, codeArgs); }; });
+  codes->add_option("code", c.codes, "A result code, for example -8540");
+  codes->callback([&] { action = [&] { return CodesCommand(env, c.codes); }; });
+}
 
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           bool errIsTerminal, const CancelToken* cancel) {
+  Env env{out, err, errIsTerminal};
+  env.cancel = cancel;
+  CLI::App app{
+      "vantor: writes images into the device through its bootloader, reads memory "
+      "back, and runs a simulated device",
+      "vantor"};
+  Choices choices;
+  Action action;
+  AddGlobalFlags(app, env);
+  AddPortsAndDetect(app, env, choices, action);
+  AddDownloadCommands(app, env, choices, action);
+  AddReadAndCodes(app, env, choices, action);
+  AddStationCommand(app, env, action);
   AddSimCommands(app, env, action);
-
   for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
     sub->fallthrough();
 
@@ -501,15 +429,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     const int code = app.exit(e, out, err);
     return code == 0 ? kExitOk : kExitUsage;
   }
-  if (download->parsed())
-    action = [&] { return DownloadCommand(env, downloadArgs, false, args); };
-  if (write->parsed())
-    action = [&] { return DownloadCommand(env, writeArgs, true, args); };
   if (!action)
     return UsageError(env, "no command (see vantor --help)");
-  // A worker's trace goes through the sink of the run that started it.
-  const bool worker = !downloadArgs.workerPort.empty() || !writeArgs.workerPort.empty();
-  TraceToStream trace(env.trace && !worker, err);
+  TraceToStream trace(env.trace, err);
   return action();
 }
 

@@ -1,5 +1,5 @@
 // What the commands of the vantor tool share: the streams and global flags of one run, and the
-// flows a command runs on one port (also used by the demo and by the several-device workers).
+// job a command runs on its ports.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/reporter.h"
+#include "cli/images.h"
+#include "cli/report/reporter.h"
 #include "device/flows.h"
+#include "device/job.h"
 #include "protocol/segments.h"
 
 namespace vantor::cli {
@@ -39,7 +41,11 @@ using Action = std::function<int()>;
 void AddSimCommands(CLI::App& app, Env& env, Action& action);
 
 // The exit code of a finished download flow.
-int ExitCodeOf(const DownloadOutcome& outcome);
+int ExitCodeOf(const device::DownloadOutcome& outcome);
+
+// The job of loaded images: the segments (shared by every port), their flags word, and the
+// bootloader entry of "download" (not of "write", whose `slots` need a running bootloader).
+device::Job MakeJob(const LoadedImages& images, bool slots);
 
 }  // namespace vantor::cli
 

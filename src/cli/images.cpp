@@ -7,8 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "device/image_placement.h"
-#include "device/texts.h"
+#include "device/image_files.h"
 
 namespace vantor::cli {
 
@@ -43,65 +42,35 @@ std::string TargetNames(const device::PlaceTable& places) {
   return names;
 }
 
-namespace {
-
-// A placement fault as the user reads it: the programs' text first for the size faults.
-std::string PlacementMessage(const device::PlacementError& placement) {
-  switch (placement.fault) {
-    case device::PlacementFault::kTooLarge:
-      return std::string(device::kWrongFileText) + "\n" + placement.message;
-    case device::PlacementFault::kWrongBlockSize:
-      return std::string(kWrongBlockSizeText) + "\n" + placement.message;
-    default:
-      return placement.message;
-  }
-}
-
-void InsertRuns(std::vector<device::ImageRun>& runs, SegmentList& segments) {
-  for (device::ImageRun& run : runs) {
-    Segment segment;
-    segment.address = run.address;
-    segment.length = static_cast<std::int32_t>(run.bytes.size());
-    segment.data = std::move(run.bytes);
-    InsertSegment(segments, std::move(segment));
-  }
-}
-
-}  // namespace
-
 bool LoadImages(const device::PlaceTable& places, const std::vector<std::string>& arguments,
                 LoadedImages& images, std::string& error) {
-  // The segment at `address` goes to `place` (a later argument for the address replaces both).
-  const auto take = [&images](const device::ImagePlace& place, std::uint32_t address) {
-    images.targets[address] = place.name;
-    images.flags |= place.flags;
+  // Each segment taken goes to its place (a later argument for the address replaces both).
+  const auto take = [&images](const device::TakenImage& taken) {
+    for (const auto& [address, place] : taken.taken) {
+      images.targets[address] = place->name;
+      images.flags |= place->flags;
+    }
   };
   for (const std::string& argument : arguments) {
     const std::size_t equals = argument.find('=');
-    device::ParsedImage parsed;
     std::error_code ec;
     if (equals == std::string::npos && std::filesystem::is_regular_file(argument, ec)) {
       // A file that carries its own addresses needs no NAME=: each run finds its place.
-      if (!device::LoadImageFile(argument, parsed, error))
-        return false;
-      if (parsed.format != device::ImageFormat::kRaw) {
-        std::vector<const device::ImagePlace*> chosen;
-        device::PlacementError placement;
-        if (!device::PlaceByAddress(places, parsed.runs, argument, chosen, placement)) {
-          error = PlacementMessage(placement);
-          return false;
-        }
-        for (std::size_t i = 0; i < chosen.size(); ++i)
-          take(*chosen[i], parsed.runs[i].address);
-        InsertRuns(parsed.runs, images.segments);
+      const device::TakenImage taken = device::TakeImageFile(
+          places, nullptr, argument, device::ImageFormats::kDetect, images.segments);
+      if (taken.ok()) {
+        take(taken);
         continue;
+      }
+      if (taken.fault != device::TakeFault::kNeedsPlace) {
+        error = taken.Message();
+        return false;
       }
     }
     if (equals == std::string::npos || equals == 0 || equals + 1 == argument.size()) {
       error = "expected NAME=FILE, got '" + argument + "' (names: " + TargetNames(places) +
               (equals != std::string::npos ? ")"
-               : parsed.format == device::ImageFormat::kRaw && parsed.runs.empty() &&
-                       std::filesystem::exists(argument, ec)
+               : std::filesystem::exists(argument, ec)
                    ? "; a file without NAME= must be Intel HEX, S-record or ELF)"
                    : "; no such file)");
       return false;
@@ -115,56 +84,18 @@ bool LoadImages(const device::PlaceTable& places, const std::vector<std::string>
       return false;
     }
     const bool regular = std::filesystem::is_regular_file(path, ec);
-    const auto size = regular ? std::filesystem::file_size(path, ec) : 0;
     if (!regular || ec) {
       error = "cannot read " + path.string() + " (" + target->name +
               "): " + (ec ? ec.message() : std::string("not a regular file"));
       return false;
     }
-    if (!device::LoadImageFile(path, parsed, error))
+    const device::TakenImage taken =
+        device::TakeImageFile(places, target, path, device::ImageFormats::kDetect, images.segments);
+    if (!taken.ok()) {
+      error = taken.Message();
       return false;
-    if (parsed.format != device::ImageFormat::kRaw) {
-      device::PlacementError placement;
-      if (!device::CheckPlacement(*target, parsed.runs, path.string(), placement)) {
-        error = PlacementMessage(placement);
-        return false;
-      }
-      for (const device::ImageRun& run : parsed.runs)
-        take(*target, run.address);
-      InsertRuns(parsed.runs, images.segments);
-      continue;
     }
-    std::int32_t expected = 0;
-    switch (target->rule) {
-      case SizeRule::kUpTo:
-        if (size > static_cast<std::uintmax_t>(target->size)) {
-          error = std::string(device::kWrongFileText) + "\n" + path.string() + ": " +
-                  std::to_string(size) + " bytes, " + target->name + " takes at most " +
-                  std::to_string(target->size);
-          return false;
-        }
-        expected = static_cast<std::int32_t>(size);
-        break;
-      case SizeRule::kExact:
-        expected = target->size;
-        break;
-      case SizeRule::kAny:
-        expected = 0;
-        break;
-    }
-    switch (ReadImageFile(images.segments, path, target->address, expected)) {
-      case ImageReadResult::kInserted:
-        break;
-      case ImageReadResult::kWrongBlockSize:
-        error = std::string(kWrongBlockSizeText) + "\n" + path.string() + ": " +
-                std::to_string(size) + " bytes, " + target->name + " takes exactly " +
-                std::to_string(target->size);
-        return false;
-      case ImageReadResult::kNotOpened:
-        error = "cannot read " + path.string() + " (" + target->name + ")";
-        return false;
-    }
-    take(*target, target->address);
+    take(taken);
   }
   return true;
 }

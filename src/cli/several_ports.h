@@ -1,31 +1,18 @@
-// Several devices at once and finding the right port: resolving -p names (usb:VID:PID[:SERIAL]
-// included) and --all-ports, the verbose port list, and the run that starts one worker per port
-// and gathers their JSON events into progress lines and a summary table.
+// Several devices at once: one job, a worker per port in the device layer's pool, one progress
+// line per port on a terminal (or a line when a port finishes, or the workers' JSON events) and a
+// summary table at the end.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/port_info.h"
+#include "device/job.h"
 
 namespace vantor::cli {
 
-// The port names for the -p requested (each a name, or usb:VID:PID[:SERIAL] matched against what
-// the system knows of its ports) followed, with `allPorts`, by every enumerated port; each name
-// once. False with `error` when a usb: request matches no port or several.
-bool ResolvePorts(const std::vector<std::string>& requested, bool allPorts,
-                  std::vector<std::string>& ports, std::string& error);
-
-// What the system tells of `port` (USB ids, serial number, ...), read from its sysfs.
-PortInfo DescribeSystemPort(const std::string& port);
-
-// "ports -v": each port with driver, USB ids, serial number, description and latency timer.
-int ListPortsVerbose(Env& env);
-
-// Runs `commandLine` (the whole line as given) once per port, in parallel, one worker each; 0
-// when every worker succeeded, else 1.
-int RunOnSeveralPorts(Env& env, const std::vector<std::string>& commandLine,
-                      const std::vector<std::string>& ports);
+// Runs `job` on every port at once; 0 when every device succeeded, else 1. The run's cancel
+// token reaches every worker.
+int RunOnSeveralPorts(Env& env, const std::vector<std::string>& ports, const device::Job& job);
 
 }  // namespace vantor::cli

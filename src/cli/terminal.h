@@ -15,4 +15,17 @@ void CancelOnSignals(CancelToken& token);
 // The signal that cancelled the run (SIGINT 2, SIGTERM 15), or 0.
 int CancelSignal();
 
+// While one lives, SIGINT and SIGTERM (Windows: Ctrl+C, Ctrl+Break) are only counted: they
+// neither cancel the run's token nor end the process. A watch loop reads the count and decides
+// (the station: the first stops taking devices, the second cancels the running ones).
+class CountedSignals {
+ public:
+  CountedSignals();
+  ~CountedSignals();
+  CountedSignals(const CountedSignals&) = delete;
+  CountedSignals& operator=(const CountedSignals&) = delete;
+  // The signals that arrived since construction.
+  int count() const;
+};
+
 }  // namespace vantor::cli

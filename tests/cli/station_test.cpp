@@ -21,15 +21,16 @@
 #include <vector>
 
 #include "cli/images.h"
-#include "cli/json_events.h"
-#include "cli/record.h"
-#include "cli/sha256.h"
+#include "cli/station/record.h"
+#include "cli/station/sha256.h"
+#include "support/flat_json.h"
 #include "devsim/pty_transport.h"
 
 namespace vantor::cli {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace vantor::device;
 using Clock = std::chrono::steady_clock;
 using devsim::DeviceEvent;
 using devsim::DeviceOptions;
@@ -385,8 +386,8 @@ TEST_F(StationTest, SignalWhileWaitingEndsAtOnce) {
   }
 }
 
-// The first signal lets the running device finish and takes no new one; a second one cancels
-// the running device (exit 130).
+// The first signal (SIGINT or SIGTERM) lets the running device finish and takes no new one; a
+// second one cancels the running device (exit 130).
 TEST_F(StationTest, FirstSignalFinishesTheRunningSecondCancels) {
   DeviceOptions paced;
   paced.paced = true;  // 32 KiB at the line's rate: about three seconds on the wire
@@ -394,12 +395,14 @@ TEST_F(StationTest, FirstSignalFinishesTheRunningSecondCancels) {
   const std::string image = Image(bytes);
   const struct {
     int signals;
+    int signal;
     int exitCode;
     const char* summary;
-  } cases[] = {{1, 0, "1 device(s): 1 succeeded, 0 failed, 0 cancelled"},
-               {2, 130, "1 device(s): 0 succeeded, 0 failed, 1 cancelled"}};
+  } cases[] = {{1, SIGINT, 0, "1 device(s): 1 succeeded, 0 failed, 0 cancelled"},
+               {2, SIGINT, 130, "1 device(s): 0 succeeded, 0 failed, 1 cancelled"},
+               {2, SIGTERM, 130, "1 device(s): 0 succeeded, 0 failed, 1 cancelled"}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.signals);
+    SCOPED_TRACE(testing::Message() << c.signals << " x signal " << c.signal);
     m_devices.clear();
     fs::remove(Port(0));
     fs::remove(Port(1));
@@ -418,7 +421,7 @@ TEST_F(StationTest, FirstSignalFinishesTheRunningSecondCancels) {
         },
         std::chrono::milliseconds(10000)));
     for (int i = 0; i < c.signals; ++i) {
-      ::kill(m_pid, SIGINT);
+      ::kill(m_pid, c.signal);
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     Link(1);  // appears after the first signal: not taken

@@ -1,6 +1,6 @@
 // How the vantor tool tells what happens: a Reporter receives every step of a flow. The text
 // reporter writes lines for a person (and a progress bar on a terminal); the JSON reporter writes
-// one object per line for a script or for the parent of several device workers.
+// one object per line for a script.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +16,7 @@ namespace vantor::cli {
 
 // The command-line tool is a front-end over the device layer: its reporters are the flows'
 // observers.
-using namespace vantor::device;
-using Reporter = FlowObserver;
+using Reporter = device::FlowObserver;
 
 struct TextOptions {
   bool quiet = false;        // only the result and failures
@@ -27,6 +26,13 @@ std::unique_ptr<Reporter> MakeTextReporter(std::ostream& out, std::ostream& err,
                                            TextOptions options);
 // Every object carries "port" = `port` and "event".
 std::unique_ptr<Reporter> MakeJsonReporter(std::ostream& out, std::string port);
+
+// "acknowledged", "silent" or "refused".
+const char* BootOutcomeName(BootModeOutcome outcome);
+
+// The meaning of a failure's code where the message shows it bare after the programs' "통신에러"
+// text; none for a success or a failure that says what happened in words.
+std::optional<std::string> CodeMeaning(std::int32_t code, std::string_view message);
 
 // `text` as a JSON string literal (quotes included). Valid UTF-8 passes through; any other byte
 // is taken as Latin-1 so that the output is always valid UTF-8.

@@ -1,5 +1,5 @@
 // SHA-256 (FIPS 180-4) in plain C++, so that the tool needs no crypto library on any platform.
-#include "cli/sha256.h"
+#include "cli/station/sha256.h"
 
 #include <array>
 #include <bit>

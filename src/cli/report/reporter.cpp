@@ -1,5 +1,5 @@
 // The text and JSON reporters of the vantor tool, and the progress bar drawn on a terminal.
-#include "cli/reporter.h"
+#include "cli/report/reporter.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,9 +11,9 @@
 
 namespace vantor::cli {
 
-namespace {
+using device::DetectedState;
 
-const char* OutcomeName(BootModeOutcome outcome) {
+const char* BootOutcomeName(BootModeOutcome outcome) {
   switch (outcome) {
     case BootModeOutcome::kAcknowledged:
       return "acknowledged";
@@ -25,19 +25,13 @@ const char* OutcomeName(BootModeOutcome outcome) {
   return "";
 }
 
-// The meaning of a failure's code where the message shows it bare after the programs' "통신에러"
-// text. Other failures (no device, a differing verify) already say what happened in words.
 std::optional<std::string> CodeMeaning(std::int32_t code, std::string_view message) {
   if (code == 0 || message.find(device::kCommErrorText) == std::string_view::npos)
     return std::nullopt;
   return device::ExplainResultCode(code);
 }
 
-std::string Hex(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%06x", value);
-  return text;
-}
+namespace {
 
 // One line redrawn in place on the terminal: "label [#####.....]  42%".
 class ProgressBar {
@@ -85,22 +79,22 @@ class TextReporter final : public Reporter {
   void PortOpened(const std::string&) override {}
   void Detected(const DetectedState& state, std::string_view) override {
     if (state.answered())
-      Line(DescribeState(state));
+      Line(device::DescribeState(state));
   }
   void BootRequested(BootModeOutcome outcome) override {
     if (!m_options.quiet)
-      Line(std::string("~dboot: ") + OutcomeName(outcome));
+      Line(std::string("~dboot: ") + BootOutcomeName(outcome));
   }
   void BootloaderEntered(std::uint32_t version) override {
     if (!m_options.quiet)
-      Line(FormatBootVersion(version));
+      Line(device::FormatBootVersion(version));
   }
   void SegmentStarted(std::size_t index, std::size_t count, std::uint32_t address,
                       std::int32_t length, std::string_view what) override {
     if (m_options.quiet)
       return;
     std::ostringstream label;
-    label << what << " " << index + 1 << "/" << count << " " << Hex(address) << " (" << length
+    label << what << " " << index + 1 << "/" << count << " " << device::Hex(address) << " (" << length
           << " bytes)";
     if (m_options.progressBar)
       m_bar.SetLabel(label.str());
@@ -175,7 +169,7 @@ class JsonReporter final : public Reporter {
     std::ostringstream f;
     f << ",\"purpose\":" << JsonString(purpose);
     if (state.bootVersion)
-      f << ",\"state\":\"bootloader\",\"version\":" << JsonString(DescribeState(state))
+      f << ",\"state\":\"bootloader\",\"version\":" << JsonString(device::DescribeState(state))
         << ",\"word\":" << *state.bootVersion;
     else if (state.firmwareVersion)
       f << ",\"state\":\"firmware\",\"version\":" << JsonString(*state.firmwareVersion);
@@ -184,11 +178,11 @@ class JsonReporter final : public Reporter {
     Emit("detected", f.str());
   }
   void BootRequested(BootModeOutcome outcome) override {
-    Emit("boot_request", std::string(",\"outcome\":\"") + OutcomeName(outcome) + "\"");
+    Emit("boot_request", std::string(",\"outcome\":\"") + BootOutcomeName(outcome) + "\"");
   }
   void BootloaderEntered(std::uint32_t version) override {
     std::ostringstream f;
-    f << ",\"version\":" << JsonString(FormatBootVersion(version)) << ",\"word\":" << version;
+    f << ",\"version\":" << JsonString(device::FormatBootVersion(version)) << ",\"word\":" << version;
     Emit("bootloader", f.str());
   }
   void SegmentStarted(std::size_t index, std::size_t count, std::uint32_t address,

@@ -5,12 +5,15 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "device/flows.h"
 #include "cli/images.h"
+#include "device/flows.h"
+#include "device/job.h"
+#include "serial/port_identity.h"
 
 namespace vantor::cli {
 
@@ -19,12 +22,6 @@ struct RecordImage {
   std::uint32_t address = 0;
   std::size_t size = 0;
   std::string sha256;
-};
-
-struct UsbIdentity {
-  std::string vid;
-  std::string pid;
-  std::string serial;
 };
 
 struct DeviceRecord {
@@ -46,9 +43,6 @@ struct DeviceRecord {
 // The images of a loaded command line, each with its SHA-256, in sending order.
 std::vector<RecordImage> DescribeImages(const LoadedImages& images);
 
-// The USB identity of `port` as the system describes it; none for a port that is not USB.
-std::optional<UsbIdentity> UsbIdentityOf(const std::string& port);
-
 // "2026-12-10T04:38:13.125Z".
 std::string IsoUtc(std::chrono::system_clock::time_point at);
 
@@ -57,5 +51,10 @@ std::string FormatRecord(const DeviceRecord& record);
 
 // Appends `line` and a newline to `path` in one write, then syncs the file. False with `error`.
 bool AppendRecordLine(const std::string& path, const std::string& line, std::string& error);
+
+// A job's record: appends the line of each finished device to `path`. `verifyAsked` tells
+// whether "verified" is true/false or null.
+std::function<std::optional<std::string>(const device::JobOutcome&)> MakeRecorder(
+    std::string path, std::vector<RecordImage> images, bool verifyAsked);
 
 }  // namespace vantor::cli

@@ -1,5 +1,5 @@
 // The production record's line and its durable append.
-#include "cli/record.h"
+#include "cli/station/record.h"
 
 #include <fcntl.h>
 #ifdef _WIN32
@@ -14,18 +14,17 @@
 #include <ctime>
 #include <sstream>
 
-#include "cli/reporter.h"
-#include "cli/several_ports.h"
-#include "cli/sha256.h"
+#include "cli/report/reporter.h"
+#include "cli/station/sha256.h"
 
 namespace vantor::cli {
 
 namespace {
 
-std::string Answered(const std::optional<DetectedState>& state) {
+std::string Answered(const std::optional<device::DetectedState>& state) {
   if (!state)
     return "null";
-  return JsonString(DescribeState(*state));
+  return JsonString(device::DescribeState(*state));
 }
 
 }  // namespace
@@ -42,13 +41,6 @@ std::vector<RecordImage> DescribeImages(const LoadedImages& images) {
     described.push_back(std::move(image));
   }
   return described;
-}
-
-std::optional<UsbIdentity> UsbIdentityOf(const std::string& port) {
-  const PortInfo info = DescribeSystemPort(port);
-  if (info.vendorId.empty() && info.productId.empty())
-    return std::nullopt;
-  return UsbIdentity{info.vendorId, info.productId, info.serial};
 }
 
 std::string IsoUtc(std::chrono::system_clock::time_point at) {
@@ -108,7 +100,8 @@ bool AppendRecordLine(const std::string& path, const std::string& line, std::str
     error = "cannot open the record " + path + ": " + std::strerror(errno);
     return false;
   }
-  // One write: lines of devices finishing at once in other processes never interleave.
+  // One write: lines of devices finishing at once, in this run's workers or in other runs on the
+  // same file, never interleave.
 #ifdef _WIN32
   const bool written = _write(fd, bytes.data(), static_cast<unsigned>(bytes.size())) ==
                        static_cast<int>(bytes.size());
@@ -125,6 +118,32 @@ bool AppendRecordLine(const std::string& path, const std::string& line, std::str
     return false;
   }
   return true;
+}
+
+std::function<std::optional<std::string>(const device::JobOutcome&)> MakeRecorder(
+    std::string path, std::vector<RecordImage> images, bool verifyAsked) {
+  return [path = std::move(path), images = std::move(images),
+          verifyAsked](const device::JobOutcome& outcome) -> std::optional<std::string> {
+    DeviceRecord record;
+    record.started = outcome.started;
+    record.finished = outcome.finished;
+    record.seconds = outcome.seconds;
+    record.attempts = outcome.attempts;
+    record.port = outcome.port;
+    record.usb = UsbIdentityOf(outcome.port);
+    record.before = outcome.last.first;
+    record.after = outcome.last.after;
+    record.images = images;
+    record.bytes = outcome.last.bytes;
+    if (verifyAsked)
+      record.verified = outcome.last.verified;
+    record.code = outcome.last.code;
+    record.message = outcome.last.message;
+    std::string error;
+    if (!AppendRecordLine(path, FormatRecord(record), error))
+      return error;
+    return std::nullopt;
+  };
 }
 
 }  // namespace vantor::cli

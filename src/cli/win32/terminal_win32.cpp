@@ -22,8 +22,14 @@ namespace {
 
 CancelToken* g_signalToken = nullptr;
 std::atomic<int> g_cancelSignal{0};
+std::atomic<int> g_countedSignals{0};
+std::atomic<bool> g_counting{false};
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (g_counting.load()) {
+    ++g_countedSignals;
+    return TRUE;
+  }
   const int signo = event == CTRL_C_EVENT ? 2 : 15;
   if (g_cancelSignal.load() != 0 && signo == 2)
     ExitProcess(130);  // asked twice: end at once
@@ -43,6 +49,20 @@ void CancelOnSignals(CancelToken& token) {
 
 int CancelSignal() {
   return g_cancelSignal.load();
+}
+
+CountedSignals::CountedSignals() {
+  g_countedSignals = 0;
+  g_counting = true;
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+CountedSignals::~CountedSignals() {
+  g_counting = false;
+}
+
+int CountedSignals::count() const {
+  return g_countedSignals.load();
 }
 
 }  // namespace vantor::cli

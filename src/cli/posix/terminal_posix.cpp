@@ -19,6 +19,13 @@ namespace {
 
 CancelToken* g_signalToken = nullptr;
 volatile std::sig_atomic_t g_cancelSignal = 0;
+volatile std::sig_atomic_t g_countedSignals = 0;
+struct sigaction g_oldInt {};
+struct sigaction g_oldTerm {};
+
+extern "C" void OnCountedSignal(int) {
+  g_countedSignals = g_countedSignals + 1;
+}
 
 // Only async-signal-safe steps: an atomic store, write(2) inside Cancel(), _exit.
 extern "C" void OnCancelSignal(int signo) {
@@ -44,6 +51,24 @@ void CancelOnSignals(CancelToken& token) {
 
 int CancelSignal() {
   return g_cancelSignal;
+}
+
+CountedSignals::CountedSignals() {
+  g_countedSignals = 0;
+  struct sigaction action {};
+  action.sa_handler = OnCountedSignal;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, &g_oldInt);
+  ::sigaction(SIGTERM, &action, &g_oldTerm);
+}
+
+CountedSignals::~CountedSignals() {
+  ::sigaction(SIGINT, &g_oldInt, nullptr);
+  ::sigaction(SIGTERM, &g_oldTerm, nullptr);
+}
+
+int CountedSignals::count() const {
+  return g_countedSignals;
 }
 
 }  // namespace vantor::cli

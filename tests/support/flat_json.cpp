@@ -1,5 +1,5 @@
 // A small reader for the tool's own one-line JSON objects.
-#include "cli/json_events.h"
+#include "support/flat_json.h"
 
 #include <cctype>
 #include <cstdint>

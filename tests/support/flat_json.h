@@ -1,5 +1,4 @@
-// Reading back the flat JSON objects that the JSON reporter writes (the parent of several
-// device workers reads its children's events with it).
+// Tests: reading back the flat JSON objects that the tool's JSON reporter writes.
 #pragma once
 
 #include <map>

@@ -15,14 +15,22 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "cli/device_options.h"
+#include "device/files.h"
 #include "device/memory_map.h"
 #include "device/texts.h"
 #include "devsim/pty_transport.h"
-#include "protocol/files.h"
 #include "protocol/frames.h"
 #include "serial/serial_port.h"
 
 namespace vantor::cli {
+
+using device::CommErrorMessage;
+using device::DescribeState;
+using device::DownloadJob;
+using device::DownloadOutcome;
+using device::FormatBootVersion;
+using device::OpenDevicePort;
+using device::PayloadBound;
 
 namespace {
 
@@ -135,7 +143,7 @@ int SimCommand(Env& env, const SimArgs& args) {
     device->With([&window](devsim::Device& d) {
       window = d.ReadMemory(devsim::kWindowBase, devsim::kWindowSize);
     });
-    if (!WriteSegmentFile(args.saveMemory, window)) {
+    if (!device::WriteSegmentFile(args.saveMemory, window)) {
       env.err << "vantor: --save-memory: cannot write " << args.saveMemory << "\n";
       return kExitFailure;
     }

@@ -1,0 +1,26 @@
+// Resolving -p names (usb: requested included) and --all-ports, and "ports -v" (see ports.h).
+#include "cli/ports.h"
+
+#include "serial/port_enumeration.h"
+#include "serial/port_identity.h"
+
+namespace vantor::cli {
+
+bool ResolvePorts(const std::vector<std::string>& requested, bool allPorts,
+                  std::vector<std::string>& ports, std::string& error) {
+  bool needList = allPorts;
+  for (const std::string& request : requested)
+    needList = needList || IsUsbName(request);
+  const std::vector<std::string> candidates =
+      needList ? EnumerateComPorts() : std::vector<std::string>{};
+  return ResolvePortNames(requested, allPorts, candidates, SystemDescriptionRoot(), ports, error);
+}
+
+int ListPortsVerbose(Env& env) {
+  for (const std::string& name : EnumerateComPorts())
+    env.out << FormatPortInfo(DescribeSystemPort(name)) << "\n";
+  env.out.flush();
+  return 0;
+}
+
+}  // namespace vantor::cli
