@@ -18,13 +18,12 @@
 #include <span>
 #include <utility>
 
+#include "device/files.h"
 #include "device/flows.h"
+#include "device/image_files.h"
 #include "device/texts.h"
 #include "pelion/image_wnd.h"
 #include "pelion/slots.h"
-#include "protocol/download.h"
-#include "protocol/files.h"
-#include "protocol/text_commands.h"
 #include "serial/port_enumeration.h"
 
 namespace vantor::pelion {
@@ -54,11 +53,12 @@ Segment MakeRegionSegment(std::uint32_t address, std::int32_t length) {
   return segment;
 }
 
-// The dialog's side of a device flow: its progress moves progress bar 1003.
+// The dialog's side of every device flow (download, upload, upload log): the progress moves
+// progress bar 1003.
 class ProgressObserver : public device::FlowObserver {
  public:
   explicit ProgressObserver(CPelionDlg* dialog) : m_dialog(dialog) {}
-  void Progress(std::int32_t percent) override { CPelionDlg::UpdateProgress(m_dialog, percent); }
+  void Progress(std::int32_t percent) override { m_dialog->UpdateProgress(percent); }
 
  private:
   CPelionDlg* m_dialog;
@@ -197,7 +197,9 @@ void CPelionDlg::CreateControls() {
 }
 
 void CPelionDlg::OnInitDialog() {
-  // The about item: Linux has no native system menu, so it lives in the dialog's context menu.
+  // The about item: in the window's system menu on Windows; elsewhere, where the window manager
+  // owns that menu, in the dialog's context menu.
+  ui::AppendSystemMenuItem(this, IDM_ABOUTBOX, kAboutItem);
   m_systemMenu = new QMenu(this);
   if (!kAboutItem.isEmpty()) {
     m_systemMenu->addSeparator();
@@ -280,21 +282,27 @@ void CPelionDlg::OnSysCommand(int id) {
   }
 }
 
+bool CPelionDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+  const std::optional<unsigned> command = ui::SystemCommand(eventType, message);
+  if (command && (*command & 0xFFF0) == IDM_ABOUTBOX) {
+    OnSysCommand(static_cast<int>(*command));
+    *result = 0;
+    return true;
+  }
+  return QDialog::nativeEvent(eventType, message, result);
+}
+
 void CPelionDlg::contextMenuEvent(QContextMenuEvent* event) {
+  if (ui::HasSystemMenu()) {
+    QDialog::contextMenuEvent(event);
+    return;
+  }
   m_systemMenu->exec(event->globalPos());
 }
 
 void CPelionDlg::keyPressEvent(QKeyEvent* event) {
-  // Enter clicks the push button that has the focus, and ends the dialog when none has it (the
-  // buttons are no default buttons, so Qt alone would do neither).
-  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-    if (auto* focused = qobject_cast<QPushButton*>(focusWidget())) {
-      if (focused->isEnabled()) {
-        focused->click();
-      }
-    } else {
-      accept();
-    }
+  // Enter clicks the push button that has the focus, and ends the dialog when none has it.
+  if (ui::HandleEnterKey(this, event)) {
     return;
   }
   QDialog::keyPressEvent(event);
@@ -352,10 +360,8 @@ std::unique_ptr<SerialPort> CPelionDlg::OpenSelectedPort() {
   return port;
 }
 
-std::int32_t CPelionDlg::UpdateProgress(void* userData, std::int32_t percent) {
-  auto* dialog = static_cast<CPelionDlg*>(userData);
-  ui::RunOnUiThread(dialog, [dialog, percent] { dialog->m_progress->setValue(percent); });
-  return percent;
+void CPelionDlg::UpdateProgress(std::int32_t percent) {
+  ui::RunOnUiThread(this, [this, percent] { m_progress->setValue(percent); });
 }
 
 // --- Download
@@ -404,8 +410,6 @@ void CPelionDlg::OnUpload() {
 
 void CPelionDlg::UploadThread(SerialPort& port, bool binary,
                               const std::array<bool, 4>& slotChecked) {
-  TransferContext context;
-  context.link.port = &port;
   ClearSegments(m_segments);
   if (binary) {
     InsertSegment(m_segments, MakeRegionSegment(kBinaryRegion.address, kBinaryRegion.length));
@@ -417,18 +421,17 @@ void CPelionDlg::UploadThread(SerialPort& port, bool binary,
       }
     }
   }
-  ReadBackReport report;
-  const std::int32_t result =
-      ReadBackSegments(context, m_segments, &CPelionDlg::UpdateProgress, this, report);
+  ProgressObserver observer(this);
+  const device::ReadBackListOutcome outcome = device::RunReadBackList(port, m_segments, observer);
   // A segment that was not read whole leaves the list: "save" and the next download only ever
   // see bytes that came from the device. The box below names it.
-  for (std::uint32_t address : report.unreadSegments) {
+  for (std::uint32_t address : outcome.unreadSegments) {
     m_segments.Remove(address);
   }
-  Message(FromCoreText(report.boxText),
-          report.informationIcon ? ui::MessageIcon::kInformation : ui::MessageIcon::kNone,
+  Message(FromCoreText(outcome.boxText),
+          outcome.informationIcon ? ui::MessageIcon::kInformation : ui::MessageIcon::kNone,
           QString());
-  if (result == 0) {
+  if (outcome.result == 0) {
     ShowSegments();
   }
   port.Close();
@@ -440,11 +443,14 @@ void CPelionDlg::OnSave() {
   }
   QString summary;
   for (const Segment& segment : m_segments) {
-    const std::filesystem::path path = DocumentsFolder() / ReadBackFileName(segment.address);
+    const std::filesystem::path path =
+        device::DocumentsFolder() / device::ReadBackFileName(segment.address);
     const auto length = std::min<std::size_t>(static_cast<std::size_t>(std::max(segment.length, 0)),
                                               segment.data.size());
-    if (!WriteSegmentFile(path, std::span(segment.data.data(), length))) {
+    // The final box lists only the files written; a failed one had its own box.
+    if (!device::WriteSegmentFile(path, std::span(segment.data.data(), length))) {
       Message(FromCoreText(device::kCantSavedText) + FromPath(path));
+      continue;
     }
     summary += FromPath(path) + QStringLiteral("\n");
   }
@@ -469,12 +475,10 @@ void CPelionDlg::OnUploadLog() {
     SegmentList job;
     InsertSegment(
         job, MakeRegionSegment(device::kUploadLogRegion.address, device::kUploadLogRegion.length));
-    TransferContext context;
-    context.link.port = port.get();
-    ReadBackReport report;
-    ReadBackSegments(context, job, &CPelionDlg::UpdateProgress, this, report);
-    Message(FromCoreText(report.boxText),
-            report.informationIcon ? ui::MessageIcon::kInformation : ui::MessageIcon::kNone,
+    ProgressObserver observer(this);
+    const device::ReadBackListOutcome outcome = device::RunReadBackList(*port, job, observer);
+    Message(FromCoreText(outcome.boxText),
+            outcome.informationIcon ? ui::MessageIcon::kInformation : ui::MessageIcon::kNone,
             QString());
     ui::RunOnUiThread(this, [&] {
       if (window && !ui::IsClosing(this)) {
@@ -510,30 +514,34 @@ void CPelionDlg::LoadImageThread(const std::array<bool, 4>& slotChecked,
                                  const std::array<QString, 4>& paths) {
   QString summary;
   m_downloadFlags = 0;
+  const device::PlaceTable& places = device::SlotPlaces();
   for (std::size_t i = 0; i < kImageSlots.size(); ++i) {
-    const device::Slot& slot = kImageSlots[i].device;
-    m_segments.Remove(slot.address());
+    const device::ImagePlace& place = places.places[i];
+    m_segments.Remove(place.address);
     if (!slotChecked[i]) {
       continue;
     }
-    if (i == device::kFirmwareSlot) {
-      m_downloadFlags |= device::kCodeAreaFlags;
-    }
     // The firmware takes a file of any size; the others only their exact size.
-    const bool anySize = slot.loadRule == device::SizeRule::kAny;
-    const ImageReadResult result =
-        ReadImageFile(m_segments, ToPath(paths[i]), slot.address(), anySize ? 0 : slot.size);
-    if (result == ImageReadResult::kWrongBlockSize) {
-      Message(QString::fromLatin1(kWrongBlockSizeText));
+    const device::TakenImage taken = device::TakeImageFile(places, &place, ToPath(paths[i]),
+                                                           device::ImageFormats::kRaw, m_segments);
+    if (!taken.text.empty()) {
+      Message(FromCoreText(taken.text));
     }
-    summary += paths[i] + FromCoreText(device::kLoadedText);
+    // The summary and the flags word tell what was loaded: a slot whose file was not taken
+    // says so and adds no flags (no firmware segment, no code-area download).
+    if (taken.ok()) {
+      m_downloadFlags |= place.flags;
+      summary += paths[i] + FromCoreText(device::kLoadedText);
+    } else {
+      summary += paths[i] + FromCoreText(device::kNotLoadedText);
+    }
   }
   ShowSegments();
   Message(summary);
 }
 
 void CPelionDlg::OnButton7() {
-  const std::filesystem::path folder = DocumentsFolder();
+  const std::filesystem::path folder = device::DocumentsFolder();
   std::ifstream source(folder / kCopySourceName, std::ios::binary);
   if (!source) {
     return;
@@ -543,7 +551,7 @@ void CPelionDlg::OnButton7() {
   buffer.resize(static_cast<std::size_t>(source.gcount()));
   source.close();
   // No message either way; a failed write leaves no partial file.
-  (void)WriteSegmentFile(folder / kCopyDestinationName, buffer);
+  (void)device::WriteSegmentFile(folder / kCopyDestinationName, buffer);
 }
 
 // --- Slots and drops --------------------------------------------------------------------------
@@ -593,15 +601,20 @@ void CPelionDlg::OnDropFiles(const QPoint& point, const QStringList& files) {
   // The path as the platform writes it (backslashes on Windows).
   const QString path = QDir::toNativeSeparators(files.first());
   QWidget* child = ui::ChildAtDropPoint(this, point);
-  for (const ImageSlot& slot : kImageSlots) {
+  for (std::size_t i = 0; i < kImageSlots.size(); ++i) {
+    const ImageSlot& slot = kImageSlots[i];
     if (child == nullptr || child != control(slot.pathField)) {
       continue;
     }
     checkBox(slot.checkBox)->setChecked(true);  // no toggle: enabled states stay
     pathField(slot.pathField)->setText(path);
-    if (ReadImageFile(m_segments, ToPath(path), slot.device.offset, slot.device.size) ==
-        ImageReadResult::kWrongBlockSize) {
-      Message(QString::fromLatin1(kWrongBlockSizeText));
+    // At the slot's offset, of its exact size. A file that cannot be read also takes the slot's
+    // earlier image out: the field never names a file other than the one the download sends.
+    const device::PlaceTable& places = device::DropPlaces();
+    const device::TakenImage taken = device::TakeImageFile(places, &places.places[i], ToPath(path),
+                                                           device::ImageFormats::kRaw, m_segments);
+    if (!taken.text.empty()) {
+      Message(FromCoreText(taken.text));
     }
     return;
   }

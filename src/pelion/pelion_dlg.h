@@ -79,8 +79,8 @@ class CPelionDlg : public QDialog {
   // The selected port's name; empty when nothing is selected.
   std::string SelectedPortNumber() const;
 
-  // Progress callback of every transfer: sets progress bar 1003. Worker thread.
-  static std::int32_t UpdateProgress(void* userData, std::int32_t percent);
+  // Every transfer's progress: sets progress bar 1003. Worker thread.
+  void UpdateProgress(std::int32_t percent);
 
   // --- Access for the program and its tests ---
   QWidget* control(int id) const;
@@ -105,6 +105,8 @@ class CPelionDlg : public QDialog {
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  // Windows: the about item of the system menu (WM_SYSCOMMAND).
+  bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
   // Ends the dialog; a running worker is cancelled and its end awaited first.
   void done(int result) override;
 

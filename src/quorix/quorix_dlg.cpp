@@ -5,6 +5,7 @@
 #include <qdrawutil.h>
 #include <QContextMenuEvent>
 #include <QDateTime>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -21,6 +22,7 @@
 
 #include <cstdarg>
 
+#include "device/image_files.h"
 #include "serial/port_enumeration.h"
 
 namespace vantor::quorix {
@@ -31,6 +33,11 @@ CQuorixDlg* g_mainDlg = nullptr;
 namespace {
 
 constexpr unsigned kAboutCommand = 0x10;
+const QString kAboutItem = QStringLiteral("Quorix 정보(&A)...");
+
+std::filesystem::path ToPath(const QString& text) {
+  return std::filesystem::path(text.toStdU16String());
+}
 
 // The area field's text: "0x%06x(%i)" of offset and size.
 QString AreaFieldText(const device::Area& area) {
@@ -170,7 +177,7 @@ void CQuorixDlg::CreateControls() {
   m_toggle->setEnabled(false);
   ui::PlaceControl(m_toggle, m_font, 87, 7, 31, 12);
 
-  // No default button: Enter closes the dialog like Esc (see keyPressEvent).
+  // No default button: Enter presses the focused button (see keyPressEvent).
   for (QPushButton* button : {m_download, m_loadButton, static_cast<QPushButton*>(m_toggle)})
     button->setAutoDefault(false);
 
@@ -183,6 +190,7 @@ void CQuorixDlg::CreateControls() {
 }
 
 void CQuorixDlg::OnInitDialog() {
+  ui::AppendSystemMenuItem(this, kAboutCommand, kAboutItem);
   setWindowIcon(QuorixIcon());
   setWindowTitle(QStringLiteral("DOWNLOAD ") + QStringLiteral("1.0"));
   g_mainDlg = this;
@@ -219,20 +227,34 @@ void CQuorixDlg::OnSysCommand(unsigned command) {
   }
 }
 
+bool CQuorixDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+  const std::optional<unsigned> command = ui::SystemCommand(eventType, message);
+  if (command && (*command & 0xFFF0) == kAboutCommand) {
+    OnSysCommand(*command);
+    *result = 0;
+    return true;
+  }
+  return QDialog::nativeEvent(eventType, message, result);
+}
+
 void CQuorixDlg::contextMenuEvent(QContextMenuEvent* event) {
-  // Linux has no system menu to extend: the about item is on the dialog's context menu.
+  // Where the window has no system menu to extend, the about item is on the context menu.
+  if (ui::HasSystemMenu()) {
+    QDialog::contextMenuEvent(event);
+    return;
+  }
   QMenu menu(this);
-  menu.addAction(QStringLiteral("Quorix 정보(&A)..."), this,
-                 [this] { OnSysCommand(kAboutCommand); });
+  menu.addAction(kAboutItem, this, [this] { OnSysCommand(kAboutCommand); });
   menu.exec(event->globalPos());
 }
 
 void CQuorixDlg::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-    accept();  // the framework's OK: Enter ends the dialog
+  // While the worker runs, the button that had the focus (DOWNLOAD, the toggle) is disabled and
+  // cannot be pressed: Enter neither closes the dialog nor cancels the download.
+  if (ui::IsEnterKey(event) && m_worker.running())
     return;
-  }
-  QDialog::keyPressEvent(event);
+  if (!ui::HandleEnterKey(this, event))
+    QDialog::keyPressEvent(event);
 }
 
 void CQuorixDlg::OnPortDropDown() {
@@ -299,26 +321,27 @@ void CQuorixDlg::dropEvent(QDropEvent* event) {
 }
 
 void CQuorixDlg::LoadBinaryFile(const QString& path) {
-  m_pathField->setText(path);
+  m_pathField->setText(QDir::toNativeSeparators(path));
   m_fileSize = ShowFileInfo(path, m_infoPane);
   m_filePath = path;
   ApplyArea();
-  // CODE takes a file up to its size, BOOT any file: the file's own size is the one to read.
-  if (m_areaRule == device::SizeRule::kUpTo) {
-    const std::int32_t limit = m_areaSize;
-    m_areaSize = m_fileSize;
-    if (m_fileSize > limit) {
-      Message(QString::fromUtf8(kWrongFileText));
-      return;
-    }
-  } else if (m_areaRule == device::SizeRule::kAny) {
+  // CODE (up to its size) and BOOT (any size) take the file's own size.
+  if (m_areaRule != device::SizeRule::kExact) {
     m_areaSize = m_fileSize;
   }
-  const ImageReadResult result =
-      ReadImageFile(m_segments, std::filesystem::path(m_filePath.toStdU16String()),
-                    m_areaAddress + device::kDeviceBase, m_areaSize);
-  if (result == ImageReadResult::kWrongBlockSize) {
-    Message(QString::fromLatin1(kWrongBlockSizeText), ui::MessageIcon::kNone);
+  const device::ImagePlace* place =
+      device::FindPlace(device::AreaPlaces(), m_areaCombo->currentText().toStdString());
+  if (place == nullptr) {
+    return;
+  }
+  // The device layer applies the area's size rule; a file it cannot read also takes the area's
+  // earlier image out of the list, so the path field never names a file other than the one sent.
+  const device::TakenImage taken = device::TakeImageFile(
+      device::AreaPlaces(), place, ToPath(m_filePath), device::ImageFormats::kRaw, m_segments);
+  if (taken.fault == device::TakeFault::kTooLarge) {
+    Message(QString::fromStdString(taken.text));
+  } else if (taken.fault == device::TakeFault::kWrongBlockSize) {
+    Message(QString::fromStdString(taken.text), ui::MessageIcon::kNone);
   }
 }
 

@@ -130,6 +130,8 @@ class CQuorixDlg : public QDialog, private device::FlowObserver {
   void dropEvent(QDropEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  // Windows: the about item of the system menu (WM_SYSCOMMAND).
+  bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 
  private:
   void OnInitDialog();

@@ -37,10 +37,12 @@ std::optional<int> AnswerInfoOptions(const std::vector<std::string>& args, const
     return std::find(args.begin(), args.end(), option) != args.end();
   };
   if (has("--help") || has("-h")) {
+    PrepareConsoleOutput();
     out << HelpText(info) << std::flush;
     return 0;
   }
   if (has("--version")) {
+    PrepareConsoleOutput();
     out << info.program << " " << kVersion << "\n" << std::flush;
     return 0;
   }

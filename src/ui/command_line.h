@@ -29,4 +29,8 @@ std::string HelpText(const ProgramInfo& info);
 std::optional<int> AnswerInfoOptions(const std::vector<std::string>& args, const ProgramInfo& info,
                                      std::ostream& out);
 
+// Windows: a window program started from a command prompt writes into that prompt's console
+// (when its output is not redirected). Elsewhere nothing to do.
+void PrepareConsoleOutput();
+
 }  // namespace vantor::ui

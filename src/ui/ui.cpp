@@ -3,15 +3,19 @@
 // waits.
 #include "ui/ui.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDialog>
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPointer>
+#include <QPushButton>
 #include <QSpacerItem>
 #include <QThread>
 
@@ -127,6 +131,11 @@ void Worker::Start(QObject* context, std::function<void()> work, std::function<v
       if (onFinished && target && !abandoned->load())
         onFinished();
       running->store(false);
+      // A wait in WaitWhileProcessingEvents sees `running` only when processEvents returns. On
+      // Windows that takes a message that arrives after the posted events were sent, and this
+      // finish may have been one of them: without the wake-up, the wait would sleep for good.
+      if (auto* dispatcher = QAbstractEventDispatcher::instance())
+        dispatcher->wakeUp();
     };
     if (QCoreApplication::instance() != nullptr) {
       QMetaObject::invokeMethod(QCoreApplication::instance(), finish, Qt::QueuedConnection);
@@ -142,7 +151,7 @@ bool Worker::running() const {
 
 void Worker::WaitWhileProcessingEvents() {
   // The worker may be waiting for the UI thread (a message box, a blocking call): keep serving
-  // events until its finish has run. WaitForMoreEvents sleeps; the finish event wakes it.
+  // events until its finish has run. WaitForMoreEvents sleeps; the finish wakes it (see Start).
   while (running() && QCoreApplication::instance() != nullptr) {
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   }
@@ -169,6 +178,23 @@ bool IsClosing(const QWidget* widget) {
 }
 
 // --- Cursor ----------------------------------------------------------------------------------
+
+bool IsEnterKey(const QKeyEvent* event) {
+  return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+}
+
+bool HandleEnterKey(QDialog* dialog, QKeyEvent* event) {
+  if (!IsEnterKey(event))
+    return false;
+  // The buttons are no default buttons, so Qt alone would do neither.
+  if (auto* focused = qobject_cast<QPushButton*>(dialog->focusWidget())) {
+    if (focused->isEnabled())
+      focused->click();
+  } else {
+    dialog->accept();
+  }
+  return true;
+}
 
 WaitCursor::WaitCursor() {
   RunOnUiThread(nullptr, [] { QApplication::setOverrideCursor(Qt::WaitCursor); });

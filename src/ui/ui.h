@@ -5,6 +5,7 @@
 // device started by --simulator.
 #pragma once
 
+#include <QByteArray>
 #include <QFont>
 #include <QIcon>
 #include <QMessageBox>
@@ -16,10 +17,14 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "serial/cancel.h"
+
+class QDialog;
+class QKeyEvent;
 
 namespace vantor::ui {
 
@@ -93,6 +98,15 @@ bool BeginClosing(QWidget* window);
 // True once `widget` or a window above it has begun closing.
 bool IsClosing(const QWidget* widget);
 
+// --- Enter key -----------------------------------------------------------------------------
+
+// Enter or Return (the main keyboard's or the keypad's).
+bool IsEnterKey(const QKeyEvent* event);
+// A dialog's own handling of Enter: it presses the push button that has the focus (nothing when
+// that button is disabled) and ends the dialog (accept) when no push button has it. True when
+// `event` was Enter and so handled.
+bool HandleEnterKey(QDialog* dialog, QKeyEvent* event);
+
 // --- Cursor ----------------------------------------------------------------------------------
 
 // The framework's wait cursor for a short operation of the UI thread, from construction to
@@ -119,8 +133,24 @@ void PlaceControl(QWidget* control, const QFont& font, int x, int y, int width, 
 // --- Icon ------------------------------------------------------------------------------------
 
 // The program's icon (its SVG, a Qt resource path such as ":/icons/quorix.svg") rendered at the
-// sizes title bars, task bars and about boxes use, 16 to 256 pixels.
+// sizes title bars, task bars and about boxes use, 16 to 256 pixels. Windows builds carry no SVG
+// renderer: there the PNGs rendered from the SVG at build time beside it are used
+// (":/icons/quorix-16.png" ... "-256.png").
 QIcon ApplicationIcon(const QString& svgResource);
+
+// --- System menu ---------------------------------------------------------------------------
+
+// Windows: appends a separator and the item `text` with the system command `command` to
+// `window`'s system menu; the command then arrives as WM_SYSCOMMAND in the window's native
+// events (SystemCommand). Elsewhere there is no such menu to extend and nothing happens; the
+// result tells whether the item was added.
+bool AppendSystemMenuItem(QWidget* window, unsigned command, const QString& text);
+// The command of a native event that is a system command (from QWidget::nativeEvent), else
+// nullopt.
+std::optional<unsigned> SystemCommand(const QByteArray& eventType, void* message);
+// True where the windows have a system menu (Windows), so the about item belongs there and not
+// on a context menu.
+bool HasSystemMenu();
 
 // --- Drops -----------------------------------------------------------------------------------
 

@@ -10,10 +10,10 @@
 
 #include <filesystem>
 
+#include "device/files.h"
 #include "pelion/image_wnd.h"
 #include "pelion/slots.h"
 #include "pelion_fixture.h"
-#include "protocol/files.h"
 #include "serial/port_enumeration.h"
 
 namespace vantor::pelion::testing {
@@ -77,7 +77,7 @@ TEST_F(ClosingTest, ClosingDuringATransferCancelsItAtOnce) {
       TearDown();
       SetUp();
       m_messages.clear();
-      std::filesystem::remove_all(DocumentsFolder());
+      std::filesystem::remove_all(device::DocumentsFolder());
       devsim::DeviceOptions options;
       options.paced = true;  // every transfer takes seconds
       StartWithDevice(options);
@@ -105,8 +105,8 @@ TEST_F(ClosingTest, ClosingDuringATransferCancelsItAtOnce) {
       if (transfer.button == IDC_UPLOAD) {
         EXPECT_TRUE(m_dlg->segments().empty());
       }
-      EXPECT_FALSE(std::filesystem::exists(DocumentsFolder()) &&
-                   !std::filesystem::is_empty(DocumentsFolder()));
+      EXPECT_FALSE(std::filesystem::exists(device::DocumentsFolder()) &&
+                   !std::filesystem::is_empty(device::DocumentsFolder()));
       for (CImageWnd* window : m_dlg->findChildren<CImageWnd*>()) {
         EXPECT_EQ(window->list()->lineCount(), 0);
       }

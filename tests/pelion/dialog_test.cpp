@@ -14,6 +14,10 @@
 #include "pelion_fixture.h"
 #include "serial/port_enumeration.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace vantor::pelion::testing {
 namespace {
 
@@ -295,6 +299,35 @@ TEST_F(DialogTest, AboutItemOpensTheAboutBox) {
   m_dlg->OnSysCommand(0xF010);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
+
+#ifdef _WIN32
+// On Windows the about item is in the window's system menu (after a separator, command 0x10),
+// and that command opens the about box.
+TEST_F(DialogTest, AboutItemInTheSystemMenu) {
+  StartWithoutDevice();
+  const auto hwnd = reinterpret_cast<HWND>(m_dlg->winId());
+  HMENU menu = GetSystemMenu(hwnd, FALSE);
+  ASSERT_NE(menu, nullptr);
+  const int count = GetMenuItemCount(menu);
+  ASSERT_GE(count, 2);
+  EXPECT_EQ(GetMenuState(menu, static_cast<UINT>(count - 2), MF_BYPOSITION) & MF_SEPARATOR,
+            static_cast<UINT>(MF_SEPARATOR));
+  EXPECT_EQ(GetMenuItemID(menu, count - 1), static_cast<UINT>(IDM_ABOUTBOX));
+  wchar_t text[64] = {};
+  GetMenuStringW(menu, static_cast<UINT>(count - 1), text, 64, MF_BYPOSITION);
+  EXPECT_EQ(QString::fromWCharArray(text), QStringLiteral("Pelion 정보(&A)..."));
+
+  QString title;
+  QTimer::singleShot(0, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    ASSERT_NE(box, nullptr);
+    title = box->windowTitle();
+    box->close();
+  });
+  SendMessageW(hwnd, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+  EXPECT_EQ(title, QStringLiteral("Pelion 정보"));
+}
+#endif
 
 }  // namespace
 }  // namespace vantor::pelion::testing

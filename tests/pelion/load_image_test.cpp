@@ -1,9 +1,9 @@
 // "load image" (the slots' files at their device addresses, the flags word) and "Button7".
 #include <gtest/gtest.h>
 
+#include "device/files.h"
 #include "pelion/slots.h"
 #include "pelion_fixture.h"
-#include "protocol/files.h"
 
 namespace vantor::pelion::testing {
 namespace {
@@ -58,9 +58,12 @@ TEST_F(LoadImageTest, UncheckedSlotsLoseTheirSegmentsAndTheListingStays) {
   EXPECT_EQ(m_dlg->hexView()->lineText(0), line0);  // stale lines stay until "clear"
 }
 
-TEST_F(LoadImageTest, MissingAndWrongSizedFiles) {
-  // Firmware checked with a missing file; boot one byte too long; oem empty (a default name
-  // that does not exist in the current directory).
+// A slot whose file was not taken is not reported as loaded, and a firmware that was not taken
+// makes no code-area download: the summary, the list and the flags word say what was loaded.
+TEST_F(LoadImageTest, MissingAndWrongSizedFilesAreNotReportedAsLoaded) {
+  const QString loaded = QStringLiteral("가 로드되었습니다.\n");
+  const QString notLoaded = QStringLiteral("을(를) 로드하지 못했습니다.\n");
+  // Firmware checked with a missing file; boot one byte too long.
   m_dlg->checkBox(IDC_CHECK_FIRMWARE)->click();
   const QString missing = m_dir.filePath(QStringLiteral("missing.bin"));
   m_dlg->pathField(IDC_PATH_FIRMWARE)->setText(missing);
@@ -69,10 +72,22 @@ TEST_F(LoadImageTest, MissingAndWrongSizedFiles) {
   m_dlg->pathField(IDC_PATH_BOOT)->setText(boot);
   PressAndWait(IDC_LOAD_IMAGE);
   EXPECT_TRUE(m_dlg->segments().empty());
-  EXPECT_EQ(m_dlg->downloadFlags(), 0x3C690000u);
-  const QString loaded = QStringLiteral("가 로드되었습니다.\n");
+  EXPECT_EQ(m_dlg->downloadFlags(), 0u);
   EXPECT_EQ(MessageTexts(), (std::vector<QString>{QStringLiteral("Wrong Block Size"),
-                                                  missing + loaded + boot + loaded}));
+                                                  missing + notLoaded + boot + notLoaded}));
+
+  // A good firmware beside a missing oem file: the firmware is loaded with its flags, the oem
+  // file is named as not loaded.
+  const QString firmware = WriteImage("fw.bin", Pattern(0x100, 1));
+  m_dlg->pathField(IDC_PATH_FIRMWARE)->setText(firmware);
+  m_dlg->checkBox(IDC_CHECK_BOOT)->click();  // unchecked
+  m_dlg->checkBox(IDC_CHECK_OEM)->click();
+  m_dlg->pathField(IDC_PATH_OEM)->setText(missing);
+  m_messages.clear();
+  PressAndWait(IDC_LOAD_IMAGE);
+  EXPECT_EQ(SegmentAddresses(), std::vector<std::uint32_t>{0x100000});
+  EXPECT_EQ(m_dlg->downloadFlags(), 0x3C690000u);
+  EXPECT_EQ(MessageTexts(), std::vector<QString>{firmware + loaded + missing + notLoaded});
 }
 
 TEST_F(LoadImageTest, FirmwareOfAnySize) {
@@ -104,10 +119,12 @@ class Button7Test : public PelionTest {
     PelionTest::SetUp();
     StartWithoutDevice();
   }
-  std::filesystem::path Source() const { return DocumentsFolder() / "vantor.full.bin"; }
-  std::filesystem::path Destination() const { return DocumentsFolder() / "vantor.code.bin"; }
+  std::filesystem::path Source() const { return device::DocumentsFolder() / "vantor.full.bin"; }
+  std::filesystem::path Destination() const {
+    return device::DocumentsFolder() / "vantor.code.bin";
+  }
   void WriteSource(const std::vector<std::uint8_t>& bytes) {
-    ASSERT_TRUE(WriteSegmentFile(Source(), bytes));
+    ASSERT_TRUE(device::WriteSegmentFile(Source(), bytes));
   }
 };
 
@@ -129,7 +146,7 @@ TEST_F(Button7Test, CopiesAtMost128KiB) {
 
 TEST_F(Button7Test, MissingSourceLeavesTheDestination) {
   std::filesystem::remove(Source());
-  ASSERT_TRUE(WriteSegmentFile(Destination(), Pattern(10, 1)));
+  ASSERT_TRUE(device::WriteSegmentFile(Destination(), Pattern(10, 1)));
   Press(IDC_BUTTON7);
   EXPECT_EQ(ReadFileBytes(Destination()), Pattern(10, 1));
   EXPECT_TRUE(m_messages.empty());

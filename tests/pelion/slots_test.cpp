@@ -143,6 +143,18 @@ TEST_F(SlotsTest, MissingFileChecksTheBoxSilently) {
   EXPECT_TRUE(m_messages.empty());
 }
 
+// A file that cannot be read after a good one: the field names the new file, so the good one's
+// segment must not stay behind to be sent in its name. Other slots keep theirs.
+TEST_F(SlotsTest, UnreadableFileLeavesNoEarlierImageInItsName) {
+  Drop(IDC_PATH_OEM, {WriteImage("oem.bin", Pattern(0x3400, 3))});
+  Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", Pattern(0x4000, 2))});
+  const QString missing = m_dir.filePath(QStringLiteral("missing.bin"));
+  Drop(IDC_PATH_OEM, {missing});
+  EXPECT_EQ(Field(IDC_PATH_OEM)->text(), missing);
+  EXPECT_EQ(SegmentAddresses(), std::vector<std::uint32_t>{0x38000});
+  EXPECT_TRUE(m_messages.empty());
+}
+
 TEST_F(SlotsTest, DropOntoADisabledFieldStillCounts) {
   Box(IDC_CHECK_BINARY)->click();
   ASSERT_FALSE(Field(IDC_PATH_BOOT)->isEnabled());

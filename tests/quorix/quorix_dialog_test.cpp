@@ -4,6 +4,12 @@
 
 #include <QTimer>
 
+#include <chrono>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace vantor::quorix::testing {
 namespace {
 
@@ -237,7 +243,7 @@ TEST_F(QuorixTest, SuccessfulDownloadWritesTheFileAndDetectsTheDeviceAgain) {
   StartDevice({});
   OpenDialog();
   const auto file = MakeFile("code.bin", 5000);
-  m_dialog->LoadBinaryFile(QString::fromStdString(file));
+  m_dialog->LoadBinaryFile(QString::fromStdString(file.string()));
   GoOnline();
   ClearEvents();
   Download();
@@ -283,7 +289,7 @@ TEST_F(QuorixTest, RefusedFrameShowsTheCodeAndLeavesTheLinkWithControlsBackAfter
   options.refuseStatus = 2;
   StartDevice(options);
   OpenDialog();
-  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("code.bin", 2000)));
+  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("code.bin", 2000).string()));
   GoOnline();
   // While the worker shows its box it is still running: every transfer control is disabled
   // and drops are refused.
@@ -351,6 +357,81 @@ TEST_F(QuorixTest, AboutBoxOpensFromTheMenuItem) {
   EXPECT_TRUE(labels.contains(QString::fromUtf8("확인")));
   EXPECT_TRUE(iconShown);  // icon 128
 }
+
+// Enter presses the push button that has the focus, as a dialog does: at start-up that is
+// DOWNLOAD (offline, so it is refused with its message), and the dialog stays open.
+TEST_F(QuorixTest, EnterAtStartUpPressesTheFocusedButtonAndKeepsTheDialog) {
+  OpenDialog();
+  QApplication::setActiveWindow(m_dialog.get());
+  QWidget* focus = QApplication::focusWidget();
+  ASSERT_EQ(focus, m_dialog->downloadButton());
+  QTest::keyClick(focus, Qt::Key_Return);
+  EXPECT_TRUE(m_dialog->isVisible());
+  EXPECT_EQ(m_dialog->result(), 0);
+  EXPECT_EQ(m_messages, std::vector<QString>{QString::fromUtf8(kCheckDeviceText)});
+
+  // With the focus on no push button, Enter ends the dialog.
+  m_messages.clear();
+  m_dialog->areaCombo()->setFocus();
+  QTest::keyClick(m_dialog->areaCombo(), Qt::Key_Return);
+  EXPECT_FALSE(m_dialog->isVisible());
+  EXPECT_TRUE(m_messages.empty());
+}
+
+// Enter while a download runs: the button pressed to start it is disabled meanwhile, so Enter
+// presses nothing; the download is not cancelled and completes.
+TEST_F(QuorixTest, EnterDuringADownloadNeitherClosesNorCancels) {
+  DeviceOptions options;
+  options.paced = true;
+  StartOnline(options);
+  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("code.bin", 20000).string()));
+  QApplication::setActiveWindow(m_dialog.get());
+  m_dialog->downloadButton()->setFocus();
+  Click(m_dialog->downloadButton());
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (m_dialog->progressBar()->value() < 10 && std::chrono::steady_clock::now() < end)
+    QTest::qWait(5);
+  ASSERT_TRUE(m_dialog->downloading());
+  QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : m_dialog.get();
+  QTest::keyClick(target, Qt::Key_Return);
+  QTest::keyClick(m_dialog.get(), Qt::Key_Enter);
+  EXPECT_TRUE(m_dialog->isVisible());
+  EXPECT_TRUE(m_dialog->downloading());
+  m_dialog->WaitForWorker();
+  EXPECT_TRUE(m_dialog->isVisible());
+  EXPECT_EQ(m_dialog->progressBar()->value(), 100);
+  EXPECT_TRUE(m_dialog->logPane()->text().contains(QString::fromUtf8(kFinishedLog).trimmed()));
+  EXPECT_TRUE(m_messages.empty());
+}
+
+#ifdef _WIN32
+// The about item is the system menu's last entry, after a separator, and its command opens the
+// about box; the other system commands go on as usual.
+TEST_F(QuorixTest, AboutItemInTheSystemMenu) {
+  OpenDialog();
+  const auto hwnd = reinterpret_cast<HWND>(m_dialog->winId());
+  HMENU menu = GetSystemMenu(hwnd, FALSE);
+  ASSERT_NE(menu, nullptr);
+  const int count = GetMenuItemCount(menu);
+  ASSERT_GE(count, 2);
+  EXPECT_EQ(GetMenuState(menu, static_cast<UINT>(count - 2), MF_BYPOSITION) & MF_SEPARATOR,
+            static_cast<UINT>(MF_SEPARATOR));
+  EXPECT_EQ(GetMenuItemID(menu, count - 1), 0x10u);
+  wchar_t text[64] = {};
+  GetMenuStringW(menu, static_cast<UINT>(count - 1), text, 64, MF_BYPOSITION);
+  EXPECT_EQ(QString::fromWCharArray(text), QString::fromUtf8("Quorix 정보(&A)..."));
+
+  QString title;
+  QTimer::singleShot(0, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    ASSERT_NE(box, nullptr);
+    title = box->windowTitle();
+    box->close();
+  });
+  SendMessageW(hwnd, WM_SYSCOMMAND, 0x10, 0);
+  EXPECT_EQ(title, QString::fromUtf8("Quorix 정보"));
+}
+#endif
 
 }  // namespace
 }  // namespace vantor::quorix::testing

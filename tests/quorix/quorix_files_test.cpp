@@ -5,7 +5,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QTimeZone>
+#include <QTimer>
 
 namespace vantor::quorix::testing {
 namespace {
@@ -27,6 +29,64 @@ TEST_F(QuorixTest, ChooserFiltersBinaryFilesFirstAndAllFilesIncludingThoseWithou
   EXPECT_EQ(listed(filters[0]), QStringList({"code.bin"}));
   EXPECT_TRUE(filters[1].startsWith("All"));
   EXPECT_EQ(listed(filters[1]), QStringList({"code.bin", "firmware", "notes.txt"}));
+#ifdef _WIN32
+  EXPECT_EQ(filters[1], QString("All (*.*)"));  // Windows matches files without a dot with it
+#endif
+}
+
+// "Load Binary File": the chooser offers the filters, "Binary" chosen; confirming a file takes it
+// in, cancelling changes nothing.
+TEST_F(QuorixTest, LoadBinaryFileChooserConfirmedTakesTheFileInAndCancelledDoesNothing) {
+  OpenDialog();
+  const auto file = MakeFile("chosen.bin", 300);
+  for (const bool confirm : {false, true}) {
+    SCOPED_TRACE(confirm ? "confirmed" : "cancelled");
+    QStringList filters;
+    QString selectedFilter;
+    QTimer::singleShot(0, [&] {
+      auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(chooser, nullptr);
+      filters = chooser->nameFilters();
+      selectedFilter = chooser->selectedNameFilter();
+      if (confirm) {
+        chooser->selectFile(QString::fromStdString(file.string()));
+        static_cast<QDialog*>(chooser)->accept();  // QFileDialog's own is protected
+      } else {
+        chooser->reject();
+      }
+    });
+    Click(m_dialog->loadButton());
+    EXPECT_EQ(filters, OpenFileFilter().split(";;"));
+    EXPECT_EQ(selectedFilter, filters.value(0));
+    if (!confirm) {
+      EXPECT_TRUE(m_dialog->pathField()->text().isEmpty());
+      EXPECT_TRUE(m_dialog->infoPane()->text().isEmpty());
+      EXPECT_TRUE(m_dialog->segments().empty());
+      continue;
+    }
+    EXPECT_EQ(m_dialog->pathField()->text(),
+              QDir::toNativeSeparators(QString::fromStdString(file.string())));
+    EXPECT_TRUE(m_dialog->infoPane()->text().startsWith("file name : chosen.bin\r\n"));
+    ASSERT_EQ(m_dialog->segments().size(), 1u);
+    EXPECT_EQ(m_dialog->segments().begin()->address, 0x108000u);
+    EXPECT_EQ(m_dialog->segments().begin()->length, 300);
+  }
+  EXPECT_TRUE(m_messages.empty());
+}
+
+// The path field shows the system's own separators, however the path was written (Qt's choosers
+// and drops give '/' on Windows too).
+TEST_F(QuorixTest, PathFieldShowsNativeSeparators) {
+  OpenDialog();
+  const auto file = MakeFile("native.bin", 16);
+  const QString slashes = QDir::fromNativeSeparators(QString::fromStdString(file.string()));
+  m_dialog->LoadBinaryFile(slashes);
+  EXPECT_EQ(m_dialog->pathField()->text(), QDir::toNativeSeparators(slashes));
+#ifdef _WIN32
+  EXPECT_FALSE(m_dialog->pathField()->text().contains('/'));
+  EXPECT_TRUE(m_dialog->pathField()->text().contains('\\'));
+#endif
+  EXPECT_EQ(m_dialog->segments().size(), 1u);
 }
 
 TEST_F(QuorixTest, AreaFieldAndFlagsFollowTheSelectedArea) {
@@ -70,7 +130,7 @@ TEST_F(QuorixTest, EachAreaAppliesItsSizeRule) {
     m_messages.clear();
     SelectArea(c.area);
     const auto file = MakeFile("image.bin", c.size);
-    m_dialog->LoadBinaryFile(QString::fromStdString(file));
+    m_dialog->LoadBinaryFile(QString::fromStdString(file.string()));
     // Path field and pane show the file in every case.
     EXPECT_EQ(m_dialog->pathField()->text().toStdString(), file.string());
     EXPECT_EQ(m_dialog->fileSize(), static_cast<std::int32_t>(c.size));
@@ -96,16 +156,16 @@ TEST_F(QuorixTest, FileInformationShowsNameSizeAndUtcDate) {
   OpenDialog();
   const auto file = MakeFile("dated.bin", 10);
   {
-    QFile f(QString::fromStdString(file));
+    QFile f(QString::fromStdString(file.string()));
     ASSERT_TRUE(f.open(QIODevice::ReadWrite));
     ASSERT_TRUE(f.setFileTime(QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7), QTimeZone::utc()),
                               QFileDevice::FileModificationTime));
   }
-  m_dialog->LoadBinaryFile(QString::fromStdString(file));
+  m_dialog->LoadBinaryFile(QString::fromStdString(file.string()));
   EXPECT_EQ(m_dialog->infoPane()->text(), QString("file name : dated.bin\r\nfile size : 10\r\n"
                                                   "file date : 2021.03.04 05:06:07\r\n"));
   // A second file adds its lines below.
-  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("second", 3)));
+  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("second", 3).string()));
   EXPECT_TRUE(m_dialog->infoPane()->text().contains("file name : second\r\nfile size : 3\r\n"));
 }
 
@@ -118,18 +178,36 @@ TEST_F(QuorixTest, MissingFileShowsNothingAndAddsNoSegment) {
   EXPECT_TRUE(m_dialog->segments().empty());
 }
 
+// A file that cannot be read after a good one for the same area: the path field names the new
+// file, so the earlier CODE image must not stay to be downloaded in its name. Other areas keep
+// theirs.
+TEST_F(QuorixTest, UnreadableFileLeavesNoEarlierImageOfItsArea) {
+  OpenDialog();
+  SelectArea("OEM");
+  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("oem.bin", 13312).string()));
+  SelectArea("CODE");
+  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("code.bin", 100).string()));
+  ASSERT_EQ(m_dialog->segments().size(), 2u);
+  const std::string gone = (m_dir / "gone.bin").string();
+  m_dialog->LoadBinaryFile(QString::fromStdString(gone));
+  EXPECT_EQ(m_dialog->pathField()->text(), QDir::toNativeSeparators(QString::fromStdString(gone)));
+  ASSERT_EQ(m_dialog->segments().size(), 1u);
+  EXPECT_EQ(m_dialog->segments().begin()->address, 0x13CC00u);
+  EXPECT_TRUE(m_messages.empty());
+}
+
 TEST_F(QuorixTest, TwoAreasGiveTwoSegmentsInOrderAndASecondCodeFileReplacesTheFirst) {
   OpenDialog();
-  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("code1.bin", 100)));
+  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("code1.bin", 100).string()));
   SelectArea("OEM");
-  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("oem.bin", 13312)));
+  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("oem.bin", 13312).string()));
   EXPECT_EQ(m_dialog->downloadFlags(), 0u);  // OEM is selected
   ASSERT_EQ(m_dialog->segments().size(), 2u);
   EXPECT_EQ(m_dialog->segments().begin()->address, 0x108000u);
   EXPECT_EQ(std::next(m_dialog->segments().begin())->address, 0x13CC00u);
 
   SelectArea("CODE");
-  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("code2.bin", 200)));
+  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("code2.bin", 200).string()));
   ASSERT_EQ(m_dialog->segments().size(), 2u);
   const Segment* code = m_dialog->segments().Find(0x108000);
   ASSERT_NE(code, nullptr);

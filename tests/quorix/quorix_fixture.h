@@ -123,7 +123,7 @@ class QuorixTest : public ::testing::Test {
     QMimeData data;
     QList<QUrl> urls;
     for (const auto& p : paths)
-      urls.push_back(QUrl::fromLocalFile(QString::fromStdString(p)));
+      urls.push_back(QUrl::fromLocalFile(QString::fromStdString(p.string())));
     data.setUrls(urls);
     // As a real drag: the drop comes only after the dialog accepted the drag's entry.
     QDragEnterEvent enter(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);

@@ -82,7 +82,7 @@ TEST_F(QuorixTest, ReopenGivesUpAfterItsBoundWhenThePortHasGone) {
 TEST_F(QuorixTest, RedetectionFindingNothingAsksTheVersionTwiceThenTheFirmwareAndGoesOffline) {
   StartDevice({});
   OpenDialog();
-  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("code.bin", 2000)));
+  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("code.bin", 2000).string()));
   GoOnline();
   // The download needs no version query; after it nothing answers any more.
   m_device->With([](devsim::Device& d) {
@@ -112,7 +112,7 @@ TEST_F(QuorixTest, RedetectionFindingTheNewFirmwareShowsItsVersionAndStaysOnline
   options.firmwareVersion = "2.0";
   StartDevice(options);
   OpenDialog();
-  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("code.bin", 2000)));
+  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("code.bin", 2000).string()));
   GoOnline();
   EXPECT_EQ(m_dialog->statusLine()->text(), QString("boot v1.2.3.4"));
   ClearEvents();
@@ -164,7 +164,7 @@ TEST_F(QuorixTest, WaitCursorAndProgressWhileTheBootloaderWaitAndTheDownloadRun)
   options.paced = true;
   StartDevice(options);
   OpenDialog();
-  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("code.bin", 20000)));
+  m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("code.bin", 20000).string()));
   GoOnline();
   ui::SetWaitScaleForTests(0.2);  // 600 ms and 1400 ms
   struct Sample {
