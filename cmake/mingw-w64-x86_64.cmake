@@ -1,6 +1,11 @@
 # Cross-compiling for 64-bit Windows with Debian's mingw-w64 (the posix thread model, so that
-# std::thread and std::mutex work). libgcc, libstdc++ and winpthread are linked statically: the
-# executables run on Windows and under Wine without any of the toolchain's DLLs next to them.
+# std::thread and std::mutex work). vantor.exe and the core's tests link libgcc, libstdc++ and
+# winpthread statically, so they run without any of the toolchain's DLLs next to them; the Qt
+# programs link them dynamically, as Qt's DLLs do (CMakeLists.txt chooses per target).
+#
+# VANTOR_QT_MINGW (cache variable or environment): a Qt for mingw-w64 (for example
+# ../shared/qt6-mingw's archive unpacked into the build tree); its host tools (moc, rcc, uic) are
+# the machine's own Qt of the same version (QT_HOST_PATH=/usr).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -15,7 +20,16 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+if(NOT VANTOR_QT_MINGW AND DEFINED ENV{VANTOR_QT_MINGW})
+  set(VANTOR_QT_MINGW $ENV{VANTOR_QT_MINGW})
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VANTOR_QT_MINGW)
+if(VANTOR_QT_MINGW)
+  # The package search is re-rooted under the find roots: the Qt folder must be one of them.
+  list(APPEND CMAKE_FIND_ROOT_PATH ${VANTOR_QT_MINGW})
+  set(QT_HOST_PATH /usr CACHE PATH "The host's Qt (moc, rcc, uic)")
+  set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake CACHE PATH "The host Qt's CMake files")
+endif()
 
 # Executables are run (test discovery, the tests themselves) through Wine when it is installed.
 find_program(VANTOR_WINE wine)

@@ -13,7 +13,7 @@ shift
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           qt6-base-dev qt6-svg-dev fonts-nanum)
 if (( tests )); then
-  packages+=(binutils clang-14 libclang-rt-14-dev xvfb xauth imagemagick
+  packages+=(binutils clang-14 libclang-rt-14-dev xvfb xauth imagemagick librsvg2-bin
              g++-mingw-w64-x86-64-posix wine wine64
              help2man dpkg-dev file fakeroot lintian desktop-file-utils man-db)
 fi

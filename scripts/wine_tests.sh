@@ -25,7 +25,21 @@ done
 source "$root/scripts/check_lib.sh"
 
 echo "== cross build (mingw-w64)"
-cmake --preset mingw -B "$win_build" >/dev/null
+# Quorix and Pelion need a Qt for mingw-w64: the one beside the clone (../shared/qt6-mingw), unpacked
+# into the build tree. A clone without it builds vantor.exe and the core's tests only.
+qt_args=()
+qt_archive=$(find "$root/../shared/qt6-mingw" -maxdepth 1 -name 'qt6-mingw-*.tar.xz' 2>/dev/null |
+  head -n 1 || true)
+if [[ -n "$qt_archive" ]]; then
+  if [[ ! -f "$win_build/qt6-mingw/bin/Qt6Core.dll" ]]; then
+    mkdir -p "$win_build"
+    tar xf "$qt_archive" -C "$win_build"
+  fi
+  qt_args=(-DVANTOR_QT_MINGW="$win_build/qt6-mingw")
+else
+  echo "wine_tests: no Qt for mingw-w64 (../shared/qt6-mingw): quorix.exe, pelion.exe and their tests are skipped"
+fi
+cmake --preset mingw -B "$win_build" "${qt_args[@]}" >/dev/null
 cmake --build "$win_build" -j"$jobs"
 
 echo "== Windows archive"
@@ -60,10 +74,21 @@ cleanup() {
 trap cleanup EXIT
 
 echo "== private Wine prefix"
-timeout 180 wineboot -i >/dev/null 2>&1
+# Wine links the prefix's user folders (Documents, Desktop, ...) to the Unix home; Pelion's tests
+# empty the Documents folder. A private home, and plain folders in place of the links.
+mkdir "$work/home"
+HOME="$work/home" timeout 180 wineboot -i >/dev/null 2>&1
+for link in "$WINEPREFIX"/drive_c/users/*/*; do
+  if [[ -L "$link" ]]; then
+    rm "$link"
+    mkdir "$link"
+  fi
+done
 
-# Two simulated devices: COM12 (two digits: the \\.\ form of the name) and COM7.
-coproc DEV { exec "$native_build/tests/win32/vantor_wine_device" 2; }
+# Two simulated devices: COM12 (two digits: the \\.\ form of the name) and COM7; and three
+# null-modem pairs (COM20-COM21, COM22-COM23, COM24-COM25) on which the programs' tests put their
+# own simulated devices.
+coproc DEV { exec "$native_build/tests/win32/vantor_wine_device" 2 3; }
 dev_pid=$DEV_PID
 declare -a pty
 for i in 0 1; do
@@ -72,6 +97,14 @@ for i in 0 1; do
     exit 1
   fi
   pty[index]=$path
+done
+declare -a pair_ptys
+for i in 0 1 2; do
+  if ! read -r -t 10 -u "${DEV[0]}" word index host_end device_end || [[ "$word" != pair ]]; then
+    echo "wine_tests: the device helper made no null-modem pair"
+    exit 1
+  fi
+  pair_ptys[index]="$host_end $device_end"
 done
 # One command to the device helper; its one-line answer in $reply. (Not in a subshell: the
 # coprocess's descriptors are not available there.)
@@ -85,6 +118,15 @@ echo "$port_a -> ${pty[0]}, $port_b -> ${pty[1]}"
 echo "native settings of ${pty[1]} before Wine opened it: $(stty -F "${pty[1]}" speed)"
 wine reg add 'HKLM\Software\Wine\Ports' /v "$port_a" /d "${pty[0]}" /f >/dev/null 2>&1
 wine reg add 'HKLM\Software\Wine\Ports' /v "$port_b" /d "${pty[1]}" /f >/dev/null 2>&1
+null_modem_pairs=""
+for i in 0 1 2; do
+  read -r host_end device_end <<<"${pair_ptys[i]}"
+  host=COM$((20 + 2 * i)) dev=COM$((21 + 2 * i))
+  wine reg add 'HKLM\Software\Wine\Ports' /v "$host" /d "$host_end" /f >/dev/null 2>&1
+  wine reg add 'HKLM\Software\Wine\Ports' /v "$dev" /d "$device_end" /f >/dev/null 2>&1
+  null_modem_pairs+="${null_modem_pairs:+,}$host:$dev"
+done
+export VANTOR_NULL_MODEM_PAIRS=$null_modem_pairs
 wineserver -k
 wineserver -w
 
@@ -160,6 +202,85 @@ while IFS= read -r exe; do
   echo "-- $(basename "$exe")"
   timeout 300 wine "$exe" --gtest_brief=1 || fail "$(basename "$exe")"
 done < <(find "$win_build/tests" -name '*_tests.exe' -not -name win32_port_tests.exe \
-  -not -path '*/CMakeFiles/*' | sort)
+  -not -path '*/CMakeFiles/*' -not -path '*/tests/ui/*' -not -path '*/tests/quorix/*' \
+  -not -path '*/tests/pelion/*' | sort)
+
+# The programs' tests under Wine are not yet part of the stage (VANTOR_WINE_QT_TESTS=1 runs them):
+# the skip list below is not settled. Measured: ui_tests all pass; quorix_tests fail in the
+# symbolic-link reopen (no symlinks), the unplugged port (a COM port stays listed), the "*.*"
+# listing through QDir (Windows' own chooser matches names without a dot, QDir does not) and the
+# system menu (offscreen windows have no HWND); pelion_tests fail in the slot paths of
+# LoadImageTest, Button7Test and TransferTest's uploads (each waits about 86 s), not yet explained. Wine passes QT_* variables to a
+# program only as WINEQT_* (WINEQT_PLUGIN_PATH); Qt finds its plugins beside its DLLs anyway.
+if [[ -f "$win_build/tests/quorix/quorix_tests.exe" && "${VANTOR_WINE_QT_TESTS:-0}" != 1 ]]; then
+  echo "== the programs' tests under Wine: skipped (VANTOR_WINE_QT_TESTS=1 runs them)"
+elif [[ -f "$win_build/tests/quorix/quorix_tests.exe" ]]; then
+  echo "== the programs' tests as Windows programs (devices on $VANTOR_NULL_MODEM_PAIRS)"
+  # Not under Wine (see docs/WINDOWS.md): the tests that unplug a port by unregistering it (a
+  # COM port Wine maps stays listed), and the reopen through a symbolic link (a POSIX path).
+  skip_ui=""
+  skip_quorix="*PortGoneBeforeToggle*:*UnpluggedPort*:*ReopenThroughLink*"
+  skip_pelion="*PortListFollows*:*VirtualPortsInOrder*"
+  for t in "ui/ui_tests:$skip_ui" "quorix/quorix_tests:$skip_quorix" "pelion/pelion_tests:$skip_pelion"; do
+    exe="$win_build/tests/${t%%:*}.exe"
+    echo "-- $(basename "$exe")"
+    log="$work/$(basename "$exe" .exe).log"
+    qt_bin="Z:${win_build//\//\\}\\qt6-mingw\\bin"
+    if ! WINEPATH=$qt_bin VANTOR_TEST_THROWAWAY_DOCUMENTS=1 timeout 300 wine "$exe" --gtest_brief=1 "--gtest_filter=-${t#*:}" >"$log" 2>&1; then
+      fail "$(basename "$exe")"
+    fi
+    grep -E '^\[  (PASSED|FAILED|SKIPPED) |^\[==========\] .* ran|^\[  FAILED  \] .*\(' "$log" || tail -n 20 "$log"
+  done
+fi
+
+if [[ -n "$archive" && -f "$unpacked/quorix.exe" ]]; then
+  echo "== the archive's Quorix and Pelion"
+  (cd "$unpacked" && find . -type f -printf '%10s  %P\n' | sort -k2)
+  # Every DLL that a program or a DLL of the archive imports is in the archive or is Windows' own.
+  system_dlls=$(echo kernel32 user32 gdi32 advapi32 shell32 shcore ole32 oleaut32 comdlg32 \
+    comctl32 msvcrt ws2_32 winmm imm32 uxtheme dwmapi version shlwapi setupapi netapi32 userenv \
+    mpr d3d9 d3d11 d3d12 dxgi dwrite d2d1 wtsapi32 authz | sed 's/\([^ ]*\)/\1.dll/g')
+  while IFS= read -r pe; do
+    for dll in $(x86_64-w64-mingw32-objdump -p "$pe" | sed -n 's/^\s*DLL Name: //p'); do
+      lower=${dll,,}
+      # api-ms-win-*: Windows' API sets, answered by its own DLLs.
+      if [[ " $system_dlls " != *" $lower "* && $lower != api-ms-win-* && ! -f "$unpacked/$dll" ]] &&
+         ! (cd "$unpacked" && ls | grep -qix -- "$dll"); then
+        fail "$(basename "$pe") imports $dll, which is neither in the archive nor Windows' own"
+      fi
+    done
+  done < <(find "$unpacked" -iname '*.exe' -o -iname '*.dll')
+  echo "imports: each in the archive or a Windows system DLL"
+  for program in quorix pelion; do
+    got=$(wine "$unpacked/$program.exe" --version | tr -d '\r')
+    [[ "$got" == "$program $version" ]] && echo "$got" || fail "$program.exe --version: '$got'"
+  done
+  # Each program's window on a virtual X server, from the fresh extraction.
+  if command -v Xvfb >/dev/null && command -v import >/dev/null; then
+    display=:$((90 + RANDOM % 100))
+    Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    sleep 2
+    for program in quorix pelion; do
+      DISPLAY=$display wine "$unpacked/$program.exe" >"$work/$program.out" 2>&1 &
+      pid=$!
+      sleep 8
+      shot="$work/$program-windows.png"
+      DISPLAY=$display import -window root -crop 1024x768+0+0 "$shot" 2>/dev/null ||
+        fail "$program: no screenshot"
+      if kill -0 "$pid" 2>/dev/null; then
+        echo "$program.exe runs; screenshot $shot"
+        if [[ -n "${VANTOR_SCREENSHOT_DIR:-}" ]]; then cp "$shot" "$VANTOR_SCREENSHOT_DIR/"; fi
+      else
+        fail "$program.exe ended at start: $(cat "$work/$program.out")"
+      fi
+      kill "$pid" 2>/dev/null || true
+      wineserver -k 2>/dev/null || true
+      wait "$pid" 2>/dev/null || true
+    done
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+fi
 
 verdict wine_tests
