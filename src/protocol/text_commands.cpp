@@ -201,8 +201,8 @@ std::int32_t TextExchangeWide(BootLink& link, std::string_view command, std::str
     // A reply of known length is gathered while it is on the wire, not woken for byte by byte.
     const std::size_t due = std::min(expected, kWideReplyRoom);
     if (due > have) {
-      if (const std::int32_t w =
-              link.port->WaitForRest(static_cast<std::uint32_t>(due - have), rested, deadline);
+      if (const std::int32_t w = link.port->WaitForRest(static_cast<std::uint32_t>(due - have),
+                                                        rested, deadline, kBulkRestMargin);
           w != 0)
         return w == kErrorCancelled ? w : kTimedOut;
       rested = true;

@@ -19,27 +19,18 @@ std::unique_ptr<SerialPort> CreatePort(std::string_view name, bool trace) {
   return port;
 }
 
-namespace {
-
-// The sleep for the rest of a reply ends this long before the rest is due. It began only when the
-// reader woke for the reply's first bytes, and its timer fires late (Linux lets a timer slip 50 us,
-// then the thread waits for a CPU): a sleep for the whole rest ended that much after the last byte,
-// where a reader blocked in poll wakes as the byte arrives. The last bytes are waited for in poll.
-constexpr std::chrono::microseconds kRestMargin{500};
-
-}  // namespace
-
 std::int32_t SerialPort::WaitForRest(std::uint32_t missing, bool rested,
-                                     std::chrono::steady_clock::time_point deadline) {
+                                     std::chrono::steady_clock::time_point deadline,
+                                     std::chrono::microseconds margin) {
   const auto now = std::chrono::steady_clock::now();
   const auto rest = WireTime(missing);
-  if (rested || rest <= kRestMargin) {
+  if (rested || rest <= margin) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
     return WaitReadable(std::max(left, std::chrono::milliseconds(0)));
   }
   // All but the margin of the missing bytes' time on the wire; sleeping less would only wake the
   // reader for a part.
-  return SleepUntil(std::min(deadline, now + rest - kRestMargin));
+  return SleepUntil(std::min(deadline, now + rest - margin));
 }
 
 void TraceBytes(std::string_view prefix, const std::uint8_t* bytes, std::size_t count) {

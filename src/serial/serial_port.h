@@ -31,6 +31,15 @@ constexpr std::chrono::microseconds WireTime(std::uint64_t bytes) {
   return std::chrono::microseconds((bytes * 1000000u + kBytesPerSecond - 1) / kBytesPerSecond);
 }
 
+// How early the sleep for the rest of a reply ends (SerialPort::WaitForRest). It began only when
+// the reader woke for the reply's first bytes, and its timer fires late (Linux lets a timer slip
+// 50 us, then the thread waits for a CPU). In a download every reply holds up the next frame, so
+// its last bytes are waited for in the port's poll, which wakes as they arrive. A read-back
+// reply's slip costs well under a percent of its time, and the poll's wake-ups for its last bytes
+// cost more CPU than that saves.
+inline constexpr std::chrono::microseconds kRoundTripRestMargin{500};
+inline constexpr std::chrono::microseconds kBulkRestMargin{0};
+
 // "Time-out" as a system error code: Windows' ERROR_TIMEOUT, used on every platform so the code
 // the user reads in a failure message is the same everywhere.
 inline constexpr std::int32_t kErrorTimeout = 1460;
@@ -86,13 +95,14 @@ struct SerialPort {
   std::int32_t SleepUntil(std::chrono::steady_clock::time_point until) const;
 
   // Between two reads of a reply that has begun and still lacks `missing` bytes. Until the reader
-  // has `rested` once for this reply, sleeps until all but the last 500 us of the missing bytes can
-  // have arrived at the line's rate; those, and bytes late after that sleep (a USB adapter's
-  // packet, the scheduler), it waits for in the port's poll (WaitReadable), never past `deadline`.
-  // A reply costs a few wake-ups instead of one per byte, and ends when its last byte arrives, not
-  // when a late timer fires. 0, kErrorCancelled or WaitReadable's error.
+  // has `rested` once for this reply, sleeps until all but the last `margin` of the missing bytes'
+  // time can have passed at the line's rate; those bytes, and bytes late after that sleep (a USB
+  // adapter's packet, the scheduler), it waits for in the port's poll (WaitReadable), never past
+  // `deadline`. A reply costs a few wake-ups instead of one per byte. 0, kErrorCancelled or
+  // WaitReadable's error.
   std::int32_t WaitForRest(std::uint32_t missing, bool rested,
-                           std::chrono::steady_clock::time_point deadline);
+                           std::chrono::steady_clock::time_point deadline,
+                           std::chrono::microseconds margin = kRoundTripRestMargin);
 
   // backend. Closes the handle if open and sets it to kInvalidHandle.
   void Close();
