@@ -15,7 +15,7 @@
 #include "serial/port_enumeration.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "support/system_menu_check_win32.h"
 #endif
 
 namespace vantor::pelion::testing {
@@ -305,27 +305,9 @@ TEST_F(DialogTest, AboutItemOpensTheAboutBox) {
 // and that command opens the about box.
 TEST_F(DialogTest, AboutItemInTheSystemMenu) {
   StartWithoutDevice();
-  const auto hwnd = reinterpret_cast<HWND>(m_dlg->winId());
-  HMENU menu = GetSystemMenu(hwnd, FALSE);
-  ASSERT_NE(menu, nullptr);
-  const int count = GetMenuItemCount(menu);
-  ASSERT_GE(count, 2);
-  EXPECT_EQ(GetMenuState(menu, static_cast<UINT>(count - 2), MF_BYPOSITION) & MF_SEPARATOR,
-            static_cast<UINT>(MF_SEPARATOR));
-  EXPECT_EQ(GetMenuItemID(menu, count - 1), static_cast<UINT>(IDM_ABOUTBOX));
-  wchar_t text[64] = {};
-  GetMenuStringW(menu, static_cast<UINT>(count - 1), text, 64, MF_BYPOSITION);
-  EXPECT_EQ(QString::fromWCharArray(text), QStringLiteral("Pelion 정보(&A)..."));
-
-  QString title;
-  QTimer::singleShot(0, [&] {
-    QWidget* box = QApplication::activeModalWidget();
-    ASSERT_NE(box, nullptr);
-    title = box->windowTitle();
-    box->close();
-  });
-  SendMessageW(hwnd, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
-  EXPECT_EQ(title, QStringLiteral("Pelion 정보"));
+  vantor::testing::ExpectAboutItemInSystemMenu(m_dlg.get(), IDM_ABOUTBOX,
+                                               QStringLiteral("Pelion 정보(&A)..."),
+                                               QStringLiteral("Pelion 정보"));
 }
 #endif
 

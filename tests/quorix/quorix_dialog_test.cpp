@@ -7,7 +7,7 @@
 #include <chrono>
 
 #ifdef _WIN32
-#include <windows.h>
+#include "support/system_menu_check_win32.h"
 #endif
 
 namespace vantor::quorix::testing {
@@ -409,27 +409,9 @@ TEST_F(QuorixTest, EnterDuringADownloadNeitherClosesNorCancels) {
 // about box; the other system commands go on as usual.
 TEST_F(QuorixTest, AboutItemInTheSystemMenu) {
   OpenDialog();
-  const auto hwnd = reinterpret_cast<HWND>(m_dialog->winId());
-  HMENU menu = GetSystemMenu(hwnd, FALSE);
-  ASSERT_NE(menu, nullptr);
-  const int count = GetMenuItemCount(menu);
-  ASSERT_GE(count, 2);
-  EXPECT_EQ(GetMenuState(menu, static_cast<UINT>(count - 2), MF_BYPOSITION) & MF_SEPARATOR,
-            static_cast<UINT>(MF_SEPARATOR));
-  EXPECT_EQ(GetMenuItemID(menu, count - 1), 0x10u);
-  wchar_t text[64] = {};
-  GetMenuStringW(menu, static_cast<UINT>(count - 1), text, 64, MF_BYPOSITION);
-  EXPECT_EQ(QString::fromWCharArray(text), QString::fromUtf8("Quorix 정보(&A)..."));
-
-  QString title;
-  QTimer::singleShot(0, [&] {
-    QWidget* box = QApplication::activeModalWidget();
-    ASSERT_NE(box, nullptr);
-    title = box->windowTitle();
-    box->close();
-  });
-  SendMessageW(hwnd, WM_SYSCOMMAND, 0x10, 0);
-  EXPECT_EQ(title, QString::fromUtf8("Quorix 정보"));
+  vantor::testing::ExpectAboutItemInSystemMenu(m_dialog.get(), 0x10u,
+                                               QString::fromUtf8("Quorix 정보(&A)..."),
+                                               QString::fromUtf8("Quorix 정보"));
 }
 #endif
 
