@@ -11,10 +11,12 @@
 #include "cli/commands.h"
 #include "cli/images.h"
 #include "cli/ports.h"
+#include "cli/report/production_report.h"
 #include "cli/several_ports.h"
 #include "cli/station/record.h"
 #include "cli/station/station.h"
 #include "cli/terminal.h"
+#include "cli/unit_options.h"
 #include "device/files.h"
 #include "device/image_formats.h"
 #include "device/job.h"
@@ -176,6 +178,7 @@ struct DownloadArgs {
   bool verify = false;
   int retries = 0;
   std::string record;  // the production record's file, appended to
+  UnitArgs units;
 };
 
 // download (areas) or write (slots, with `slots`): the images read and checked once, then one
@@ -192,12 +195,14 @@ int DownloadCommand(Env& env, const DownloadArgs& args, bool slots) {
   job.verify = args.verify;
   job.retries = args.retries;
   job.trace = env.trace;
-  if (!args.record.empty())
-    job.record = MakeRecorder(args.record, DescribeImages(images), args.verify);
-
   std::vector<std::string> ports;
   if (!ResolvePortArgs(env, args.ports, ports, true))
     return kExitUsage;
+  if (!ApplyUnitOptions(args.units, job, error))
+    return UsageError(env, error);
+  if (!args.record.empty())
+    job.record = MakeRecorder(args.record, DescribeImages(images), args.verify);
+
   if (ports.size() > 1)
     return RunOnSeveralPorts(env, ports, job);
   auto reporter = env.MakeReporter(ports.front());
@@ -353,6 +358,7 @@ void AddDownloadCommands(CLI::App& app, Env& env, Choices& c, Action& action) {
                      "Read every segment back afterwards and compare it byte for byte");
   AddRetriesOption(download, c.download.retries);
   AddRecordOption(download, c.download.record);
+  AddUnitOptions(download, c.download.units);
   download->callback([&] { action = [&] { return DownloadCommand(env, c.download, false); }; });
 
   auto* write = app.add_subcommand(
@@ -372,6 +378,7 @@ void AddDownloadCommands(CLI::App& app, Env& env, Choices& c, Action& action) {
                   "Read every segment back afterwards and compare it byte for byte");
   AddRetriesOption(write, c.write.retries);
   AddRecordOption(write, c.write.record);
+  AddUnitOptions(write, c.write.units);
   write->callback([&] { action = [&] { return DownloadCommand(env, c.write, true); }; });
 }
 
@@ -415,6 +422,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   AddDownloadCommands(app, env, choices, action);
   AddReadAndCodes(app, env, choices, action);
   AddStationCommand(app, env, action);
+  AddReportCommand(app, env, action);
   AddSimCommands(app, env, action);
   for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
     sub->fallthrough();

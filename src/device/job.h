@@ -12,6 +12,7 @@
 #include <string>
 
 #include "device/flows.h"
+#include "device/unit_number.h"
 #include "protocol/segments.h"
 #include "serial/cancel.h"
 
@@ -27,6 +28,10 @@ struct Job {
   bool verify = false;
   int retries = 0;  // further attempts after a failed one, each from the start, the port reopened
   bool trace = false;
+  // With a place, every device gets a number of its own there, taken from `takeNumber` before
+  // anything is sent; the number is never given back, also when the device then fails.
+  std::optional<NumberPlace> unitPlace;
+  std::function<bool(std::uint64_t& number, std::string& error)> takeNumber;
   // Called once the device finished (whatever the result): writes what the run keeps of it.
   // Returns the reason when it could not; the device then counts as failed.
   std::function<std::optional<std::string>(const JobOutcome&)> record;
@@ -36,6 +41,7 @@ struct JobOutcome {
   std::string port;
   DownloadOutcome last;  // the last attempt's outcome
   int attempts = 0;
+  std::optional<UnitPatch> unit;  // the device's number and the bytes written for it
   std::chrono::system_clock::time_point started;
   std::chrono::system_clock::time_point finished;
   double seconds = 0;

@@ -15,16 +15,18 @@
 #include <functional>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "cli/cli.h"
 #include "cli/images.h"
 #include "cli/station/record.h"
 #include "cli/station/sha256.h"
-#include "support/flat_json.h"
 #include "devsim/pty_transport.h"
+#include "support/flat_json.h"
 
 namespace vantor::cli {
 namespace {
@@ -207,6 +209,14 @@ class StationTest : public ::testing::Test {
       fields["result.code"] = m[1];
       fields["result.message"] = m[2];
       flat = m.prefix().str() + "\"result\":0" + m.suffix().str();
+    }
+    const std::regex unit(
+        R"re("unit":\{"number":(\d+),"address":"([^"]*)","bytes":"([0-9a-f]*)"\})re");
+    if (std::regex_search(flat, m, unit)) {
+      fields["unit.number"] = m[1];
+      fields["unit.address"] = m[2];
+      fields["unit.bytes"] = m[3];
+      flat = m.prefix().str() + "\"unit\":1" + m.suffix().str();
     }
     const std::regex images(R"re("images":\[[0,]*\])re");
     flat = std::regex_replace(flat, images, "\"images\":" + std::to_string(index));
@@ -430,6 +440,97 @@ TEST_F(StationTest, FirstSignalFinishesTheRunningSecondCancels) {
     EXPECT_EQ(Sessions(*m_devices[1]), 0);
     EXPECT_NE(Output().find(c.summary), std::string::npos) << Output();
   }
+}
+
+// Unit numbers: each device gets the counter's next number written into its image (verify reads
+// the numbered image back); a device that fails keeps its number and is recorded with it; a
+// later download on the same counter goes on from there; a place outside the image or a number
+// too wide for it is a usage error before any device is touched.
+TEST_F(StationTest, EachUnitGetsItsOwnNumberWrittenAndRecorded) {
+  const auto bytes = Pattern(4096, 11);
+  const std::string image = Image(bytes);
+  const std::string counter = (m_dir / "counter").string();
+  AddDevice();
+  DeviceOptions refusing;
+  refusing.refuseSegment = 0;
+  refusing.refuseFrame = 1;
+  AddDevice(refusing);
+  AddDevice();
+  for (std::size_t i = 0; i < 3; ++i)
+    Link(i);
+  Start({"--count", "3", "--verify", "--no-redetect", "--record", Record(), "--serial",
+         "0x100010:4:be", "--serial-start", "500", "--serial-step", "2", "--serial-counter",
+         counter, "BOOT=" + image});
+  ASSERT_EQ(Finish(), 1) << Output() << Output("err.txt");
+  std::map<std::string, std::map<std::string, std::string>> byPort;
+  for (const auto& r : RecordLines())
+    byPort[r.at("port")] = r;
+  ASSERT_EQ(byPort.size(), 3u);
+  std::set<std::string> numbers;
+  for (std::size_t i = 0; i < 3; ++i) {
+    const auto& r = byPort[Port(i)];
+    numbers.insert(r.at("unit.number"));
+    EXPECT_EQ(r.at("unit.address"), "0x100010");
+    EXPECT_EQ(r.at("id").size(), 32u);
+    const std::uint32_t number = static_cast<std::uint32_t>(std::stoul(r.at("unit.number")));
+    const std::vector<std::uint8_t> written{
+        static_cast<std::uint8_t>(number >> 24), static_cast<std::uint8_t>(number >> 16),
+        static_cast<std::uint8_t>(number >> 8), static_cast<std::uint8_t>(number)};
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%08x", number);
+    EXPECT_EQ(r.at("unit.bytes"), hex);
+    if (i == 1) {
+      EXPECT_NE(r.at("result.code"), "0");
+      continue;
+    }
+    EXPECT_EQ(r.at("result.code"), "0");
+    EXPECT_EQ(r.at("verified"), "true");
+    auto expected = bytes;
+    std::copy(written.begin(), written.end(), expected.begin() + 0x10);
+    EXPECT_TRUE(Holds(*m_devices[i], expected)) << i;
+  }
+  EXPECT_EQ(numbers, (std::set<std::string>{"500", "502", "504"}));
+  // The image file itself is left as it was.
+  std::ifstream in(image, std::ios::binary);
+  EXPECT_EQ(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}), bytes);
+
+  const auto download = [&](std::vector<std::string> extra, std::ostringstream& out,
+                            std::ostringstream& err) {
+    std::vector<std::string> args{"vantor",        "download", "-p",     m_devices[0]->path(),
+                                  "--no-redetect", "--record", Record(), "BOOT=" + image};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunCli(args, out, err, false);
+  };
+  {
+    std::ostringstream out, err;
+    ASSERT_EQ(download({"--serial", "0x100ffc:4:le", "--serial-counter", counter}, out, err), 0)
+        << out.str() << err.str();
+    EXPECT_EQ(RecordLines().back().at("unit.number"), "506");
+    EXPECT_EQ(RecordLines().back().at("unit.bytes"), "fa010000");
+  }
+  const int sessions = Sessions(*m_devices[0]);
+  const struct {
+    std::vector<std::string> extra;
+    const char* message;
+  } refused[] = {
+      {{"--serial", "0x100ffe:4", "--serial-counter", counter}, "lies in no image"},
+      {{"--serial", "0x200000:4", "--serial-counter", counter}, "lies in no image"},
+      {{"--serial", "0x100000:1", "--serial-counter", counter}, "does not fit"},
+      {{"--serial", "0x100000:2:ascii", "--serial-counter", counter}, "does not fit"},
+      {{"--serial", "0x100000:4:xx", "--serial-counter", counter}, "ADDR:SIZE"},
+      {{"--serial", "0x100000:4"}, "--serial-counter"},
+      {{"--serial-counter", counter}, "need --serial"},
+  };
+  for (const auto& c : refused) {
+    std::ostringstream out, err;
+    EXPECT_EQ(download(c.extra, out, err), 2) << c.extra[1];
+    EXPECT_NE(err.str().find(c.message), std::string::npos) << err.str();
+  }
+  EXPECT_EQ(Sessions(*m_devices[0]), sessions);
+  std::ostringstream out, err;
+  ASSERT_EQ(download({"--serial", "0x100000:8", "--serial-counter", counter}, out, err), 0);
+  // Nothing used by the refusals; this run steps by 1.
+  EXPECT_EQ(RecordLines().back().at("unit.number"), "507");
 }
 
 }  // namespace

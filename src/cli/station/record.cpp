@@ -12,10 +12,12 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <random>
 #include <sstream>
 
 #include "cli/report/reporter.h"
 #include "cli/station/sha256.h"
+#include "device/texts.h"
 
 namespace vantor::cli {
 
@@ -28,6 +30,18 @@ std::string Answered(const std::optional<device::DetectedState>& state) {
 }
 
 }  // namespace
+
+std::string NewRecordId() {
+  thread_local std::mt19937_64 random{[] {
+    std::random_device device;
+    std::seed_seq seed{device(), device(), device(), device()};
+    return std::mt19937_64(seed);
+  }()};
+  char text[40];
+  std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(random()),
+                static_cast<unsigned long long>(random()));
+  return text;
+}
 
 std::vector<RecordImage> DescribeImages(const LoadedImages& images) {
   std::vector<RecordImage> described;
@@ -62,7 +76,7 @@ std::string IsoUtc(std::chrono::system_clock::time_point at) {
 
 std::string FormatRecord(const DeviceRecord& r) {
   std::ostringstream f;
-  f << "{\"started\":" << JsonString(IsoUtc(r.started))
+  f << "{\"id\":" << JsonString(r.id) << ",\"started\":" << JsonString(IsoUtc(r.started))
     << ",\"finished\":" << JsonString(IsoUtc(r.finished)) << ",\"port\":" << JsonString(r.port)
     << ",\"usb\":";
   if (r.usb) {
@@ -85,7 +99,16 @@ std::string FormatRecord(const DeviceRecord& r) {
   std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
   f << "],\"bytes\":" << r.bytes << ",\"seconds\":" << seconds << ",\"attempts\":" << r.attempts
     << ",\"verified\":" << (r.verified ? (*r.verified ? "true" : "false") : "null")
-    << ",\"result\":{\"code\":" << r.code << ",\"message\":" << JsonString(r.message) << "}}";
+    << ",\"result\":{\"code\":" << r.code << ",\"message\":" << JsonString(r.message)
+    << "},\"unit\":";
+  if (r.unit) {
+    f << "{\"number\":" << r.unit->number
+      << ",\"address\":" << JsonString(device::Hex(r.unit->address))
+      << ",\"bytes\":" << JsonString(device::HexBytes(r.unit->bytes)) << "}";
+  } else {
+    f << "null";
+  }
+  f << "}";
   return f.str();
 }
 
@@ -125,6 +148,8 @@ std::function<std::optional<std::string>(const device::JobOutcome&)> MakeRecorde
   return [path = std::move(path), images = std::move(images),
           verifyAsked](const device::JobOutcome& outcome) -> std::optional<std::string> {
     DeviceRecord record;
+    record.id = NewRecordId();
+    record.unit = outcome.unit;
     record.started = outcome.started;
     record.finished = outcome.finished;
     record.seconds = outcome.seconds;

@@ -25,12 +25,15 @@ struct RecordImage {
 };
 
 struct DeviceRecord {
+  std::string id;  // unique for every record: loading a record twice is seen as such
   std::chrono::system_clock::time_point started;
   std::chrono::system_clock::time_point finished;
   std::string port;
   std::optional<UsbIdentity> usb;
-  std::optional<device::DetectedState> before;  // what answered first; none when the port did not open
-  std::optional<device::DetectedState> after;   // what answered after the download, when detected again
+  std::optional<device::DetectedState>
+      before;  // what answered first; none when the port did not open
+  std::optional<device::DetectedState>
+      after;  // what answered after the download, when detected again
   std::vector<RecordImage> images;
   std::int64_t bytes = 0;
   double seconds = 0;
@@ -38,7 +41,11 @@ struct DeviceRecord {
   std::optional<bool> verified;  // none when no verify was asked
   std::int32_t code = 0;
   std::string message;
+  std::optional<device::UnitPatch> unit;  // the unit number and the bytes written for it
 };
+
+// A new record id: 32 random hex digits.
+std::string NewRecordId();
 
 // The images of a loaded command line, each with its SHA-256, in sending order.
 std::vector<RecordImage> DescribeImages(const LoadedImages& images);

@@ -103,7 +103,7 @@ class Station {
   LiveTable m_liveTable;
   CountedSignals m_signals;
   PortRows m_rows;
-  device::WorkerPool m_pool;  // declared after the rows: its workers end before the rows go
+  device::WorkerPool m_pool;     // declared after the rows: its workers end before the rows go
   std::set<std::string> m_seen;  // ports flashed (or flashing) since they last appeared
   std::size_t m_started = 0;
   std::size_t m_finished = 0;
@@ -146,13 +146,13 @@ void Station::Start(const std::string& port) {
   if (const auto usb = UsbIdentityOf(port))
     row.usbSerial = usb->serial;
   Say(port, "appeared");
-  std::shared_ptr<Reporter> observer = MakeRowObserver(
-      m_rows, row, m_env.json ? MakeJsonReporter(m_env.out, port) : nullptr,
-      [this](const PortRow& r, RowChange change) {
-        // A retry is worth a line; the first attempt is the device's start.
-        if (change == RowChange::kAttempt && r.attempt != 1)
-          Say(r.port, r.step);
-      });
+  std::shared_ptr<Reporter> observer =
+      MakeRowObserver(m_rows, row, m_env.json ? MakeJsonReporter(m_env.out, port) : nullptr,
+                      [this](const PortRow& r, RowChange change) {
+                        // A retry is worth a line; the first attempt is the device's start.
+                        if (change == RowChange::kAttempt && r.attempt != 1)
+                          Say(r.port, r.step);
+                      });
   std::string error;
   const bool started = m_pool.Start(
       port,
@@ -217,9 +217,9 @@ void Station::Draw(bool force) {
 int Station::Run() {
   {
     std::lock_guard lock(m_rows.mutex());
-    Say("", "watching " + m_options.match +
-                (m_options.count > 0 ? " for " + std::to_string(m_options.count) + " devices"
-                                     : ""));
+    Say("",
+        "watching " + m_options.match +
+            (m_options.count > 0 ? " for " + std::to_string(m_options.count) + " devices" : ""));
   }
   for (;;) {
     if (m_accepting && Clock::now() - m_lastScan >= kScanInterval) {
@@ -261,8 +261,8 @@ int Station::Summary() {
               << std::flush;
   } else {
     PrintSummary(m_env.out, summary);
-    m_env.out << finished << " device(s): " << succeeded << " succeeded, " << failed
-              << " failed, " << cancelled << " cancelled\n"
+    m_env.out << finished << " device(s): " << succeeded << " succeeded, " << failed << " failed, "
+              << cancelled << " cancelled\n"
               << std::flush;
   }
   if (cancelled > 0)
@@ -317,6 +317,7 @@ void AddStationCommand(CLI::App& app, Env& env, Action& action) {
                       "Append one JSON line per device to this production record");
   station->add_option("--count", options->count, "Exit once N devices have finished")
       ->check(CLI::PositiveNumber);
+  AddUnitOptions(station, options->units);
   station->add_option("images", options->images, "TARGET=FILE: areas, or slots with --write")
       ->required();
   station->callback([&env, &action, options] {
@@ -339,6 +340,10 @@ void AddStationCommand(CLI::App& app, Env& env, Action& action) {
       job.redetect = !options->write && !options->noRedetect;
       job.retries = options->retries;
       job.trace = env.trace;
+      if (!ApplyUnitOptions(options->units, job, error)) {
+        env.err << "vantor: " << error << "\n";
+        return kExitUsage;
+      }
       if (!options->record.empty())
         job.record = MakeRecorder(options->record, DescribeImages(images), options->verify);
       return RunStation(env, *options, job);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/unit_options.h"
 #include "device/job.h"
 
 namespace vantor::cli {
@@ -20,6 +21,7 @@ struct StationOptions {
   std::string record;
   int count = 0;  // 0: until a signal
   std::vector<std::string> images;
+  UnitArgs units;
 };
 
 // Registers "station".
