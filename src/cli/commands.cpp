@@ -11,12 +11,12 @@
 #include "cli/commands.h"
 #include "cli/images.h"
 #include "cli/ports.h"
+#include "cli/production_options.h"
 #include "cli/report/production_report.h"
 #include "cli/several_ports.h"
 #include "cli/station/record.h"
 #include "cli/station/station.h"
 #include "cli/terminal.h"
-#include "cli/unit_options.h"
 #include "device/files.h"
 #include "device/image_formats.h"
 #include "device/job.h"
@@ -99,11 +99,6 @@ void AddRetriesOption(CLI::App* command, int& retries) {
       ->check(CLI::NonNegativeNumber);
 }
 
-void AddRecordOption(CLI::App* command, std::string& record) {
-  command->add_option("--record", record,
-                      "Append one JSON line for the device to this production record");
-}
-
 void AddPortOptions(CLI::App* command, PortArgs& ports, bool several) {
   if (several) {
     command
@@ -177,8 +172,7 @@ struct DownloadArgs {
   bool noRedetect = false;
   bool verify = false;
   int retries = 0;
-  std::string record;  // the production record's file, appended to
-  UnitArgs units;
+  ProductionArgs production;  // record, unit numbers, database
 };
 
 // download (areas) or write (slots, with `slots`): the images read and checked once, then one
@@ -198,10 +192,8 @@ int DownloadCommand(Env& env, const DownloadArgs& args, bool slots) {
   std::vector<std::string> ports;
   if (!ResolvePortArgs(env, args.ports, ports, true))
     return kExitUsage;
-  if (!ApplyUnitOptions(args.units, job, error))
+  if (!ApplyProductionOptions(env, args.production, images, args.verify, job, error))
     return UsageError(env, error);
-  if (!args.record.empty())
-    job.record = MakeRecorder(args.record, DescribeImages(images), args.verify);
 
   if (ports.size() > 1)
     return RunOnSeveralPorts(env, ports, job);
@@ -357,8 +349,7 @@ void AddDownloadCommands(CLI::App& app, Env& env, Choices& c, Action& action) {
   download->add_flag("--verify", c.download.verify,
                      "Read every segment back afterwards and compare it byte for byte");
   AddRetriesOption(download, c.download.retries);
-  AddRecordOption(download, c.download.record);
-  AddUnitOptions(download, c.download.units);
+  AddProductionOptions(download, c.download.production, true);
   download->callback([&] { action = [&] { return DownloadCommand(env, c.download, false); }; });
 
   auto* write = app.add_subcommand(
@@ -377,8 +368,7 @@ void AddDownloadCommands(CLI::App& app, Env& env, Choices& c, Action& action) {
   write->add_flag("--verify", c.write.verify,
                   "Read every segment back afterwards and compare it byte for byte");
   AddRetriesOption(write, c.write.retries);
-  AddRecordOption(write, c.write.record);
-  AddUnitOptions(write, c.write.units);
+  AddProductionOptions(write, c.write.production, true);
   write->callback([&] { action = [&] { return DownloadCommand(env, c.write, true); }; });
 }
 

@@ -62,7 +62,7 @@ bool ParseNumberPlace(const std::string& text, device::NumberPlace& place, std::
 }
 
 bool ApplyUnitOptions(const UnitArgs& args, device::Job& job, std::string& error,
-                      std::shared_ptr<UnitNumbers> source) {
+                      const CounterFactory& database) {
   if (args.place.empty()) {
     if (!args.start.empty() || !args.step.empty() || !args.counter.empty() || !args.list.empty()) {
       error = "--serial-start, --serial-step, --serial-counter and --serial-list need --serial";
@@ -91,9 +91,14 @@ bool ApplyUnitOptions(const UnitArgs& args, device::Job& job, std::string& error
     error = "--serial-step: not a number of 1 or more: '" + args.step + "'";
     return false;
   }
-  if (!source) {
+  std::shared_ptr<UnitNumbers> source;
+  if (database && args.counter.empty() && args.list.empty()) {
+    source = database(start, step);
+  } else {
     if (args.counter.empty() == args.list.empty()) {
-      error = "--serial needs --serial-counter FILE (with --serial-start) or --serial-list FILE";
+      error =
+          "--serial needs --serial-counter FILE (with --serial-start), --serial-list FILE or "
+          "--database URL";
       return false;
     }
     if (!args.list.empty() && (start || !args.step.empty())) {

@@ -5,7 +5,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cli/station/unit_numbers.h"
@@ -27,11 +29,15 @@ void AddUnitOptions(CLI::App* command, UnitArgs& args);
 // "ADDR:SIZE[:le|be|ascii]" (little-endian when the encoding is left out).
 bool ParseNumberPlace(const std::string& text, device::NumberPlace& place, std::string& error);
 
+// The database's counter as a source, made with the start and step of the command line.
+using CounterFactory =
+    std::function<std::shared_ptr<UnitNumbers>(std::optional<std::uint64_t>, std::uint64_t)>;
+
 // Checks the options against `job`'s segments, opens the source and checks that its next
 // number fits, then gives `job` its place and its source. Without --serial nothing changes.
-// `source`, when given (numbers from a database), replaces the counter and the list. False with
-// `error`: a usage error, nothing is to be sent.
+// With `database` and neither --serial-counter nor --serial-list, the numbers come from it.
+// False with `error`: a usage error, nothing is to be sent.
 bool ApplyUnitOptions(const UnitArgs& args, device::Job& job, std::string& error,
-                      std::shared_ptr<UnitNumbers> source = nullptr);
+                      const CounterFactory& database = {});
 
 }  // namespace vantor::cli

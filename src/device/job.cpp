@@ -72,9 +72,13 @@ JobOutcome RunJob(const std::string& port, const Job& job, const CancelToken* ca
   outcome.finished = std::chrono::system_clock::now();
   outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (job.record) {
-    outcome.recordError = job.record(outcome);
+    RecordResult kept = job.record(outcome);
+    outcome.recordError = std::move(kept.error);
+    outcome.recordNote = std::move(kept.note);
     if (outcome.recordError)
       observer.Message(*outcome.recordError);
+    if (outcome.recordNote)
+      observer.Message(*outcome.recordNote);
   }
   return outcome;
 }

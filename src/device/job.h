@@ -20,6 +20,13 @@ namespace vantor::device {
 
 struct JobOutcome;
 
+// What a job's record hook did: the reason it could not keep the record (the device then counts
+// as failed), or a remark on where the record went (kept elsewhere than asked, for example).
+struct RecordResult {
+  std::optional<std::string> error;
+  std::optional<std::string> note;
+};
+
 struct Job {
   std::shared_ptr<const SegmentList> segments;
   std::uint32_t flags = 0;
@@ -33,8 +40,7 @@ struct Job {
   std::optional<NumberPlace> unitPlace;
   std::function<bool(std::uint64_t& number, std::string& error)> takeNumber;
   // Called once the device finished (whatever the result): writes what the run keeps of it.
-  // Returns the reason when it could not; the device then counts as failed.
-  std::function<std::optional<std::string>(const JobOutcome&)> record;
+  std::function<RecordResult(const JobOutcome&)> record;
 };
 
 struct JobOutcome {
@@ -46,6 +52,7 @@ struct JobOutcome {
   std::chrono::system_clock::time_point finished;
   double seconds = 0;
   std::optional<std::string> recordError;  // the record could not be written
+  std::optional<std::string> recordNote;   // where the record went, when not where asked
   bool ok() const { return last.ok && !recordError; }
 };
 

@@ -37,7 +37,7 @@ ProductionReport SummarizeProduction(const std::vector<RecordSummary>& records);
 // A table for people, or one JSON object.
 void PrintProductionReport(std::ostream& out, const ProductionReport& report, bool json);
 
-// Registers "report".
+// Registers "report" (a file or the database) and "record import".
 void AddReportCommand(CLI::App& app, Env& env, Action& action);
 
 }  // namespace vantor::cli

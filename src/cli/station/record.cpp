@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "cli/report/reporter.h"
+#include "cli/station/record_reader.h"
 #include "cli/station/sha256.h"
 #include "device/texts.h"
 
@@ -143,10 +144,10 @@ bool AppendRecordLine(const std::string& path, const std::string& line, std::str
   return true;
 }
 
-std::function<std::optional<std::string>(const device::JobOutcome&)> MakeRecorder(
-    std::string path, std::vector<RecordImage> images, bool verifyAsked) {
-  return [path = std::move(path), images = std::move(images),
-          verifyAsked](const device::JobOutcome& outcome) -> std::optional<std::string> {
+std::function<device::RecordResult(const device::JobOutcome&)> MakeRecorder(
+    RecordTargets targets, std::vector<RecordImage> images, bool verifyAsked) {
+  return [targets = std::move(targets), images = std::move(images),
+          verifyAsked](const device::JobOutcome& outcome) -> device::RecordResult {
     DeviceRecord record;
     record.id = NewRecordId();
     record.unit = outcome.unit;
@@ -164,10 +165,25 @@ std::function<std::optional<std::string>(const device::JobOutcome&)> MakeRecorde
       record.verified = outcome.last.verified;
     record.code = outcome.last.code;
     record.message = outcome.last.message;
+    const std::string line = FormatRecord(record);
+    device::RecordResult result;
     std::string error;
-    if (!AppendRecordLine(path, FormatRecord(record), error))
-      return error;
-    return std::nullopt;
+    if (!targets.file.empty() && !AppendRecordLine(targets.file, line, error))
+      result.error = error;
+    if (targets.database) {
+      RecordSummary summary;
+      bool added = false;
+      if (!SummarizeRecordLine(line, summary, error) ||
+          !targets.database->Insert(line, summary, added, error)) {
+        // Nothing is lost: the line waits in the spool for "vantor record import".
+        std::string spoolError;
+        if (AppendRecordLine(targets.spool, line, spoolError))
+          result.note = "record spooled to " + targets.spool + " (" + error + ")";
+        else
+          result.error = error + "; " + spoolError;
+      }
+    }
+    return result;
   };
 }
 

@@ -6,11 +6,13 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/images.h"
+#include "cli/station/database.h"
 #include "device/flows.h"
 #include "device/job.h"
 #include "serial/port_identity.h"
@@ -59,9 +61,17 @@ std::string FormatRecord(const DeviceRecord& record);
 // Appends `line` and a newline to `path` in one write, then syncs the file. False with `error`.
 bool AppendRecordLine(const std::string& path, const std::string& line, std::string& error);
 
-// A job's record: appends the line of each finished device to `path`. `verifyAsked` tells
-// whether "verified" is true/false or null.
-std::function<std::optional<std::string>(const device::JobOutcome&)> MakeRecorder(
-    std::string path, std::vector<RecordImage> images, bool verifyAsked);
+// Where a job's records go: a file (appended to), a database, or both. A record the database
+// cannot take goes to the spool file (the same lines) for a later "vantor record import".
+struct RecordTargets {
+  std::string file;
+  std::shared_ptr<ProductionDatabase> database;
+  std::string spool;
+};
+
+// A job's record: the line of each finished device to `targets`. `verifyAsked` tells whether
+// "verified" is true/false or null.
+std::function<device::RecordResult(const device::JobOutcome&)> MakeRecorder(
+    RecordTargets targets, std::vector<RecordImage> images, bool verifyAsked);
 
 }  // namespace vantor::cli
