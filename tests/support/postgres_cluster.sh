@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A throw-away PostgreSQL cluster for the database tests, under the build folder:
-#   postgres_cluster.sh start DIR   initdb + start (nothing, and exit 0, without the server's
-#                                   programs: the tests then skip)
+#   postgres_cluster.sh start DIR [durable]  initdb + start (nothing, and exit 0, without the
+#                                   server's programs: the tests then skip); fsync off unless
+#                                   "durable" (the benchmark's)
 #   postgres_cluster.sh stop DIR    stop the server and remove DIR
 #   postgres_cluster.sh halt DIR    stop the server only (a test's outage)
 #   postgres_cluster.sh resume DIR  start it again
@@ -39,7 +40,7 @@ case $verb in
 port = $port
 listen_addresses = '127.0.0.1'
 unix_socket_directories = '$dir/socket'
-fsync = off
+fsync = $([[ ${3:-} == durable ]] && echo on || echo off)
 max_connections = 50
 CONF
     pg_ctl_run start >/dev/null
