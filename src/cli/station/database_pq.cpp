@@ -160,6 +160,18 @@ class PqDatabase final : public ProductionDatabase,
                          std::uint64_t step, const UnitNumbers::Fits* fits, std::uint64_t& number,
                          std::string& error) {
     const char* key[] = {name.c_str()};
+    if (start) {
+      // The row first, so that FOR UPDATE below has a row to lock: two stations making the
+      // counter at once then wait for each other instead of both reading "none".
+      const std::string first = std::to_string(*start);
+      const char* values[] = {name.c_str(), first.c_str()};
+      Result made(PQexecParams(m_connection,
+                               "INSERT INTO vantor_counters (name, next) VALUES ($1, $2) "
+                               "ON CONFLICT (name) DO NOTHING",
+                               2, nullptr, values, nullptr, nullptr, 0));
+      if (!Ok(made.get(), PGRES_COMMAND_OK, error))
+        return false;
+    }
     Result r(PQexecParams(m_connection,
                           "SELECT next::text FROM vantor_counters WHERE name = $1 FOR UPDATE", 1,
                           nullptr, key, nullptr, nullptr, 0));
@@ -184,12 +196,8 @@ class PqDatabase final : public ProductionDatabase,
     }
     const std::string next = std::to_string(number + step);
     const char* values[] = {name.c_str(), next.c_str()};
-    // A new counter row conflicts with one another station made meanwhile: then this
-    // transaction fails and the number is not used.
-    Result u(PQexecParams(m_connection,
-                          "INSERT INTO vantor_counters (name, next) VALUES ($1, $2) "
-                          "ON CONFLICT (name) DO UPDATE SET next = EXCLUDED.next",
-                          2, nullptr, values, nullptr, nullptr, 0));
+    Result u(PQexecParams(m_connection, "UPDATE vantor_counters SET next = $2 WHERE name = $1", 2,
+                          nullptr, values, nullptr, nullptr, 0));
     return Ok(u.get(), PGRES_COMMAND_OK, error);
   }
 
