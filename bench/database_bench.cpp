@@ -1,7 +1,7 @@
 // The station's overhead per unit for the production database: what a worker adds to each
 // device when its unit number comes from PostgreSQL (a transaction on the counter) and its record
 // goes into the table, against a counter file and a record file on the local disk. One worker,
-// then eight at once on one connection (as a station's workers share it). Median and p99 per
+// then eight at once (as a station's workers, each on a connection of its own). Median and p99 per
 // unit. The server is a throw-away cluster under the build folder with fsync on (as a
 // production server runs); without the server's programs the benchmark says so and ends.
 #include <algorithm>

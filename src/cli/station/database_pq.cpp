@@ -1,5 +1,6 @@
-// The production database over libpq (see database.h). One connection per process, used under a
-// lock by the workers of a run; a lost connection is made again by the next call.
+// The production database over libpq (see database.h). Each call takes a connection of its own
+// from the process's idle ones (the workers of a run at once use as many), making one when none
+// is idle; a lost connection is dropped and the next call makes a new one.
 #include <libpq-fe.h>
 #ifndef _WIN32
 #include <unistd.h>
@@ -68,27 +69,27 @@ class PqCounter final : public UnitNumbers {
 class PqDatabase final : public ProductionDatabase,
                          public std::enable_shared_from_this<PqDatabase> {
  public:
-  explicit PqDatabase(std::string url) : m_url(std::move(url)) {}
+  explicit PqDatabase(std::string url) : m_url(std::move(url)), m_station(HostName()) {}
   ~PqDatabase() override {
-    if (m_connection)
-      PQfinish(m_connection);
+    for (PGconn* c : m_idle)
+      PQfinish(c);
   }
 
   bool Connect(std::string& error) override {
-    std::lock_guard lock(m_mutex);
-    return Connected(error);
+    Lease c(*this);
+    return c.Open(error);
   }
 
   bool Insert(const std::string& line, const RecordSummary& s, bool& added,
               std::string& error) override {
-    std::lock_guard lock(m_mutex);
-    if (!Connected(error))
+    Lease c(*this);
+    if (!c.Open(error))
       return false;
     const std::string unit = s.unit ? std::to_string(*s.unit) : std::string();
     const std::string code = std::to_string(s.code);
     const std::string started = std::to_string(s.startedMs / 1000.0);
     const std::string finished = std::to_string(s.finishedMs / 1000.0);
-    const std::string station = m_station;
+    const std::string& station = m_station;
     const char* values[] = {s.id.c_str(),
                             station.c_str(),
                             s.port.c_str(),
@@ -97,26 +98,26 @@ class PqDatabase final : public ProductionDatabase,
                             code.c_str(),
                             s.unit ? unit.c_str() : nullptr,
                             line.c_str()};
-    Result r(PQexecParams(m_connection,
+    Result r(PQexecParams(c,
                           "INSERT INTO vantor_records (id, station, port, started, finished, "
                           "code, unit, record) VALUES ($1, $2, $3, to_timestamp($4), "
                           "to_timestamp($5), $6, $7, $8) ON CONFLICT (id) DO NOTHING",
                           8, nullptr, values, nullptr, nullptr, 0));
-    if (!Ok(r.get(), PGRES_COMMAND_OK, error))
+    if (!Ok(c, r.get(), PGRES_COMMAND_OK, error))
       return false;
     added = std::string(PQcmdTuples(r.get())) == "1";
     return true;
   }
 
   bool ReadAll(std::vector<RecordSummary>& records, std::string& error) override {
-    std::lock_guard lock(m_mutex);
-    if (!Connected(error))
+    Lease c(*this);
+    if (!c.Open(error))
       return false;
-    Result r(PQexec(m_connection,
+    Result r(PQexec(c,
                     "SELECT id, port, (extract(epoch FROM started) * 1000)::bigint, "
                     "(extract(epoch FROM finished) * 1000)::bigint, code, unit::text FROM "
                     "vantor_records ORDER BY started, id"));
-    if (!Ok(r.get(), PGRES_TUPLES_OK, error))
+    if (!Ok(c, r.get(), PGRES_TUPLES_OK, error))
       return false;
     for (int i = 0; i < PQntuples(r.get()); ++i) {
       RecordSummary s;
@@ -142,21 +143,21 @@ class PqDatabase final : public ProductionDatabase,
   // and committed) when `fits` accepts it.
   bool Next(const std::string& name, std::optional<std::uint64_t> start, std::uint64_t step,
             const UnitNumbers::Fits* fits, std::uint64_t& number, std::string& error) {
-    std::lock_guard lock(m_mutex);
-    if (!Connected(error) || !Command("BEGIN", error))
+    Lease c(*this);
+    if (!c.Open(error) || !Command(c, "BEGIN", error))
       return false;
-    const bool done = NextInTransaction(name, start, step, fits, number, error);
+    const bool done = NextInTransaction(c, name, start, step, fits, number, error);
     std::string ignored;
     if (!done) {
-      Command("ROLLBACK", ignored);
+      Command(c, "ROLLBACK", ignored);
       return false;
     }
     // Only a committed number is used: a lost reply to COMMIT leaves a gap, never a repeat.
-    return Command("COMMIT", error);
+    return Command(c, "COMMIT", error);
   }
 
  private:
-  bool NextInTransaction(const std::string& name, std::optional<std::uint64_t> start,
+  bool NextInTransaction(PGconn* c, const std::string& name, std::optional<std::uint64_t> start,
                          std::uint64_t step, const UnitNumbers::Fits* fits, std::uint64_t& number,
                          std::string& error) {
     const char* key[] = {name.c_str()};
@@ -165,17 +166,16 @@ class PqDatabase final : public ProductionDatabase,
       // counter at once then wait for each other instead of both reading "none".
       const std::string first = std::to_string(*start);
       const char* values[] = {name.c_str(), first.c_str()};
-      Result made(PQexecParams(m_connection,
+      Result made(PQexecParams(c,
                                "INSERT INTO vantor_counters (name, next) VALUES ($1, $2) "
                                "ON CONFLICT (name) DO NOTHING",
                                2, nullptr, values, nullptr, nullptr, 0));
-      if (!Ok(made.get(), PGRES_COMMAND_OK, error))
+      if (!Ok(c, made.get(), PGRES_COMMAND_OK, error))
         return false;
     }
-    Result r(PQexecParams(m_connection,
-                          "SELECT next::text FROM vantor_counters WHERE name = $1 FOR UPDATE", 1,
+    Result r(PQexecParams(c, "SELECT next::text FROM vantor_counters WHERE name = $1 FOR UPDATE", 1,
                           nullptr, key, nullptr, nullptr, 0));
-    if (!Ok(r.get(), PGRES_TUPLES_OK, error))
+    if (!Ok(c, r.get(), PGRES_TUPLES_OK, error))
       return false;
     std::optional<std::uint64_t> stored;
     std::uint64_t value = 0;
@@ -196,56 +196,87 @@ class PqDatabase final : public ProductionDatabase,
     }
     const std::string next = std::to_string(number + step);
     const char* values[] = {name.c_str(), next.c_str()};
-    Result u(PQexecParams(m_connection, "UPDATE vantor_counters SET next = $2 WHERE name = $1", 2,
-                          nullptr, values, nullptr, nullptr, 0));
-    return Ok(u.get(), PGRES_COMMAND_OK, error);
+    Result u(PQexecParams(c, "UPDATE vantor_counters SET next = $2 WHERE name = $1", 2, nullptr,
+                          values, nullptr, nullptr, 0));
+    return Ok(c, u.get(), PGRES_COMMAND_OK, error);
   }
 
-  bool Connected(std::string& error) {
-    if (m_connection && PQstatus(m_connection) == CONNECTION_OK)
-      return true;
-    if (m_connection)
-      PQfinish(m_connection);
+  // A connection for one call (each worker its own at a time): an idle one, or a new one.
+  class Lease {
+   public:
+    explicit Lease(PqDatabase& db) : m_db(db) {}
+    ~Lease() {
+      if (m_c)
+        m_db.GiveBack(m_c);
+    }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    bool Open(std::string& error) { return (m_c = m_db.Take(error)) != nullptr; }
+    operator PGconn*() const { return m_c; }
+
+   private:
+    PqDatabase& m_db;
+    PGconn* m_c = nullptr;
+  };
+
+  PGconn* Take(std::string& error) {
+    {
+      std::lock_guard lock(m_mutex);
+      if (!m_idle.empty()) {
+        PGconn* c = m_idle.back();
+        m_idle.pop_back();
+        return c;
+      }
+    }
     // Defaults the URL may override: a bounded wait for a server that does not answer.
     const char* keys[] = {"connect_timeout", "tcp_user_timeout", "dbname", nullptr};
     const char* values[] = {"5", "10000", m_url.c_str(), nullptr};
-    m_connection = PQconnectdbParams(keys, values, 1);
-    if (PQstatus(m_connection) != CONNECTION_OK) {
-      error = "cannot reach the database " + m_url + ": " + Trimmed(PQerrorMessage(m_connection));
-      PQfinish(m_connection);
-      m_connection = nullptr;
-      return false;
+    PGconn* c = PQconnectdbParams(keys, values, 1);
+    if (PQstatus(c) != CONNECTION_OK) {
+      error = "cannot reach the database " + m_url + ": " + Trimmed(PQerrorMessage(c));
+      PQfinish(c);
+      return nullptr;
     }
-    Result quiet(PQexec(m_connection, "SET client_min_messages = warning"));
-    if (!Command(kSchema, error))
-      return false;
-    Result v(PQexec(m_connection, "SELECT max(version) FROM vantor_schema"));
-    if (!Ok(v.get(), PGRES_TUPLES_OK, error))
-      return false;
+    Result quiet(PQexec(c, "SET client_min_messages = warning"));
+    Result v;
+    if (!Command(c, kSchema, error) ||
+        !Ok(c, (v = Result(PQexec(c, "SELECT max(version) FROM vantor_schema"))).get(),
+            PGRES_TUPLES_OK, error)) {
+      PQfinish(c);
+      return nullptr;
+    }
     const int version = std::atoi(PQgetvalue(v.get(), 0, 0));
     if (version != kSchemaVersion) {
-      error = "the database's schema is version " + std::to_string(version) + "; this vantor " +
-              "knows version " + std::to_string(kSchemaVersion);
-      PQfinish(m_connection);
-      m_connection = nullptr;
-      return false;
+      error = "the database's schema is version " + std::to_string(version) +
+              "; this vantor knows version " + std::to_string(kSchemaVersion);
+      PQfinish(c);
+      return nullptr;
     }
-    m_station = HostName();
-    return true;
+    return c;
+  }
+
+  // A connection that broke, or was left inside a transaction, is not used again.
+  void GiveBack(PGconn* c) {
+    if (PQstatus(c) != CONNECTION_OK || PQtransactionStatus(c) != PQTRANS_IDLE) {
+      PQfinish(c);
+      return;
+    }
+    std::lock_guard lock(m_mutex);
+    m_idle.push_back(c);
   }
 
   // A command without rows; the schema's statements run as one transaction (one string).
-  bool Command(const char* sql, std::string& error) {
-    Result r(PQexec(m_connection, sql));
-    return Ok(r.get(), PGRES_COMMAND_OK, error);
+  static bool Command(PGconn* c, const char* sql, std::string& error) {
+    Result r(PQexec(c, sql));
+    return Ok(c, r.get(), PGRES_COMMAND_OK, error);
   }
 
-  bool Ok(PGresult* r, ExecStatusType expected, std::string& error) {
+  static bool Ok(PGconn* c, PGresult* r, ExecStatusType expected, std::string& error) {
     if (r != nullptr && PQresultStatus(r) == expected)
       return true;
     std::string text = Trimmed(r ? PQresultErrorMessage(r) : "");
     if (text.empty())
-      text = Trimmed(PQerrorMessage(m_connection));
+      text = Trimmed(PQerrorMessage(c));
     error = "database: " + text;
     return false;
   }
@@ -257,10 +288,10 @@ class PqDatabase final : public ProductionDatabase,
     return s;
   }
 
-  std::string m_url;
-  std::string m_station;
-  std::mutex m_mutex;
-  PGconn* m_connection = nullptr;
+  const std::string m_url;
+  const std::string m_station;
+  std::mutex m_mutex;  // guards m_idle
+  std::vector<PGconn*> m_idle;
 };
 
 bool PqCounter::Peek(std::uint64_t& number, std::string& error) {
