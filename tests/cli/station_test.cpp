@@ -377,5 +377,57 @@ TEST_F(StationTest, EachUnitGetsItsOwnNumberWrittenAndRecorded) {
   EXPECT_EQ(RecordLines().back().at("unit.number"), "507");
 }
 
+// The station killed (SIGKILL) while its devices are being written: a station started again on
+// the same counter file hands out no number the killed one had given.
+TEST_F(StationTest, KilledStationLeavesNoNumberToUseAgain) {
+  DeviceOptions paced;
+  paced.paced = true;  // about two seconds on the wire each
+  const auto bytes = Pattern(16384, 12);
+  const std::string image = Image(bytes);
+  const std::string counter = (m_dir / "counter").string();
+  const std::vector<std::string> serial{"--serial",         "0x100020:4:le", "--serial-start", "40",
+                                        "--serial-counter", counter,         "--no-redetect"};
+  for (std::size_t i = 0; i < 6; ++i)
+    AddDevice(i < 3 ? paced : DeviceOptions{});
+  for (std::size_t i = 0; i < 3; ++i)
+    Link(i);
+  std::vector<std::string> args = serial;
+  args.push_back("BOOT=" + image);
+  Start(args);
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        bool all = true;
+        for (std::size_t i = 0; i < 3; ++i) {
+          bool writing = false;
+          m_devices[i]->With([&](devsim::Device& d) {
+            for (const auto& e : d.events())
+              writing = writing || e.kind == DeviceEvent::Kind::kDataFrame;
+          });
+          all = all && writing;
+        }
+        return all;
+      },
+      std::chrono::milliseconds(15000)));
+  ::kill(m_pid, SIGKILL);
+  EXPECT_EQ(Finish(), -2);
+  // The killed station had taken 40, 41 and 42 (written down before any was sent).
+  const auto numberIn = [&](std::size_t i) {
+    std::vector<std::uint8_t> b;
+    m_devices[i]->With([&](devsim::Device& d) { b = d.ReadMemory(kBootAddress + 0x20, 4); });
+    return b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+  };
+  for (std::size_t i = 0; i < 3; ++i)
+    Unlink(i);
+  for (std::size_t i = 3; i < 6; ++i)
+    Link(i);
+  args.insert(args.begin(), {"--count", "3"});
+  Start(args);
+  ASSERT_EQ(Finish(), 0) << Output() << Output("err.txt");
+  std::set<std::uint32_t> second;
+  for (std::size_t i = 3; i < 6; ++i)
+    second.insert(numberIn(i));
+  EXPECT_EQ(second, (std::set<std::uint32_t>{43, 44, 45}));
+}
+
 }  // namespace
 }  // namespace vantor::cli
