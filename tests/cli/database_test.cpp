@@ -169,20 +169,7 @@ TEST_F(DatabaseTest, ServerStoppedMidRunSpoolsAndImportCompletesOnce) {
   }
   Start({"--count", "3", "--no-redetect", "--database", m_url, "--serial", "0x100020:4",
          "--serial-start", "7", "--spool", spool, "BOOT=" + image});
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        bool all = true;
-        for (auto& device : m_devices) {
-          bool writing = false;
-          device->With([&](devsim::Device& d) {
-            for (const auto& e : d.events())
-              writing = writing || e.kind == DeviceEvent::Kind::kDataFrame;
-          });
-          all = all && writing;
-        }
-        return all;
-      },
-      std::chrono::milliseconds(15000)));
+  ASSERT_TRUE(WaitUntil([&] { return Writing(3); }, std::chrono::milliseconds(15000)));
   Server("halt");
   const int code = Finish(std::chrono::milliseconds(60000));
   Server("resume");

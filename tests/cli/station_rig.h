@@ -182,6 +182,19 @@ class StationTest : public ::testing::Test {
     });
     return count;
   }
+  // Whether the first `count` devices have each taken a data frame (their download has begun).
+  bool Writing(std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+      bool writing = false;
+      m_devices[i]->With([&](devsim::Device& d) {
+        for (const auto& e : d.events())
+          writing = writing || e.kind == DeviceEvent::Kind::kDataFrame;
+      });
+      if (!writing)
+        return false;
+    }
+    return true;
+  }
   static bool Holds(devsim::PtyDevice& device, const std::vector<std::uint8_t>& bytes) {
     bool same = false;
     device.With(

@@ -264,16 +264,7 @@ TEST_F(StationTest, FirstSignalFinishesTheRunningSecondCancels) {
     AddDevice(paced);
     Link(0);
     Start({"--no-redetect", "BOOT=" + image});
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-          bool writing = false;
-          m_devices[0]->With([&](devsim::Device& d) {
-            for (const auto& e : d.events())
-              writing = writing || e.kind == DeviceEvent::Kind::kDataFrame;
-          });
-          return writing;
-        },
-        std::chrono::milliseconds(10000)));
+    ASSERT_TRUE(WaitUntil([&] { return Writing(1); }, std::chrono::milliseconds(10000)));
     for (int i = 0; i < c.signals; ++i) {
       ::kill(m_pid, c.signal);
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -394,20 +385,7 @@ TEST_F(StationTest, KilledStationLeavesNoNumberToUseAgain) {
   std::vector<std::string> args = serial;
   args.push_back("BOOT=" + image);
   Start(args);
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        bool all = true;
-        for (std::size_t i = 0; i < 3; ++i) {
-          bool writing = false;
-          m_devices[i]->With([&](devsim::Device& d) {
-            for (const auto& e : d.events())
-              writing = writing || e.kind == DeviceEvent::Kind::kDataFrame;
-          });
-          all = all && writing;
-        }
-        return all;
-      },
-      std::chrono::milliseconds(15000)));
+  ASSERT_TRUE(WaitUntil([&] { return Writing(3); }, std::chrono::milliseconds(15000)));
   ::kill(m_pid, SIGKILL);
   EXPECT_EQ(Finish(), -2);
   // The killed station had taken 40, 41 and 42 (written down before any was sent).

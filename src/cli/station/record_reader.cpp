@@ -2,7 +2,9 @@
 #include "cli/station/record_reader.h"
 
 #include <cctype>
+#include <cstdio>
 #include <fstream>
+#include <stdexcept>
 
 #include "cli/station/unit_numbers.h"
 
