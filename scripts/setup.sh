@@ -2,7 +2,8 @@
 # Installs the Debian packages the project needs when they are missing, then configures and builds
 # one build tree. Usage: scripts/setup.sh [--tests] BUILD_DIR [cmake options...]
 #   --tests  also the packages of the full test run (sanitizer runtime, Xvfb, fonts, mingw, Wine,
-#            the package tools: help2man for the manual pages, dpkg-dev, lintian, desktop-file-utils)
+#            the package tools: help2man for the manual pages, dpkg-dev, lintian, desktop-file-utils;
+#            PostgreSQL's server for the database tests)
 set -euo pipefail
 
 tests=0
@@ -11,11 +12,11 @@ build_dir=${1:?build directory}
 shift
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          qt6-base-dev qt6-svg-dev fonts-nanum)
+          libpq-dev qt6-base-dev qt6-svg-dev fonts-nanum)
 if (( tests )); then
   packages+=(binutils clang-14 libclang-rt-14-dev xvfb xauth imagemagick librsvg2-bin
              g++-mingw-w64-x86-64-posix wine wine64
-             help2man dpkg-dev file fakeroot lintian desktop-file-utils man-db)
+             help2man dpkg-dev file fakeroot lintian desktop-file-utils man-db postgresql)
 fi
 
 missing=()

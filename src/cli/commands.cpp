@@ -11,6 +11,8 @@
 #include "cli/commands.h"
 #include "cli/images.h"
 #include "cli/ports.h"
+#include "cli/production_options.h"
+#include "cli/report/production_report.h"
 #include "cli/several_ports.h"
 #include "cli/station/record.h"
 #include "cli/station/station.h"
@@ -97,11 +99,6 @@ void AddRetriesOption(CLI::App* command, int& retries) {
       ->check(CLI::NonNegativeNumber);
 }
 
-void AddRecordOption(CLI::App* command, std::string& record) {
-  command->add_option("--record", record,
-                      "Append one JSON line for the device to this production record");
-}
-
 void AddPortOptions(CLI::App* command, PortArgs& ports, bool several) {
   if (several) {
     command
@@ -175,7 +172,7 @@ struct DownloadArgs {
   bool noRedetect = false;
   bool verify = false;
   int retries = 0;
-  std::string record;  // the production record's file, appended to
+  ProductionArgs production;  // record, unit numbers, database
 };
 
 // download (areas) or write (slots, with `slots`): the images read and checked once, then one
@@ -192,12 +189,12 @@ int DownloadCommand(Env& env, const DownloadArgs& args, bool slots) {
   job.verify = args.verify;
   job.retries = args.retries;
   job.trace = env.trace;
-  if (!args.record.empty())
-    job.record = MakeRecorder(args.record, DescribeImages(images), args.verify);
-
   std::vector<std::string> ports;
   if (!ResolvePortArgs(env, args.ports, ports, true))
     return kExitUsage;
+  if (!ApplyProductionOptions(env, args.production, images, args.verify, job, error))
+    return UsageError(env, error);
+
   if (ports.size() > 1)
     return RunOnSeveralPorts(env, ports, job);
   auto reporter = env.MakeReporter(ports.front());
@@ -352,7 +349,7 @@ void AddDownloadCommands(CLI::App& app, Env& env, Choices& c, Action& action) {
   download->add_flag("--verify", c.download.verify,
                      "Read every segment back afterwards and compare it byte for byte");
   AddRetriesOption(download, c.download.retries);
-  AddRecordOption(download, c.download.record);
+  AddProductionOptions(download, c.download.production, true);
   download->callback([&] { action = [&] { return DownloadCommand(env, c.download, false); }; });
 
   auto* write = app.add_subcommand(
@@ -371,7 +368,7 @@ void AddDownloadCommands(CLI::App& app, Env& env, Choices& c, Action& action) {
   write->add_flag("--verify", c.write.verify,
                   "Read every segment back afterwards and compare it byte for byte");
   AddRetriesOption(write, c.write.retries);
-  AddRecordOption(write, c.write.record);
+  AddProductionOptions(write, c.write.production, true);
   write->callback([&] { action = [&] { return DownloadCommand(env, c.write, true); }; });
 }
 
@@ -415,6 +412,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   AddDownloadCommands(app, env, choices, action);
   AddReadAndCodes(app, env, choices, action);
   AddStationCommand(app, env, action);
+  AddReportCommand(app, env, action);
   AddSimCommands(app, env, action);
   for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
     sub->fallthrough();

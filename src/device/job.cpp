@@ -3,6 +3,32 @@
 
 namespace vantor::device {
 
+namespace {
+
+// The device's copy of the segments with its unit number; null with the outcome failed (nothing
+// sent) when no number could be taken or it could not be written.
+std::shared_ptr<const SegmentList> NumberedSegments(const Job& job, JobOutcome& outcome,
+                                                    FlowObserver& observer) {
+  std::uint64_t number = 0;
+  std::string error = "no source of unit numbers";
+  UnitPatch patch;
+  std::shared_ptr<const SegmentList> patched;
+  if (job.takeNumber && job.takeNumber(number, error)) {
+    patched = PatchUnitNumber(*job.segments, *job.unitPlace, number, patch, error);
+    outcome.unit = std::move(patch);  // taken: the number stays this device's, written or not
+  }
+  if (!patched) {
+    outcome.last.code = kErrorUnitNumber;
+    outcome.last.message = error;
+    observer.Result(outcome.last.code, outcome.last.message);
+    return nullptr;
+  }
+  observer.Message("unit number " + std::to_string(outcome.unit->number));
+  return patched;
+}
+
+}  // namespace
+
 int RunWithRetries(int retries, const CancelToken* cancel, FlowObserver& observer,
                    const std::function<bool()>& attempt) {
   const int total = 1 + retries;
@@ -30,18 +56,29 @@ JobOutcome RunJob(const std::string& port, const Job& job, const CancelToken* ca
   flow.verify = job.verify;
   flow.trace = job.trace;
   flow.cancel = cancel;
-  // Every attempt opens the port afresh and starts the session from its beginning.
-  outcome.attempts = RunWithRetries(job.retries, cancel, observer, [&] {
-    outcome.last = RunDownloadFlow(flow, observer);
-    return outcome.last.ok;
-  });
+  // Kept for every attempt: a retried device keeps its number, and verify reads this copy back.
+  const std::shared_ptr<const SegmentList> numbered =
+      job.unitPlace ? NumberedSegments(job, outcome, observer) : nullptr;
+  if (numbered)
+    flow.segments = numbered.get();
+  if (!job.unitPlace || numbered) {
+    // Every attempt opens the port afresh and starts the session from its beginning.
+    outcome.attempts = RunWithRetries(job.retries, cancel, observer, [&] {
+      outcome.last = RunDownloadFlow(flow, observer);
+      return outcome.last.ok;
+    });
+  }
 
   outcome.finished = std::chrono::system_clock::now();
   outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (job.record) {
-    outcome.recordError = job.record(outcome);
+    RecordResult kept = job.record(outcome);
+    outcome.recordError = std::move(kept.error);
+    outcome.recordNote = std::move(kept.note);
     if (outcome.recordError)
       observer.Message(*outcome.recordError);
+    if (outcome.recordNote)
+      observer.Message(*outcome.recordNote);
   }
   return outcome;
 }

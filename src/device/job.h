@@ -12,12 +12,20 @@
 #include <string>
 
 #include "device/flows.h"
+#include "device/unit_number.h"
 #include "protocol/segments.h"
 #include "serial/cancel.h"
 
 namespace vantor::device {
 
 struct JobOutcome;
+
+// What a job's record hook did: the reason it could not keep the record (the device then counts
+// as failed), or a remark on where the record went (kept elsewhere than asked, for example).
+struct RecordResult {
+  std::optional<std::string> error;
+  std::optional<std::string> note;
+};
 
 struct Job {
   std::shared_ptr<const SegmentList> segments;
@@ -27,19 +35,24 @@ struct Job {
   bool verify = false;
   int retries = 0;  // further attempts after a failed one, each from the start, the port reopened
   bool trace = false;
+  // With a place, every device gets a number of its own there, taken from `takeNumber` before
+  // anything is sent; the number is never given back, also when the device then fails.
+  std::optional<NumberPlace> unitPlace;
+  std::function<bool(std::uint64_t& number, std::string& error)> takeNumber;
   // Called once the device finished (whatever the result): writes what the run keeps of it.
-  // Returns the reason when it could not; the device then counts as failed.
-  std::function<std::optional<std::string>(const JobOutcome&)> record;
+  std::function<RecordResult(const JobOutcome&)> record;
 };
 
 struct JobOutcome {
   std::string port;
   DownloadOutcome last;  // the last attempt's outcome
   int attempts = 0;
+  std::optional<UnitPatch> unit;  // the device's number and the bytes written for it
   std::chrono::system_clock::time_point started;
   std::chrono::system_clock::time_point finished;
   double seconds = 0;
   std::optional<std::string> recordError;  // the record could not be written
+  std::optional<std::string> recordNote;   // where the record went, when not where asked
   bool ok() const { return last.ok && !recordError; }
 };
 

@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "device/unit_number.h"
 #include "protocol/download.h"
 #include "protocol/receiver.h"
 #include "protocol/text_commands.h"
@@ -49,6 +50,9 @@ const std::vector<NamedCode>& NamedCodes() {
        "CR LF)"},
       {kErrorTimeout, "the port took no bytes within " + Ms(kWriteStallTimeout) + " (time-out)"},
       {kErrorCancelled, "cancelled"},
+      {kErrorUnitNumber,
+       "no unit number could be taken for the device (the counter, list or database could not "
+       "give one, or it did not fit); nothing was sent"},
   };
   return codes;
 }

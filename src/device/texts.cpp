@@ -11,6 +11,17 @@ std::string Hex(std::uint64_t value, int digits) {
   return text;
 }
 
+std::string HexBytes(std::span<const std::uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(bytes.size() * 2);
+  for (const std::uint8_t byte : bytes) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0xF];
+  }
+  return text;
+}
+
 std::string FormatBootVersion(std::uint32_t v) {
   char text[64];
   std::snprintf(text, sizeof text, "boot v%u.%u.%u.%u", (v >> 24) & 0xF, (v >> 16) & 0xF,

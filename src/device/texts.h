@@ -45,6 +45,8 @@ inline constexpr const char* kPortHeldText = "another program holds the port";
 
 // "0x" and `value` in lower-case hex, at least `digits` digits: addresses and bytes in texts.
 std::string Hex(std::uint64_t value, int digits = 6);
+// Two lower-case hex digits per byte, nothing between: "00ff1a".
+std::string HexBytes(std::span<const std::uint8_t> bytes);
 // "boot v%i.%i.%i.%i" from the low four bits of each byte, most significant byte first.
 std::string FormatBootVersion(std::uint32_t version);
 // "통신에러 \n<code>", the programs' failure text.

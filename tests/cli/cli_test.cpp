@@ -23,14 +23,14 @@
 #include "cli/device_options.h"
 #include "cli/images.h"
 #include "cli/report/reporter.h"
-#include "serial/port_identity.h"
-#include "support/flat_json.h"
 #include "device/flows.h"
 #include "device/low_latency.h"
 #include "device/port_tuning.h"
 #include "device/texts.h"
 #include "devsim/pty_transport.h"
 #include "serial/port_enumeration.h"
+#include "serial/port_identity.h"
+#include "support/flat_json.h"
 #include "vantor_version.h"
 
 #if defined(__linux__)

@@ -67,8 +67,8 @@ TEST(PortRowsTest, RowShowsThePhaseTheDeviceIsIn) {
   EXPECT_FALSE(row->code);
   observer->Result(0, "downloaded");
   EXPECT_EQ(row->code, 0);
-  EXPECT_EQ(changes, (std::vector<std::string>{"attempt 1 of 2", "failed", "attempt 2 of 2",
-                                               "done"}));
+  EXPECT_EQ(changes,
+            (std::vector<std::string>{"attempt 1 of 2", "failed", "attempt 2 of 2", "done"}));
 
   {
     std::lock_guard lock(rows.mutex());

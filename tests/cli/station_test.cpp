@@ -15,27 +15,27 @@
 #include <functional>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "cli/cli.h"
 #include "cli/images.h"
 #include "cli/station/record.h"
 #include "cli/station/sha256.h"
-#include "support/flat_json.h"
 #include "devsim/pty_transport.h"
+#include "station_rig.h"
+#include "support/flat_json.h"
 
 namespace vantor::cli {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace vantor::device;
-using Clock = std::chrono::steady_clock;
-using devsim::DeviceEvent;
-using devsim::DeviceOptions;
 
-constexpr std::uint32_t kBootAddress = 0x100000;
+using namespace rig;
+constexpr std::uint32_t kBootAddress = kRigBootAddress;
 
 // Each image of the record is named by the target its segment went to, also when an argument
 // repeats a target (the later file replaces the earlier one) or a HEX file spans two areas.
@@ -95,152 +95,6 @@ TEST(Sha256Test, KnownDigests) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(Sha256Hex(c.bytes), c.digest) << c.bytes.size() << " bytes";
-}
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto end = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > end)
-      return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
-// A folder of port links, the devices behind them, and the station as a child process.
-class StationTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    m_dir = fs::temp_directory_path() /
-            ("vantor-station-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(m_dir);
-    fs::create_directories(m_dir / "rig");
-  }
-  void TearDown() override {
-    if (m_pid > 0) {
-      ::kill(m_pid, SIGKILL);
-      ::waitpid(m_pid, nullptr, 0);
-    }
-    fs::remove_all(m_dir);
-  }
-
-  devsim::PtyDevice& AddDevice(DeviceOptions options = {}) {
-    m_devices.push_back(devsim::PtyDevice::Start(std::move(options)));
-    EXPECT_TRUE(m_devices.back());
-    return *m_devices.back();
-  }
-  // Makes device `index` appear as rig/port<index> (or disappear).
-  void Link(std::size_t index) { fs::create_symlink(m_devices[index]->path(), Port(index)); }
-  void Unlink(std::size_t index) { fs::remove(Port(index)); }
-  std::string Port(std::size_t index) const {
-    return (m_dir / "rig" / ("port" + std::to_string(index))).string();
-  }
-  std::string Image(const std::vector<std::uint8_t>& bytes) {
-    const fs::path path = m_dir / "boot.bin";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    return path.string();
-  }
-  std::string Record() const { return (m_dir / "rec.jsonl").string(); }
-
-  void Start(std::vector<std::string> args) {
-    args.insert(args.begin(),
-                {VANTOR_BINARY, "station", "--match", (m_dir / "rig").string() + "/port*"});
-    const std::string out = (m_dir / "out.txt").string();
-    const std::string err = (m_dir / "err.txt").string();
-    fs::remove(out);  // what an earlier run wrote must not pass for this one's
-    m_pid = ::fork();
-    ASSERT_GE(m_pid, 0);
-    if (m_pid == 0) {
-      ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
-      ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
-      std::vector<char*> argv;
-      for (auto& a : args)
-        argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(VANTOR_BINARY, argv.data());
-      ::_exit(127);
-    }
-  }
-  // The station's exit code, or -1 when it did not end within `limit`.
-  int Finish(std::chrono::milliseconds limit = std::chrono::milliseconds(30000)) {
-    int status = 0;
-    const bool ended =
-        WaitUntil([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; }, limit);
-    if (!ended)
-      return -1;
-    m_pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-  }
-  std::string Output(const char* name = "out.txt") const {
-    std::ifstream in(m_dir / name);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
-  std::vector<std::map<std::string, std::string>> RecordLines() const {
-    std::vector<std::map<std::string, std::string>> lines;
-    std::ifstream in(Record());
-    for (std::string line; std::getline(in, line);)
-      lines.push_back(ParseRecord(line));
-    return lines;
-  }
-  // A record line with its nested objects flattened to "usb.vid", "result.code", "images.0.sha256"
-  // (enough structure for the checks; the parse fails the test on anything malformed).
-  static std::map<std::string, std::string> ParseRecord(const std::string& line) {
-    std::string flat = line;
-    std::map<std::string, std::string> fields;
-    const std::regex image(
-        R"re(\{"target":"([^"]*)","address":"([^"]*)","size":(\d+),"sha256":"([0-9a-f]{64})"\})re");
-    std::smatch m;
-    int index = 0;
-    while (std::regex_search(flat, m, image)) {
-      const std::string prefix = "images." + std::to_string(index++) + ".";
-      fields[prefix + "target"] = m[1];
-      fields[prefix + "address"] = m[2];
-      fields[prefix + "size"] = m[3];
-      fields[prefix + "sha256"] = m[4];
-      flat = m.prefix().str() + "0" + m.suffix().str();
-    }
-    const std::regex result(R"re("result":\{"code":(-?\d+),"message":("(?:[^"\\]|\\.)*")\})re");
-    if (std::regex_search(flat, m, result)) {
-      fields["result.code"] = m[1];
-      fields["result.message"] = m[2];
-      flat = m.prefix().str() + "\"result\":0" + m.suffix().str();
-    }
-    const std::regex images(R"re("images":\[[0,]*\])re");
-    flat = std::regex_replace(flat, images, "\"images\":" + std::to_string(index));
-    const auto parsed = ParseFlatJson(flat);
-    EXPECT_TRUE(parsed) << line;
-    if (parsed)
-      fields.insert(parsed->begin(), parsed->end());
-    return fields;
-  }
-  static int Sessions(devsim::PtyDevice& device) {
-    int count = 0;
-    device.With([&](devsim::Device& d) {
-      for (const auto& e : d.events())
-        count += e.kind == DeviceEvent::Kind::kOpenSession;
-    });
-    return count;
-  }
-  static bool Holds(devsim::PtyDevice& device, const std::vector<std::uint8_t>& bytes) {
-    bool same = false;
-    device.With(
-        [&](devsim::Device& d) { same = d.ReadMemory(kBootAddress, bytes.size()) == bytes; });
-    return same;
-  }
-
-  fs::path m_dir;
-  std::vector<std::unique_ptr<devsim::PtyDevice>> m_devices;
-  pid_t m_pid = -1;
-};
-
-std::vector<std::uint8_t> Pattern(std::size_t size, std::uint8_t seed) {
-  std::vector<std::uint8_t> bytes(size);
-  for (std::size_t i = 0; i < size; ++i)
-    bytes[i] = static_cast<std::uint8_t>(seed + i * 13 + (i >> 8));
-  return bytes;
 }
 
 // The production line as it runs: three devices linked one after another, each flashed, then the
@@ -410,16 +264,7 @@ TEST_F(StationTest, FirstSignalFinishesTheRunningSecondCancels) {
     AddDevice(paced);
     Link(0);
     Start({"--no-redetect", "BOOT=" + image});
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-          bool writing = false;
-          m_devices[0]->With([&](devsim::Device& d) {
-            for (const auto& e : d.events())
-              writing = writing || e.kind == DeviceEvent::Kind::kDataFrame;
-          });
-          return writing;
-        },
-        std::chrono::milliseconds(10000)));
+    ASSERT_TRUE(WaitUntil([&] { return Writing(1); }, std::chrono::milliseconds(10000)));
     for (int i = 0; i < c.signals; ++i) {
       ::kill(m_pid, c.signal);
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -430,6 +275,136 @@ TEST_F(StationTest, FirstSignalFinishesTheRunningSecondCancels) {
     EXPECT_EQ(Sessions(*m_devices[1]), 0);
     EXPECT_NE(Output().find(c.summary), std::string::npos) << Output();
   }
+}
+
+// Unit numbers: each device gets the counter's next number written into its image (verify reads
+// the numbered image back); a device that fails keeps its number and is recorded with it; a
+// later download on the same counter goes on from there; a place outside the image or a number
+// too wide for it is a usage error before any device is touched.
+TEST_F(StationTest, EachUnitGetsItsOwnNumberWrittenAndRecorded) {
+  const auto bytes = Pattern(4096, 11);
+  const std::string image = Image(bytes);
+  const std::string counter = (m_dir / "counter").string();
+  AddDevice();
+  DeviceOptions refusing;
+  refusing.refuseSegment = 0;
+  refusing.refuseFrame = 1;
+  AddDevice(refusing);
+  AddDevice();
+  for (std::size_t i = 0; i < 3; ++i)
+    Link(i);
+  Start({"--count", "3", "--verify", "--no-redetect", "--record", Record(), "--serial",
+         "0x100010:4:be", "--serial-start", "500", "--serial-step", "2", "--serial-counter",
+         counter, "BOOT=" + image});
+  ASSERT_EQ(Finish(), 1) << Output() << Output("err.txt");
+  std::map<std::string, std::map<std::string, std::string>> byPort;
+  for (const auto& r : RecordLines())
+    byPort[r.at("port")] = r;
+  ASSERT_EQ(byPort.size(), 3u);
+  std::set<std::string> numbers;
+  for (std::size_t i = 0; i < 3; ++i) {
+    const auto& r = byPort[Port(i)];
+    numbers.insert(r.at("unit.number"));
+    EXPECT_EQ(r.at("unit.address"), "0x100010");
+    EXPECT_EQ(r.at("id").size(), 32u);
+    const std::uint32_t number = static_cast<std::uint32_t>(std::stoul(r.at("unit.number")));
+    const std::vector<std::uint8_t> written{
+        static_cast<std::uint8_t>(number >> 24), static_cast<std::uint8_t>(number >> 16),
+        static_cast<std::uint8_t>(number >> 8), static_cast<std::uint8_t>(number)};
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%08x", number);
+    EXPECT_EQ(r.at("unit.bytes"), hex);
+    if (i == 1) {
+      EXPECT_NE(r.at("result.code"), "0");
+      continue;
+    }
+    EXPECT_EQ(r.at("result.code"), "0");
+    EXPECT_EQ(r.at("verified"), "true");
+    auto expected = bytes;
+    std::copy(written.begin(), written.end(), expected.begin() + 0x10);
+    EXPECT_TRUE(Holds(*m_devices[i], expected)) << i;
+  }
+  EXPECT_EQ(numbers, (std::set<std::string>{"500", "502", "504"}));
+  // The image file itself is left as it was.
+  std::ifstream in(image, std::ios::binary);
+  EXPECT_EQ(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}), bytes);
+
+  const auto download = [&](std::vector<std::string> extra, std::ostringstream& out,
+                            std::ostringstream& err) {
+    std::vector<std::string> args{"vantor",        "download", "-p",     m_devices[0]->path(),
+                                  "--no-redetect", "--record", Record(), "BOOT=" + image};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunCli(args, out, err, false);
+  };
+  {
+    std::ostringstream out, err;
+    ASSERT_EQ(download({"--serial", "0x100ffc:4:le", "--serial-counter", counter}, out, err), 0)
+        << out.str() << err.str();
+    EXPECT_EQ(RecordLines().back().at("unit.number"), "506");
+    EXPECT_EQ(RecordLines().back().at("unit.bytes"), "fa010000");
+  }
+  const int sessions = Sessions(*m_devices[0]);
+  const struct {
+    std::vector<std::string> extra;
+    const char* message;
+  } refused[] = {
+      {{"--serial", "0x100ffe:4", "--serial-counter", counter}, "lies in no image"},
+      {{"--serial", "0x200000:4", "--serial-counter", counter}, "lies in no image"},
+      {{"--serial", "0x100000:1", "--serial-counter", counter}, "does not fit"},
+      {{"--serial", "0x100000:2:ascii", "--serial-counter", counter}, "does not fit"},
+      {{"--serial", "0x100000:4:xx", "--serial-counter", counter}, "ADDR:SIZE"},
+      {{"--serial", "0x100000:4"}, "--serial-counter"},
+      {{"--serial-counter", counter}, "need --serial"},
+  };
+  for (const auto& c : refused) {
+    std::ostringstream out, err;
+    EXPECT_EQ(download(c.extra, out, err), 2) << c.extra[1];
+    EXPECT_NE(err.str().find(c.message), std::string::npos) << err.str();
+  }
+  EXPECT_EQ(Sessions(*m_devices[0]), sessions);
+  std::ostringstream out, err;
+  ASSERT_EQ(download({"--serial", "0x100000:8", "--serial-counter", counter}, out, err), 0);
+  // Nothing used by the refusals; this run steps by 1.
+  EXPECT_EQ(RecordLines().back().at("unit.number"), "507");
+}
+
+// The station killed (SIGKILL) while its devices are being written: a station started again on
+// the same counter file hands out no number the killed one had given.
+TEST_F(StationTest, KilledStationLeavesNoNumberToUseAgain) {
+  DeviceOptions paced;
+  paced.paced = true;  // about two seconds on the wire each
+  const auto bytes = Pattern(16384, 12);
+  const std::string image = Image(bytes);
+  const std::string counter = (m_dir / "counter").string();
+  const std::vector<std::string> serial{"--serial",         "0x100020:4:le", "--serial-start", "40",
+                                        "--serial-counter", counter,         "--no-redetect"};
+  for (std::size_t i = 0; i < 6; ++i)
+    AddDevice(i < 3 ? paced : DeviceOptions{});
+  for (std::size_t i = 0; i < 3; ++i)
+    Link(i);
+  std::vector<std::string> args = serial;
+  args.push_back("BOOT=" + image);
+  Start(args);
+  ASSERT_TRUE(WaitUntil([&] { return Writing(3); }, std::chrono::milliseconds(15000)));
+  ::kill(m_pid, SIGKILL);
+  EXPECT_EQ(Finish(), -2);
+  // The killed station had taken 40, 41 and 42 (written down before any was sent).
+  const auto numberIn = [&](std::size_t i) {
+    std::vector<std::uint8_t> b;
+    m_devices[i]->With([&](devsim::Device& d) { b = d.ReadMemory(kBootAddress + 0x20, 4); });
+    return b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+  };
+  for (std::size_t i = 0; i < 3; ++i)
+    Unlink(i);
+  for (std::size_t i = 3; i < 6; ++i)
+    Link(i);
+  args.insert(args.begin(), {"--count", "3"});
+  Start(args);
+  ASSERT_EQ(Finish(), 0) << Output() << Output("err.txt");
+  std::set<std::uint32_t> second;
+  for (std::size_t i = 3; i < 6; ++i)
+    second.insert(numberIn(i));
+  EXPECT_EQ(second, (std::set<std::uint32_t>{43, 44, 45}));
 }
 
 }  // namespace

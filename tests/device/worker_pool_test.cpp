@@ -155,12 +155,13 @@ TEST(JobTest, PoolRunsAJobPerPortWithRetriesAndRecords) {
     job.segments = segments;
     job.redetect = false;
     job.retries = 1;
-    job.record = [&](const JobOutcome& outcome) -> std::optional<std::string> {
+    job.record = [&](const JobOutcome& outcome) {
       std::lock_guard lock(recordMutex);
       recorded[outcome.port] = outcome.attempts;
+      RecordResult result;
       if (recordFails)
-        return "cannot write the record";
-      return std::nullopt;
+        result.error = "cannot write the record";
+      return result;
     };
     struct Messages : FlowObserver {
       std::vector<std::string> texts;

@@ -28,6 +28,7 @@ struct PortRow {
   int attempt = 1;
   std::optional<std::int32_t> code;
   std::string message;
+  std::string note;  // where the record went when not where asked ("record spooled")
   Clock::time_point started = Clock::now();
   std::optional<Clock::time_point> progressSince;  // the first progress of the current phase
   double seconds = 0;

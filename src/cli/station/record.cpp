@@ -12,10 +12,13 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <random>
 #include <sstream>
 
 #include "cli/report/reporter.h"
+#include "cli/station/record_reader.h"
 #include "cli/station/sha256.h"
+#include "device/texts.h"
 
 namespace vantor::cli {
 
@@ -28,6 +31,18 @@ std::string Answered(const std::optional<device::DetectedState>& state) {
 }
 
 }  // namespace
+
+std::string NewRecordId() {
+  thread_local std::mt19937_64 random{[] {
+    std::random_device device;
+    std::seed_seq seed{device(), device(), device(), device()};
+    return std::mt19937_64(seed);
+  }()};
+  char text[40];
+  std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(random()),
+                static_cast<unsigned long long>(random()));
+  return text;
+}
 
 std::vector<RecordImage> DescribeImages(const LoadedImages& images) {
   std::vector<RecordImage> described;
@@ -62,7 +77,7 @@ std::string IsoUtc(std::chrono::system_clock::time_point at) {
 
 std::string FormatRecord(const DeviceRecord& r) {
   std::ostringstream f;
-  f << "{\"started\":" << JsonString(IsoUtc(r.started))
+  f << "{\"id\":" << JsonString(r.id) << ",\"started\":" << JsonString(IsoUtc(r.started))
     << ",\"finished\":" << JsonString(IsoUtc(r.finished)) << ",\"port\":" << JsonString(r.port)
     << ",\"usb\":";
   if (r.usb) {
@@ -85,7 +100,16 @@ std::string FormatRecord(const DeviceRecord& r) {
   std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
   f << "],\"bytes\":" << r.bytes << ",\"seconds\":" << seconds << ",\"attempts\":" << r.attempts
     << ",\"verified\":" << (r.verified ? (*r.verified ? "true" : "false") : "null")
-    << ",\"result\":{\"code\":" << r.code << ",\"message\":" << JsonString(r.message) << "}}";
+    << ",\"result\":{\"code\":" << r.code << ",\"message\":" << JsonString(r.message)
+    << "},\"unit\":";
+  if (r.unit) {
+    f << "{\"number\":" << r.unit->number
+      << ",\"address\":" << JsonString(device::Hex(r.unit->address))
+      << ",\"bytes\":" << JsonString(device::HexBytes(r.unit->bytes)) << "}";
+  } else {
+    f << "null";
+  }
+  f << "}";
   return f.str();
 }
 
@@ -120,11 +144,13 @@ bool AppendRecordLine(const std::string& path, const std::string& line, std::str
   return true;
 }
 
-std::function<std::optional<std::string>(const device::JobOutcome&)> MakeRecorder(
-    std::string path, std::vector<RecordImage> images, bool verifyAsked) {
-  return [path = std::move(path), images = std::move(images),
-          verifyAsked](const device::JobOutcome& outcome) -> std::optional<std::string> {
+std::function<device::RecordResult(const device::JobOutcome&)> MakeRecorder(
+    RecordTargets targets, std::vector<RecordImage> images, bool verifyAsked) {
+  return [targets = std::move(targets), images = std::move(images),
+          verifyAsked](const device::JobOutcome& outcome) -> device::RecordResult {
     DeviceRecord record;
+    record.id = NewRecordId();
+    record.unit = outcome.unit;
     record.started = outcome.started;
     record.finished = outcome.finished;
     record.seconds = outcome.seconds;
@@ -139,10 +165,25 @@ std::function<std::optional<std::string>(const device::JobOutcome&)> MakeRecorde
       record.verified = outcome.last.verified;
     record.code = outcome.last.code;
     record.message = outcome.last.message;
+    const std::string line = FormatRecord(record);
+    device::RecordResult result;
     std::string error;
-    if (!AppendRecordLine(path, FormatRecord(record), error))
-      return error;
-    return std::nullopt;
+    if (!targets.file.empty() && !AppendRecordLine(targets.file, line, error))
+      result.error = error;
+    if (targets.database) {
+      RecordSummary summary;
+      bool added = false;
+      if (!SummarizeRecordLine(line, summary, error) ||
+          !targets.database->Insert(line, summary, added, error)) {
+        // Nothing is lost: the line waits in the spool for "vantor record import".
+        std::string spoolError;
+        if (AppendRecordLine(targets.spool, line, spoolError))
+          result.note = "record spooled to " + targets.spool + " (" + error + ")";
+        else
+          result.error = error + "; " + spoolError;
+      }
+    }
+    return result;
   };
 }
 

@@ -6,11 +6,13 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/images.h"
+#include "cli/station/database.h"
 #include "device/flows.h"
 #include "device/job.h"
 #include "serial/port_identity.h"
@@ -25,12 +27,15 @@ struct RecordImage {
 };
 
 struct DeviceRecord {
+  std::string id;  // unique for every record: loading a record twice is seen as such
   std::chrono::system_clock::time_point started;
   std::chrono::system_clock::time_point finished;
   std::string port;
   std::optional<UsbIdentity> usb;
-  std::optional<device::DetectedState> before;  // what answered first; none when the port did not open
-  std::optional<device::DetectedState> after;   // what answered after the download, when detected again
+  std::optional<device::DetectedState>
+      before;  // what answered first; none when the port did not open
+  std::optional<device::DetectedState>
+      after;  // what answered after the download, when detected again
   std::vector<RecordImage> images;
   std::int64_t bytes = 0;
   double seconds = 0;
@@ -38,7 +43,11 @@ struct DeviceRecord {
   std::optional<bool> verified;  // none when no verify was asked
   std::int32_t code = 0;
   std::string message;
+  std::optional<device::UnitPatch> unit;  // the unit number and the bytes written for it
 };
+
+// A new record id: 32 random hex digits.
+std::string NewRecordId();
 
 // The images of a loaded command line, each with its SHA-256, in sending order.
 std::vector<RecordImage> DescribeImages(const LoadedImages& images);
@@ -52,9 +61,17 @@ std::string FormatRecord(const DeviceRecord& record);
 // Appends `line` and a newline to `path` in one write, then syncs the file. False with `error`.
 bool AppendRecordLine(const std::string& path, const std::string& line, std::string& error);
 
-// A job's record: appends the line of each finished device to `path`. `verifyAsked` tells
-// whether "verified" is true/false or null.
-std::function<std::optional<std::string>(const device::JobOutcome&)> MakeRecorder(
-    std::string path, std::vector<RecordImage> images, bool verifyAsked);
+// Where a job's records go: a file (appended to), a database, or both. A record the database
+// cannot take goes to the spool file (the same lines) for a later "vantor record import".
+struct RecordTargets {
+  std::string file;
+  std::shared_ptr<ProductionDatabase> database;
+  std::string spool;
+};
+
+// A job's record: the line of each finished device to `targets`. `verifyAsked` tells whether
+// "verified" is true/false or null.
+std::function<device::RecordResult(const device::JobOutcome&)> MakeRecorder(
+    RecordTargets targets, std::vector<RecordImage> images, bool verifyAsked);
 
 }  // namespace vantor::cli

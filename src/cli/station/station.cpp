@@ -50,7 +50,8 @@ std::string ResultText(const PortRow& row) {
     return "";
   if (row.cancelled)
     return "cancelled";
-  return *row.code == 0 ? "ok" : "failed " + std::to_string(*row.code);
+  return (*row.code == 0 ? "ok" : "failed " + std::to_string(*row.code)) +
+         (row.note.empty() ? "" : ", " + row.note);
 }
 
 std::string TableHeader() {
@@ -103,10 +104,11 @@ class Station {
   LiveTable m_liveTable;
   CountedSignals m_signals;
   PortRows m_rows;
-  device::WorkerPool m_pool;  // declared after the rows: its workers end before the rows go
+  device::WorkerPool m_pool;     // declared after the rows: its workers end before the rows go
   std::set<std::string> m_seen;  // ports flashed (or flashing) since they last appeared
   std::size_t m_started = 0;
   std::size_t m_finished = 0;
+  std::size_t m_spooled = 0;  // records the database did not take, kept in the spool
   bool m_accepting = true;
   bool m_cancelling = false;
   Clock::time_point m_lastScan{};
@@ -146,18 +148,24 @@ void Station::Start(const std::string& port) {
   if (const auto usb = UsbIdentityOf(port))
     row.usbSerial = usb->serial;
   Say(port, "appeared");
-  std::shared_ptr<Reporter> observer = MakeRowObserver(
-      m_rows, row, m_env.json ? MakeJsonReporter(m_env.out, port) : nullptr,
-      [this](const PortRow& r, RowChange change) {
-        // A retry is worth a line; the first attempt is the device's start.
-        if (change == RowChange::kAttempt && r.attempt != 1)
-          Say(r.port, r.step);
-      });
+  std::shared_ptr<Reporter> observer =
+      MakeRowObserver(m_rows, row, m_env.json ? MakeJsonReporter(m_env.out, port) : nullptr,
+                      [this](const PortRow& r, RowChange change) {
+                        // A retry is worth a line; the first attempt is the device's start.
+                        if (change == RowChange::kAttempt && r.attempt != 1)
+                          Say(r.port, r.step);
+                      });
   std::string error;
   const bool started = m_pool.Start(
       port,
-      [this, port, observer](const CancelToken& cancel) {
-        return device::RunJob(port, m_job, &cancel, *observer).ok();
+      [this, port, observer, &row](const CancelToken& cancel) {
+        const device::JobOutcome outcome = device::RunJob(port, m_job, &cancel, *observer);
+        if (outcome.recordNote) {
+          std::lock_guard lock(m_rows.mutex());
+          row.note = "record spooled";
+          ++m_spooled;
+        }
+        return outcome.ok();
       },
       error);
   if (!started) {
@@ -179,12 +187,14 @@ void Station::Finished(const device::WorkerPool::Ended& ended) {
     if (m_env.json) {
       m_env.out << "{\"port\":" << JsonString(row.port)
                 << ",\"event\":\"finished\",\"code\":" << *row.code
-                << ",\"message\":" << JsonString(row.message) << ",\"attempts\":" << row.attempt
-                << ",\"seconds\":" << row.seconds << "}\n"
+                << ",\"message\":" << JsonString(row.message)
+                << ",\"spooled\":" << (row.note.empty() ? "false" : "true")
+                << ",\"attempts\":" << row.attempt << ",\"seconds\":" << row.seconds << "}\n"
                 << std::flush;
     }
     Say(row.port, (*row.code == 0 ? "done" : ResultText(row)) + " after " +
                       std::to_string(row.attempt) + " attempt(s)" +
+                      (row.note.empty() || *row.code != 0 ? "" : ", " + row.note) +
                       (row.message.empty() ? "" : ": " + OneLine(row.message)));
   }
 }
@@ -217,9 +227,9 @@ void Station::Draw(bool force) {
 int Station::Run() {
   {
     std::lock_guard lock(m_rows.mutex());
-    Say("", "watching " + m_options.match +
-                (m_options.count > 0 ? " for " + std::to_string(m_options.count) + " devices"
-                                     : ""));
+    Say("",
+        "watching " + m_options.match +
+            (m_options.count > 0 ? " for " + std::to_string(m_options.count) + " devices" : ""));
   }
   for (;;) {
     if (m_accepting && Clock::now() - m_lastScan >= kScanInterval) {
@@ -257,13 +267,16 @@ int Station::Summary() {
   if (m_env.json) {
     m_env.out << "{\"port\":\"\",\"event\":\"summary\",\"devices\":" << finished
               << ",\"succeeded\":" << succeeded << ",\"failed\":" << failed
-              << ",\"cancelled\":" << cancelled << "}\n"
+              << ",\"cancelled\":" << cancelled << ",\"spooled\":" << m_spooled << "}\n"
               << std::flush;
   } else {
     PrintSummary(m_env.out, summary);
-    m_env.out << finished << " device(s): " << succeeded << " succeeded, " << failed
-              << " failed, " << cancelled << " cancelled\n"
-              << std::flush;
+    m_env.out << finished << " device(s): " << succeeded << " succeeded, " << failed << " failed, "
+              << cancelled << " cancelled\n";
+    if (m_spooled > 0)
+      m_env.out << m_spooled << " record(s) spooled to " << m_options.production.spool
+                << " (load them with 'vantor record import')\n";
+    m_env.out << std::flush;
   }
   if (cancelled > 0)
     return kExitCancelled;
@@ -313,10 +326,9 @@ void AddStationCommand(CLI::App& app, Env& env, Action& action) {
                     "Do not detect the device again after a download");
   station->add_option("--retries", options->retries, "Try a failed device again up to N times")
       ->check(CLI::NonNegativeNumber);
-  station->add_option("--record", options->record,
-                      "Append one JSON line per device to this production record");
   station->add_option("--count", options->count, "Exit once N devices have finished")
       ->check(CLI::PositiveNumber);
+  AddProductionOptions(station, options->production, false);
   station->add_option("images", options->images, "TARGET=FILE: areas, or slots with --write")
       ->required();
   station->callback([&env, &action, options] {
@@ -339,8 +351,10 @@ void AddStationCommand(CLI::App& app, Env& env, Action& action) {
       job.redetect = !options->write && !options->noRedetect;
       job.retries = options->retries;
       job.trace = env.trace;
-      if (!options->record.empty())
-        job.record = MakeRecorder(options->record, DescribeImages(images), options->verify);
+      if (!ApplyProductionOptions(env, options->production, images, options->verify, job, error)) {
+        env.err << "vantor: " << error << "\n";
+        return kExitUsage;
+      }
       return RunStation(env, *options, job);
     };
   });

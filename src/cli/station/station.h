@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/production_options.h"
 #include "device/job.h"
 
 namespace vantor::cli {
@@ -17,9 +18,9 @@ struct StationOptions {
   bool verify = false;
   bool noRedetect = false;
   int retries = 0;
-  std::string record;
   int count = 0;  // 0: until a signal
   std::vector<std::string> images;
+  ProductionArgs production;  // record, unit numbers, database
 };
 
 // Registers "station".
