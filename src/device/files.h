@@ -9,7 +9,7 @@
 
 namespace vantor::device {
 
-// Windows: the profile folder + "\Documents". Elsewhere: $HOME/Documents, created when missing.
+// Windows: the profile folder + "\Documents"; elsewhere $HOME/Documents. Created when missing.
 std::filesystem::path DocumentsFolder();
 
 // std::fopen for a path of any characters (wide on Windows); null when it does not open.

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <system_error>
 
 #include "device/files.h"
 
@@ -13,7 +14,11 @@ std::filesystem::path DocumentsFolder() {
   wchar_t profile[MAX_PATH] = {};
   if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, 0, profile)))
     profile[0] = L'\0';
-  return std::filesystem::path(std::wstring(profile) + L"\\Documents");
+  std::filesystem::path folder(std::wstring(profile) + L"\\Documents");
+  std::error_code ignored;  // a folder that cannot be made shows up when a file is written there
+  if (profile[0] != L'\0')
+    std::filesystem::create_directories(folder, ignored);
+  return folder;
 }
 
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
