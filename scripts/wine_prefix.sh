@@ -1,0 +1,19 @@
+# Shared by the Wine scripts (sourced): a private Wine prefix under $1 with a private HOME. Wine
+# links the prefix's user folders (Documents, Desktop, ...) to the Unix home, and removing such a
+# folder would reach through the link into the real home: plain folders take the links' places.
+# Exports WINEPREFIX, WINEDEBUG, WINEARCH, WINEDLLOVERRIDES and HOME for the Wine commands after it.
+make_private_prefix() {
+  local work=$1
+  export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$work/home"
+  export HOME="$work/home"
+  unset DISPLAY
+  timeout 180 wineboot -i >/dev/null 2>&1
+  local link
+  for link in "$WINEPREFIX"/drive_c/users/*/*; do
+    if [[ -L "$link" ]]; then
+      rm "$link"
+      mkdir "$link"
+    fi
+  done
+}
