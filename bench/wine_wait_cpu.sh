@@ -26,15 +26,11 @@ pids=()
 cleanup() {
   set +e
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
-  if [[ -n "${WINEPREFIX:-}" ]]; then
-    wineserver -k 2>/dev/null
-    wineserver -w 2>/dev/null
-  fi
-  rm -rf "$work"
+  remove_private_prefix "$work"
 }
-trap cleanup EXIT
 # shellcheck source=../scripts/wine_prefix.sh
 source "$root/scripts/wine_prefix.sh"
+trap cleanup EXIT
 make_private_prefix "$work"
 
 # The idle line: a pseudo-terminal whose other end nobody answers on.

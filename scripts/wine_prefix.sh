@@ -17,3 +17,12 @@ make_private_prefix() {
     fi
   done
 }
+
+# Stops the prefix's wineserver (never the default prefix's) and removes $1.
+remove_private_prefix() {
+  if [[ -n "${WINEPREFIX:-}" ]]; then
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+  fi
+  rm -rf "$1"
+}
