@@ -213,12 +213,12 @@ sim() {  # sim NAME ARGS...: a simulated device behind $work/NAME
   done
   fail "sim $name did not start: $(cat "$work/$name.sim")"
 }
-plug() {  # plug COMn LINK
+plug() {  # plug COMn LINK: the device first, then the list entry (a listed port opens)
+  ln -sfn "$2" "$WINEPREFIX/dosdevices/${1,,}"
   wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "\\Device\\Vantor$1" /d "$1" /f >/dev/null 2>&1 ||
     fail "plug $1"
-  ln -sfn "$2" "$WINEPREFIX/dosdevices/${1,,}"
 }
-unplug() {
+unplug() {  # the list entry first, then the device
   wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "\\Device\\Vantor$1" /f >/dev/null 2>&1 ||
     fail "unplug $1"
   rm -f "$WINEPREFIX/dosdevices/${1,,}"
