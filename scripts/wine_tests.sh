@@ -2,8 +2,9 @@
 # The Windows build under Wine: cross-builds the core, vantor.exe and the tests with mingw-w64,
 # makes the Windows archive (vantor-<version>-win64.zip), puts simulated devices on
 # pseudo-terminals, maps them to COM ports of a private Wine prefix and runs the Windows programs
-# against them: the archive's vantor.exe as a user unpacks it. Cleans up after itself (devices,
-# wineserver, prefix).
+# against them: the archive's vantor.exe as a user unpacks it, also on several ports at once and as
+# a station with ports plugged in while it runs (more devices from the native `vantor sim`).
+# Cleans up after itself (devices, wineserver, prefix).
 #
 #   scripts/wine_tests.sh            # build/mingw (Windows) and build/default (native helper)
 #
@@ -49,49 +50,36 @@ rm -rf "$win_build/_CPack_Packages"  # its staging copy: one archive under build
 archive=$(find "$win_build" -maxdepth 1 -name 'vantor-*-win64.zip')
 echo "$archive"
 
-echo "== native device helper"
+echo "== native device helper and simulated devices"
 if [[ ! -f "$native_build/CMakeCache.txt" ]]; then
   cmake --preset default -B "$native_build" >/dev/null
 fi
-cmake --build "$native_build" -j"$jobs" --target vantor_wine_device
+cmake --build "$native_build" -j"$jobs" --target vantor_wine_device vantor
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vantor-wine.XXXXXX")
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY
 dev_pid=""
+sims=()  # simulated devices of the native vantor sim
 cleanup() {
   set +e
+  for pid in "${sims[@]}"; do
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
   if [[ -n "$dev_pid" ]]; then
     echo quit >&"${DEV[1]}" 2>/dev/null
     sleep 0.2
     kill "$dev_pid" 2>/dev/null
     wait "$dev_pid" 2>/dev/null
   fi
-  wineserver -k 2>/dev/null
-  wineserver -w 2>/dev/null
-  rm -rf "$work"
+  remove_private_prefix "$work"
 }
+# shellcheck source=wine_prefix.sh
+source "$root/scripts/wine_prefix.sh"
 trap cleanup EXIT
 
 echo "== private Wine prefix"
-# Wine links the prefix's user folders (Documents, Desktop, ...) to the Unix home; Pelion's tests
-# empty the Documents folder. A private home, and plain folders in place of the links.
-mkdir "$work/home"
-HOME="$work/home" timeout 180 wineboot -i >/dev/null 2>&1
-for link in "$WINEPREFIX"/drive_c/users/*/*; do
-  if [[ -L "$link" ]]; then
-    rm "$link"
-    mkdir "$link"
-  fi
-done
-# Windows has Korean fonts and Courier New (Qt's fixed-pitch font there); a Wine prefix has
-# neither. The system's Korean font (fonts-nanum) and DejaVu Sans Mono stand in for them.
-for family in "Malgun Gothic" Gulim GulimChe Dotum Batang; do
-  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$family" /d NanumGothic /f \
-    >/dev/null 2>&1
-done
-wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "Courier New" /d "DejaVu Sans Mono" /f \
-  >/dev/null 2>&1
+# Pelion's tests empty the Documents folder: a private home and plain user folders.
+make_private_prefix "$work"
 
 # Two simulated devices: COM12 (two digits: the \\.\ form of the name) and COM7; and three
 # null-modem pairs (COM20-COM21, COM22-COM23, COM24-COM25) on which the programs' tests put their
@@ -137,6 +125,9 @@ done
 export VANTOR_NULL_MODEM_PAIRS=$null_modem_pairs
 wineserver -k
 wineserver -w
+# One server for the whole stage: a server that ends when idle loses the volatile keys
+# (HARDWARE\DEVICEMAP\SERIALCOMM, where ports are plugged in below).
+wineserver -f -p >/dev/null 2>&1 &
 
 echo "== Win32 backend against the mapped ports"
 log="$work/win32_port_tests.log"
@@ -203,6 +194,152 @@ else
   else
     fail "vantor.exe write"
   fi
+fi
+
+echo "== several ports and the station"
+# More simulated devices: the native `vantor sim`, each behind a link in $work. A port is plugged
+# in as a Windows driver does it: the DOS device (the prefix's dosdevices link) and its value under
+# HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, the list in which a new port shows up while programs run.
+# (Ports registered under HKLM\Software\Wine\Ports appear only when the wineserver starts.)
+native_vantor="$native_build/src/cli/vantor"
+sim() {  # sim NAME ARGS...: a simulated device behind $work/NAME
+  local name=$1
+  shift
+  "$native_vantor" sim --link "$work/$name" "$@" >"$work/$name.sim" 2>&1 &
+  sims+=($!)
+  for _ in $(seq 50); do
+    [[ -L "$work/$name" ]] && return 0
+    sleep 0.1
+  done
+  fail "sim $name did not start: $(cat "$work/$name.sim")"
+}
+plug() {  # plug COMn LINK: the device first, then the list entry (a listed port opens)
+  ln -sfn "$2" "$WINEPREFIX/dosdevices/${1,,}"
+  wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "\\Device\\Vantor$1" /d "$1" /f >/dev/null 2>&1 ||
+    fail "plug $1"
+}
+unplug() {  # the list entry first, then the device
+  wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "\\Device\\Vantor$1" /f >/dev/null 2>&1 ||
+    fail "unplug $1"
+  rm -f "$WINEPREFIX/dosdevices/${1,,}"
+}
+winpath() { echo "Z:${1//\//\\}"; }
+if [[ -f "$vantor_exe" && -x "$native_vantor" ]]; then
+  # Two ports at once, byte-exact in both devices.
+  image2="$work/code2.bin"
+  head -c 20000 /dev/urandom >"$image2"
+  if timeout 120 wine "$vantor_exe" download -p "$port_a" -p "$port_b" "CODE=$(winpath "$image2")" \
+    >"$work/two.out" 2>&1; then
+    for i in 0 1; do
+      device dump "$i" 108000 20000 "$work/code2.read$i"
+      cmp -s "$image2" "$work/code2.read$i" && echo "download -p $port_a -p $port_b: device $i holds the image" ||
+        fail "download to two ports: device $i differs from the image"
+    done
+  else
+    fail "download to two ports: $(tr -d '\r' <"$work/two.out")"
+  fi
+
+  # The station: one device present at start, a second plugged in while it runs.
+  sim s40 --no-pacing
+  plug COM40 "$work/s40"
+  record="$work/line.jsonl"
+  wine "$vantor_exe" station --match 'COM4?' --count 2 --verify --retries 1 \
+    --record "$(winpath "$record")" "CODE=$(winpath "$image2")" >"$work/station.out" 2>&1 &
+  station_pid=$!
+  sleep 3
+  sim s41 --no-pacing
+  plug COM41 "$work/s41"
+  found=""
+  for _ in $(seq 100); do
+    grep -q 'COM41' "$work/station.out" && found=yes && break
+    sleep 0.1
+  done
+  [[ -n "$found" ]] && echo "station: COM41 found after it was plugged in" ||
+    fail "station did not find COM41 within 10 s"
+  station_rc=0
+  timeout 120 tail --pid="$station_pid" -f /dev/null || fail "station did not end"
+  wait "$station_pid" || station_rc=$?
+  tr -d '\r' <"$work/station.out" | tail -n 4
+  if ((station_rc != 0)); then
+    fail "station --count 2: exit $station_rc"
+    tr -d '\r' <"$work/station.out"
+    cat "$work/s40.sim" "$work/s41.sim"
+  fi
+  lines=$(wc -l <"$record" 2>/dev/null || echo 0)
+  ((lines == 2)) || fail "station record: $lines line(s), expected 2"
+  for port in COM40 COM41; do
+    grep "\"port\":\"$port\"" "$record" | grep -q '"verified":true,"result":{"code":0,"message":"[^"]*"}}$' &&
+      grep "\"port\":\"$port\"" "$record" | grep -q '"sha256":"[0-9a-f]\{64\}"' &&
+      echo "record line of $port complete" || fail "record line of $port: $(grep "$port" "$record")"
+  done
+  unplug COM40
+  unplug COM41
+
+  # A device that refuses a frame: its row fails, the other succeeds, exit 1.
+  sim s42 --no-pacing --refuse-frame 0:2
+  plug COM42 "$work/s42"
+  rc=0
+  timeout 120 wine "$vantor_exe" download -p COM42 -p "$port_b" "CODE=$(winpath "$image2")" \
+    >"$work/refuse.out" 2>&1 || rc=$?
+  tr -d '\r' <"$work/refuse.out" | grep -E '^(COM42|COM7) ' || true
+  ((rc == 1)) || fail "a refused frame: exit $rc, expected 1"
+  grep -q "^$port_b .*downloaded 20000 bytes" <(tr -d '\r' <"$work/refuse.out") ||
+    fail "a refused frame: $port_b did not succeed"
+  unplug COM42
+
+  # A port that goes away mid-transfer: that row ends with a message and a code, the other goes on.
+  image3="$work/code3.bin"
+  head -c 60000 /dev/urandom >"$image3"
+  sim s43 --paced
+  plug COM43 "$work/s43"
+  wine "$vantor_exe" download -p COM43 -p "$port_b" "CODE=$(winpath "$image3")" \
+    >"$work/gone.out" 2>&1 &
+  gone_pid=$!
+  sleep 3
+  kill "${sims[-1]}"
+  unplug COM43
+  started=$SECONDS
+  rc=0
+  timeout 60 tail --pid="$gone_pid" -f /dev/null || fail "download with a vanished port did not end"
+  wait "$gone_pid" || rc=$?
+  tr -d '\r' <"$work/gone.out" | grep -E '^(COM43|COM7) ' || true
+  echo "the port went away; the run ended $((SECONDS - started)) s later with exit $rc"
+  ((rc == 1)) || fail "a vanished port: exit $rc, expected 1"
+  grep -q "^COM43 .*system error" <(tr -d '\r' <"$work/gone.out") ||
+    fail "a vanished port: no message for COM43"
+
+  # Names that are no port: usage errors; a port that is not there: a failure with its reason.
+  rc=0
+  wine "$vantor_exe" download -p PhysicalDrive0 "CODE=$(winpath "$image2")" >"$work/name.out" 2>&1 || rc=$?
+  ((rc == 2)) && echo "download -p PhysicalDrive0: exit 2: $(tr -d '\r' <"$work/name.out")" ||
+    fail "download -p PhysicalDrive0: exit $rc, expected 2"
+  rc=0
+  wine "$vantor_exe" download -p COM99 "CODE=$(winpath "$image2")" >"$work/absent.out" 2>&1 || rc=$?
+  ((rc == 1)) && echo "download -p COM99: exit 1: $(tr -d '\r' <"$work/absent.out" | tail -n 1)" ||
+    fail "download -p COM99: exit $rc, expected 1"
+  wine "$vantor_exe" ports -v | tr -d '\r' | sed 's/^/ports -v: /'
+
+  # Ctrl+C twice (Wine passes SIGINT to the console control handler): the first stops taking new
+  # devices, the second cancels the running one; exit 130.
+  sim s44 --paced
+  plug COM44 "$work/s44"
+  wine "$vantor_exe" station --match COM44 "CODE=$(winpath "$image3")" >"$work/int.out" 2>&1 &
+  int_pid=$!
+  sleep 4
+  kill -INT "$int_pid"
+  sleep 1
+  kill -INT "$int_pid"
+  rc=0
+  timeout 30 tail --pid="$int_pid" -f /dev/null || fail "station did not end after two Ctrl+C"
+  wait "$int_pid" || rc=$?
+  tr -d '\r' <"$work/int.out" | grep -E '^station: stopping|cancelled' || true
+  ((rc == 130)) && echo "station after two Ctrl+C: exit 130" || fail "station after two Ctrl+C: exit $rc"
+  unplug COM44
+  for pid in "${sims[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  sims=()
 fi
 
 echo "== core tests as Windows programs"

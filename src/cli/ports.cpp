@@ -9,8 +9,13 @@ namespace vantor::cli {
 bool ResolvePorts(const std::vector<std::string>& requested, bool allPorts,
                   std::vector<std::string>& ports, std::string& error) {
   bool needList = allPorts;
-  for (const std::string& request : requested)
+  for (const std::string& request : requested) {
     needList = needList || IsUsbName(request);
+    if (!IsUsbName(request) && !IsPortName(request)) {
+      error = "'" + request + "' is no serial port name (COM1..COM256, or usb:VID:PID[:SERIAL])";
+      return false;
+    }
+  }
   const std::vector<std::string> candidates =
       needList ? EnumerateComPorts() : std::vector<std::string>{};
   return ResolvePortNames(requested, allPorts, candidates, SystemDescriptionRoot(), ports, error);

@@ -36,11 +36,62 @@ std::string NormalUsbId(std::string_view id) {
   return !lower.empty() && lower.size() < 4 ? std::string(4 - lower.size(), '0') + lower : lower;
 }
 
+std::optional<UsbIdentity> UsbIdentityFromInstanceIds(const std::vector<std::string>& chain) {
+  std::optional<UsbIdentity> identity;
+  for (const std::string& id : chain) {
+    // ENUMERATOR\HARDWARE\INSTANCE; the hardware part's items joined by '&' (USB) or '+' (FTDI).
+    const std::vector<std::string> segments = Split(id, '\\');
+    if (segments.size() < 3) {
+      if (!identity)
+        break;
+      continue;
+    }
+    std::string vid, pid;
+    bool interface = false;
+    std::string items = segments[1];
+    std::replace(items.begin(), items.end(), '+', '&');
+    for (const std::string& item : Split(items, '&')) {
+      const std::string lower = Lower(item);
+      if (lower.rfind("vid_", 0) == 0)
+        vid = NormalUsbId(lower.substr(4));
+      else if (lower.rfind("pid_", 0) == 0)
+        pid = NormalUsbId(lower.substr(4));
+      else if (lower.rfind("mi_", 0) == 0)
+        interface = true;
+    }
+    // A port whose own ID names no USB device is no USB port (a Bluetooth port's parent is the
+    // radio, not the far device).
+    if (vid.empty() || pid.empty()) {
+      if (!identity)
+        break;
+      continue;
+    }
+    if (!identity)
+      identity = UsbIdentity{vid, pid, ""};
+    if (Lower(segments[0]) == "usb" && !interface) {
+      if (segments[2].find('&') == std::string::npos)
+        identity->serial = segments[2];
+      break;
+    }
+  }
+  return identity;
+}
+
 std::optional<UsbIdentity> UsbIdentityOf(const std::string& port) {
   const PortInfo info = DescribeSystemPort(port);
   if (info.vendorId.empty() && info.productId.empty())
     return std::nullopt;
   return UsbIdentity{info.vendorId, info.productId, info.serial};
+}
+
+bool IsComPortName(std::string_view name) {
+  if (name.size() < 4 || name.size() > 6 || Lower(name.substr(0, 3)) != "com")
+    return false;
+  const std::string_view digits = name.substr(3);
+  if (!std::all_of(digits.begin(), digits.end(), ::isdigit) ||
+      (digits.size() > 1 && digits[0] == '0'))
+    return false;
+  return std::stoi(std::string(digits)) <= 256;
 }
 
 bool IsUsbName(std::string_view request) {

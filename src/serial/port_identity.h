@@ -2,7 +2,8 @@
 // serial number, product and manufacturer texts, and the USB serial latency timer; and the
 // usb:VID:PID[:SERIAL] port names matched against it. One backend per OS reads the description:
 // sysfs on POSIX (its root a parameter, so that tests run against a fake tree; where there is no
-// sysfs every field stays empty), and on Windows nothing yet (every field but the name empty).
+// sysfs every field stays empty), and SetupAPI on Windows (the Ports class's devices, their
+// instance IDs and their parents').
 #pragma once
 
 #include <filesystem>
@@ -37,6 +38,15 @@ struct UsbIdentity {
 // nothing stays nothing.
 std::string NormalUsbId(std::string_view id);
 
+// The USB identity that Windows device instance IDs give: `chain` holds a port's own ID first,
+// then its parent's, its parent's parent's... VID and PID come from the first ID naming them
+// (USB\VID_0403&PID_6001\..., FTDIBUS\VID_0403+PID_6001+...\0000); the serial from the first ID
+// of a whole USB device (USB\VID_..&PID_..\SERIAL without an interface's MI_ part), which ends the
+// walk, so that a hub above is never taken for the device. A last segment with '&' in it is one
+// Windows made up for a device without a serial number: "no serial" (empty). None when the port's
+// own ID names no VID and PID (a Bluetooth or built-in port).
+std::optional<UsbIdentity> UsbIdentityFromInstanceIds(const std::vector<std::string>& chain);
+
 // `path` described from the system's description rooted at `sysRoot` (/sys on Linux).
 PortInfo DescribePort(const std::string& path, const std::filesystem::path& sysRoot);
 // The root of this system's own description of its ports (/sys on Linux; none on Windows).
@@ -46,6 +56,9 @@ PortInfo DescribeSystemPort(const std::string& port);
 // The USB identity of `port` as the system describes it; none for a port that is not USB or that
 // the system does not describe.
 std::optional<UsbIdentity> UsbIdentityOf(const std::string& port);
+
+// Whether `name` is a Windows serial port name: COM and a number up to 256 (COM7, com12).
+bool IsComPortName(std::string_view name);
 
 // Whether `request` is a usb: name.
 bool IsUsbName(std::string_view request);

@@ -47,6 +47,9 @@ inline constexpr std::int32_t kErrorTimeout = 1460;
 struct SerialPort {
   // The open port; kInvalidHandle while closed.
   PortHandle handle = kInvalidHandle;
+  // Windows: the events that overlapped reads, the input wait and writes complete on (backend
+  // state, 0 when closed). Unused elsewhere.
+  std::intptr_t ioEvents = 0;
   // The port's name given to the last Open: "COM12" on Windows, a device path such as
   // "/dev/ttyUSB0" elsewhere.
   std::string portName;

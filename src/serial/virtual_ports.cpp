@@ -23,6 +23,11 @@ void RemoveVirtualPort(const std::string& name) {
   std::erase(g_virtualPorts, name);
 }
 
+bool IsVirtualPort(const std::string& name) {
+  std::lock_guard lock(g_virtualPortsMutex);
+  return std::find(g_virtualPorts.begin(), g_virtualPorts.end(), name) != g_virtualPorts.end();
+}
+
 // Appends the registered ports that `ports` does not hold yet.
 void AppendVirtualPorts(std::vector<std::string>& ports) {
   std::lock_guard lock(g_virtualPortsMutex);

@@ -11,12 +11,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "protocol/download.h"
 #include "protocol/text_commands.h"
 #include "serial/debug_output.h"
 #include "serial/port_enumeration.h"
+#include "serial/port_identity.h"
 #include "serial/serial_port.h"
 
 namespace vantor {
@@ -155,6 +157,62 @@ TEST(Win32PortTest, WaitReadableOnAnIdleLineSleeps) {
   RecordProperty("wait_cpu_ms", std::to_string(userMs + kernelMs));
   EXPECT_GE(wallMs, 1900.0);  // the wait does not end early
   EXPECT_LT(userMs + kernelMs, 500.0);
+}
+
+// A cancel from another thread ends a long wait at once, and the port stays usable.
+TEST(Win32PortTest, CancelEndsTheWaitAtOnce) {
+  REQUIRE_PORT(name, "VANTOR_TEST_PORT_2");
+  auto port = CreatePort(name, false);
+  ASSERT_TRUE(port->IsOpen());
+  CancelToken token;
+  port->cancel = &token;
+  std::thread canceller([&token] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    token.Cancel();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const std::int32_t result = port->WaitReadable(std::chrono::milliseconds(10000));
+  const double waitedMs =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  canceller.join();
+  EXPECT_EQ(result, kErrorCancelled);
+  std::printf("[ cancel   ] WaitReadable(10000 ms) cancelled after 300 ms: ended at %.1f ms\n",
+              waitedMs);
+  EXPECT_GE(waitedMs, 250.0);
+  EXPECT_LT(waitedMs, 1500.0);
+  port->cancel = nullptr;
+  std::uint8_t buffer[16];
+  std::uint32_t count = sizeof buffer;
+  EXPECT_EQ(port->Read(buffer, count), 0);
+}
+
+// A short time-out ends close to its deadline (the wait runs with the 1 ms system timer), not at
+// the next 15.6 ms tick or much later.
+TEST(Win32PortTest, ShortTimeOutEndsOnTime) {
+  REQUIRE_PORT(name, "VANTOR_TEST_PORT_2");
+  auto port = CreatePort(name, false);
+  ASSERT_TRUE(port->IsOpen());
+  for (const int ms : {5, 20, 50}) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(port->WaitReadable(std::chrono::milliseconds(ms)), 0);
+    const double waitedMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(waitedMs, ms - 1.0) << ms;
+    EXPECT_LT(waitedMs, ms + 40.0) << ms;
+  }
+}
+
+// Ports that the system describes without a device of the Ports class (Wine maps them so) are
+// still described by their name; any USB identity it does give is well formed.
+TEST(Win32PortTest, DescriptionOfAMappedPort) {
+  REQUIRE_PORT(name, "VANTOR_TEST_PORT");
+  const PortInfo info = DescribeSystemPort(name);
+  EXPECT_EQ(info.path, name);
+  std::printf("[ describe ] %s\n", FormatPortInfo(info).c_str());
+  if (!info.vendorId.empty()) {
+    EXPECT_EQ(info.vendorId.size(), 4u);
+    EXPECT_EQ(info.productId.size(), 4u);
+  }
 }
 
 // The wait ends when the device answers, and the answer is there for the next Read.

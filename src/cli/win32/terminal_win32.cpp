@@ -1,5 +1,5 @@
-// Windows console: _isatty, UTF-8 output code page and console control events that cancel the
-// run.
+// Windows console: _isatty, UTF-8 output code page, escape sequences where the console enables
+// them, and console control events that cancel the run.
 #include <io.h>
 #include <windows.h>
 
@@ -10,12 +10,33 @@
 
 namespace vantor::cli {
 
+namespace {
+
+// Whether the console behind stderr takes the escape sequences of the progress bar and the live
+// table: set by PrepareConsole where the console enables them (Windows 10 and later).
+bool g_stderrDrawable = false;
+
+bool EnableEscapes(DWORD which) {
+  HANDLE console = GetStdHandle(which);
+  DWORD mode = 0;
+  if (console == nullptr || console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode))
+    return false;
+  return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+         SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+}  // namespace
+
+// A console that cannot enable escape sequences counts as no terminal: plain lines instead of a
+// redrawn bar or table.
 bool StderrIsTerminal() {
-  return _isatty(_fileno(stderr)) != 0;
+  return _isatty(_fileno(stderr)) != 0 && g_stderrDrawable;
 }
 
 void PrepareConsole() {
   SetConsoleOutputCP(CP_UTF8);
+  g_stderrDrawable = EnableEscapes(STD_ERROR_HANDLE);
+  EnableEscapes(STD_OUTPUT_HANDLE);
 }
 
 namespace {

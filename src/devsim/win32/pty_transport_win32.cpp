@@ -2,8 +2,8 @@
 // ports wired to each other: com0com on Windows, two bridged pseudo-terminals under Wine). The
 // pairs are named by VANTOR_NULL_MODEM_PAIRS, "HOST:DEVICE[,HOST:DEVICE...]" (for example
 // "COM20:COM21"); each device takes a free pair, answers on its DEVICE port, and path() is the
-// HOST port that the programs open. The thread waits in ReadFile for the first byte, bounded by
-// the device's next wake time, so an idle device costs no CPU.
+// HOST port that the programs open. The thread waits for the first byte (the port's event wait),
+// bounded by the device's next wake time, so an idle device costs no CPU.
 #include <windows.h>
 
 #include <algorithm>
@@ -72,16 +72,6 @@ struct PtyDevice::Impl {
   std::string path;
   std::thread thread;
   std::atomic<bool> stopping{false};
-  DWORD shownWait = 0;
-
-  void SetWait(DWORD ms) {
-    if (ms == shownWait)
-      return;
-    // The first byte is waited for up to `ms`; what is there already returns at once.
-    COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, ms, 0, 0};
-    ::SetCommTimeouts(AsHandle(port), &timeouts);
-    shownWait = ms;
-  }
 
   void Run() {
     std::vector<std::uint8_t> buffer(4096);
@@ -95,10 +85,10 @@ struct PtyDevice::Impl {
           wait = static_cast<DWORD>(std::clamp<long long>(left, 1, kMaxWaitMs));
         }
       }
-      SetWait(wait);
-      DWORD got = 0;
-      if (!::ReadFile(AsHandle(port), buffer.data(), static_cast<DWORD>(buffer.size()), &got,
-                      nullptr))
+      // Blocks until the first byte or the device's next wake time, then takes what came.
+      std::uint32_t got = static_cast<std::uint32_t>(buffer.size());
+      if (port.WaitReadable(std::chrono::milliseconds(wait)) != 0 ||
+          port.Read(buffer.data(), got) != 0)
         got = 0;
       std::lock_guard lock(mutex);
       const Clock::time_point now = Clock::now();
@@ -109,10 +99,8 @@ struct PtyDevice::Impl {
         out.clear();  // a null-modem pair cannot be hung up: the line only goes quiet
       std::size_t sent = 0;
       while (sent < out.size() && !stopping) {
-        DWORD put = 0;
-        if (!::WriteFile(AsHandle(port), out.data() + sent, static_cast<DWORD>(out.size() - sent),
-                         &put, nullptr) ||
-            put == 0)
+        std::uint32_t put = static_cast<std::uint32_t>(out.size() - sent);
+        if (port.Write(out.data() + sent, put) != 0 || put == 0)
           break;
         sent += put;
       }
@@ -142,6 +130,7 @@ std::unique_ptr<PtyDevice> PtyDevice::Start(DeviceOptions options, int* error) {
       *error = ERROR_NOT_FOUND;
     return nullptr;
   }
+  d.port.trace = false;
   if (d.port.Open(free->device) == kInvalidHandle) {
     if (error)
       *error = static_cast<int>(SerialPort::LastOpenError());

@@ -65,4 +65,8 @@ std::vector<std::string> EnumerateComPorts() {
   return ports;
 }
 
+bool IsPortName(const std::string& name) {
+  return !name.empty();
+}
+
 }  // namespace vantor
