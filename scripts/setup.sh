@@ -16,7 +16,8 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
 if (( tests )); then
   packages+=(binutils clang-14 libclang-rt-14-dev xvfb xauth imagemagick librsvg2-bin
              g++-mingw-w64-x86-64-posix wine wine64
-             help2man dpkg-dev file fakeroot lintian desktop-file-utils man-db postgresql fonts-wine fonts-dejavu-core)
+             help2man dpkg-dev file fakeroot lintian desktop-file-utils man-db postgresql
+             fonts-wine fonts-dejavu-core xdotool)
 fi
 
 missing=()

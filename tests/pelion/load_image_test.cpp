@@ -1,5 +1,6 @@
 // "load image" (the slots' files at their device addresses, the flags word) and "Button7".
 #include <gtest/gtest.h>
+#include <QDir>
 
 #include "device/files.h"
 #include "pelion/slots.h"
@@ -32,8 +33,10 @@ TEST_F(LoadImageTest, AllFourSlotsGoToTheTailInSlotOrder) {
   EXPECT_EQ(SegmentAddresses(), expected);
   EXPECT_EQ(m_dlg->downloadFlags(), 0x3C690000u);
   const QString loaded = QStringLiteral("가 로드되었습니다.\n");
-  EXPECT_EQ(MessageTexts(), std::vector<QString>{m_firmware + loaded + m_boot + loaded + m_oem +
-                                                 loaded + m_parameter + loaded});
+  const auto shown = [](const QString& path) { return QDir::toNativeSeparators(path); };
+  EXPECT_EQ(MessageTexts(),
+            std::vector<QString>{shown(m_firmware) + loaded + shown(m_boot) + loaded +
+                                 shown(m_oem) + loaded + shown(m_parameter) + loaded});
   EXPECT_EQ(m_dlg->segments().Find(0x13CC00)->data, Pattern(0x3400, 3));
   EXPECT_EQ(m_dlg->hexView()->lineText(LineIndexOf(0x13CC00)), DataLine(0x13CC00, Pattern(16, 3)));
 

@@ -1,5 +1,6 @@
 // Image slots: the check boxes driving the path fields, and files dropped onto the fields.
 #include <QApplication>
+#include <QDir>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
@@ -80,7 +81,7 @@ TEST_F(SlotsTest, DroppedFilesOfExactSizeBecomeSegmentsAtTheirOffsets) {
     const QString path = WriteImage("slot" + std::to_string(c.field) + ".bin", bytes);
     Drop(c.field, {path});
     EXPECT_TRUE(Box(c.box)->isChecked());
-    EXPECT_EQ(Field(c.field)->text(), path);
+    EXPECT_EQ(Field(c.field)->text(), QDir::toNativeSeparators(path));
     const Segment* segment = m_dlg->segments().Find(c.address);
     ASSERT_NE(segment, nullptr);
     EXPECT_EQ(segment->length, static_cast<std::int32_t>(c.size));
@@ -99,7 +100,7 @@ TEST_F(SlotsTest, WrongSizeKeepsTheEarlierSegment) {
   Drop(IDC_PATH_FIRMWARE, {bad});
   ASSERT_EQ(MessageTexts(), std::vector<QString>{QStringLiteral("Wrong Block Size")});
   EXPECT_EQ(m_messages[0].caption, QStringLiteral("Pelion"));
-  EXPECT_EQ(Field(IDC_PATH_FIRMWARE)->text(), bad);
+  EXPECT_EQ(Field(IDC_PATH_FIRMWARE)->text(), QDir::toNativeSeparators(bad));
   EXPECT_TRUE(Box(IDC_CHECK_FIRMWARE)->isChecked());
   ASSERT_EQ(m_dlg->segments().size(), 1u);
   EXPECT_EQ(m_dlg->segments().Find(0x0)->data, good);
@@ -129,7 +130,7 @@ TEST_F(SlotsTest, OnlyTheFirstFileOfADropCounts) {
   const QString first = WriteImage("first.bin", Pattern(0x4000, 1));
   const QString second = WriteImage("second.bin", Pattern(0x4000, 2));
   Drop(IDC_PATH_BOOT, {first, second});
-  EXPECT_EQ(Field(IDC_PATH_BOOT)->text(), first);
+  EXPECT_EQ(Field(IDC_PATH_BOOT)->text(), QDir::toNativeSeparators(first));
   ASSERT_EQ(m_dlg->segments().size(), 1u);
   EXPECT_EQ(m_dlg->segments().Find(0x38000)->data, Pattern(0x4000, 1));
 }
@@ -138,7 +139,7 @@ TEST_F(SlotsTest, MissingFileChecksTheBoxSilently) {
   const QString missing = m_dir.filePath(QStringLiteral("missing.bin"));
   Drop(IDC_PATH_OEM, {missing});
   EXPECT_TRUE(Box(IDC_CHECK_OEM)->isChecked());
-  EXPECT_EQ(Field(IDC_PATH_OEM)->text(), missing);
+  EXPECT_EQ(Field(IDC_PATH_OEM)->text(), QDir::toNativeSeparators(missing));
   EXPECT_TRUE(m_dlg->segments().empty());
   EXPECT_TRUE(m_messages.empty());
 }
@@ -150,7 +151,7 @@ TEST_F(SlotsTest, UnreadableFileLeavesNoEarlierImageInItsName) {
   Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", Pattern(0x4000, 2))});
   const QString missing = m_dir.filePath(QStringLiteral("missing.bin"));
   Drop(IDC_PATH_OEM, {missing});
-  EXPECT_EQ(Field(IDC_PATH_OEM)->text(), missing);
+  EXPECT_EQ(Field(IDC_PATH_OEM)->text(), QDir::toNativeSeparators(missing));
   EXPECT_EQ(SegmentAddresses(), std::vector<std::uint32_t>{0x38000});
   EXPECT_TRUE(m_messages.empty());
 }
@@ -174,7 +175,7 @@ TEST_F(SlotsTest, ARealDropEventReachesTheField) {
   ASSERT_TRUE(enter.isAccepted());
   QDropEvent drop(QPointF(point), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(m_dlg.get(), &drop);
-  EXPECT_EQ(Field(IDC_PATH_PARAMETER)->text(), path);
+  EXPECT_EQ(Field(IDC_PATH_PARAMETER)->text(), QDir::toNativeSeparators(path));
   EXPECT_NE(m_dlg->segments().Find(0x3C000), nullptr);
 }
 
