@@ -2,7 +2,8 @@
 #include "device/unit_number.h"
 
 #include <algorithm>
-#include <cstdio>
+
+#include "device/texts.h"
 
 namespace vantor::device {
 
@@ -10,12 +11,6 @@ namespace {
 
 // Decimal digits of the largest 64-bit number.
 constexpr std::size_t kMaxNumberBytes = 20;
-
-std::string Hex32(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%06X", value);
-  return text;
-}
 
 const Segment* Holding(const SegmentList& segments, const NumberPlace& place) {
   for (const Segment& s : segments) {
@@ -72,7 +67,7 @@ std::optional<std::string> CheckNumberPlace(const SegmentList& segments, const N
   if (place.size == 0 || place.size > kMaxNumberBytes)
     return "unit number size must be 1 to " + std::to_string(kMaxNumberBytes) + " bytes";
   if (Holding(segments, place) == nullptr)
-    return "unit number at " + Hex32(place.address) + " (" + std::to_string(place.size) +
+    return "unit number at " + Hex(place.address) + " (" + std::to_string(place.size) +
            " bytes) lies in no image being written";
   return std::nullopt;
 }
