@@ -12,7 +12,7 @@ build_dir=${1:?build directory}
 shift
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          libpq-dev qt6-base-dev qt6-svg-dev fonts-nanum)
+          libpq-dev qt6-base-dev qt6-svg-dev fonts-nanum ccache nlohmann-json3-dev)
 if (( tests )); then
   packages+=(binutils clang-14 libclang-rt-14-dev xvfb xauth imagemagick librsvg2-bin
              g++-mingw-w64-x86-64-posix wine wine64
