@@ -1,13 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs when they are missing, then configures and builds
-# one build tree. Usage: scripts/setup.sh [--tests] BUILD_DIR [cmake options...]
+# one build tree. Usage: scripts/setup.sh [--tests] [--target T]... BUILD_DIR [cmake options...]
+#   --target builds only T (and what it needs) instead of the whole tree
 #   --tests  also the packages of the full test run (sanitizer runtime, Xvfb, fonts, mingw, Wine,
 #            the package tools: help2man for the manual pages, dpkg-dev, lintian, desktop-file-utils;
-#            PostgreSQL's server for the database tests)
+#            PostgreSQL's server for the database tests; clang-format for the layout check)
 set -euo pipefail
 
 tests=0
-if [[ "${1:-}" == "--tests" ]]; then tests=1; shift; fi
+targets=()
+while [[ "${1:-}" == --* ]]; do
+  case "$1" in
+    --tests) tests=1; shift ;;
+    --target) targets+=(--target "${2:?target}"); shift 2 ;;
+    *) echo "setup.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+done
 build_dir=${1:?build directory}
 shift
 
@@ -17,7 +25,7 @@ if (( tests )); then
   packages+=(binutils clang-14 libclang-rt-14-dev xvfb xauth imagemagick librsvg2-bin
              g++-mingw-w64-x86-64-posix wine wine64
              help2man dpkg-dev file fakeroot lintian desktop-file-utils man-db postgresql
-             fonts-wine fonts-dejavu-core xdotool)
+             fonts-wine fonts-dejavu-core xdotool clang-format-14)
 fi
 
 missing=()
@@ -35,4 +43,4 @@ fi
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cmake -S "$root" -B "$build_dir" -G Ninja "$@" >/dev/null
-cmake --build "$build_dir" -j"$(nproc)"
+cmake --build "$build_dir" -j"$(nproc)" "${targets[@]}"

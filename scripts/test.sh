@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Every test: the normal build, the Debian package made from it and checked, the AddressSanitizer
-# + UndefinedBehaviorSanitizer build, short fuzz runs, and the Windows build and its archive under
-# Wine. Installs what is missing first.
+# Every test: the normal build with the layout check (clang-format), the Debian package made from
+# it and checked, the AddressSanitizer + UndefinedBehaviorSanitizer build, short fuzz runs, and the
+# Windows build and its archive under Wine. Installs what is missing first.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -10,6 +10,7 @@ export QT_QPA_PLATFORM=offscreen
 echo "== build and test: default"
 "$root/scripts/setup.sh" --tests "$root/build/default" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVANTOR_WERROR=ON
+"$root/scripts/check_format.sh"
 ctest --test-dir "$root/build/default" -j"$jobs" --output-on-failure
 
 echo "== package: build, lintian, desktop entries, the extracted programs"
