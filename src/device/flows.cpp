@@ -155,7 +155,8 @@ DetectedState DetectDevice(SerialPort& port) {
   if (state.bootVersion || IsCancelled(port.cancel))
     return state;
   BootLink link{&port};
-  if (const char* text = QueryFirmwareVersion(link)) {
+  TextReplies replies;
+  if (const char* text = QueryFirmwareVersion(link, replies)) {
     std::string version(text);
     if (version.size() >= 2 && version.compare(version.size() - 2, 2, "\r\n") == 0)
       version.resize(version.size() - 2);
@@ -174,7 +175,8 @@ BootEntry EnterBootloader(std::unique_ptr<SerialPort>& port, DetectedState& stat
     return BootEntry::kCancelled;
   };
   BootLink link{port.get()};
-  const BootModeOutcome outcome = RequestBootMode(link);
+  TextReplies replies;
+  const BootModeOutcome outcome = RequestBootMode(link, replies);
   if (IsCancelled(cancel))
     return cancelled();
   reporter.BootRequested(outcome);

@@ -1,8 +1,8 @@
 // The device flows every tool runs, written once: opening and reopening a port, detecting what
 // answers (bootloader or firmware), entering the bootloader, the block download with re-detection,
 // the read-back of regions and the verify. Each reports to a FlowObserver and ends at once with
-// kErrorCancelled when the port's cancel token is cancelled. One flow per thread at a time: the
-// protocol's reply buffers and receiver are per thread, so the pool's workers each run their own.
+// kErrorCancelled when the port's cancel token is cancelled. Each flow owns the protocol's state
+// for its port (the frame receiver, the text replies), so flows on several ports run at once.
 #pragma once
 
 #include <chrono>
