@@ -25,11 +25,13 @@ Line& TheLine() {
   static Line line = [] {
     Line l;
     l.master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (l.master < 0 || grantpt(l.master) != 0 || unlockpt(l.master) != 0) std::abort();
+    if (l.master < 0 || grantpt(l.master) != 0 || unlockpt(l.master) != 0)
+      std::abort();
     const char* name = ptsname(l.master);
     l.keeper = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
     l.port = vantor::CreatePort(name, false);
-    if (!l.port->IsOpen()) std::abort();
+    if (!l.port->IsOpen())
+      std::abort();
     return l;
   }();
   return line;
@@ -42,21 +44,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t written = 0;
   while (written < size) {
     const ssize_t n = write(line.master, data + written, size - written);
-    if (n <= 0) break;
+    if (n <= 0)
+      break;
     written += static_cast<std::size_t>(n);
   }
   vantor::BootLink link{line.port.get()};
+  vantor::Receiver receiver;
   for (;;) {
     std::uint8_t room[16];
     std::uint32_t got = size > 0 && data[0] % 2 == 0 ? 8 : 16;
     const std::uint32_t asked = got;
     const std::int32_t result =
-        vantor::ReceiveFrame(link, room, got, std::chrono::milliseconds(1));
+        vantor::ReceiveFrame(link, receiver, room, got, std::chrono::milliseconds(1));
     if (result != 0 && result != 1) {
-      if (got != 0) std::abort();
+      if (got != 0)
+        std::abort();
       break;
     }
-    if (got > asked || vantor::g_rxFrameLength < 8) std::abort();
+    if (got > asked || receiver.rxFrameLength < 8)
+      std::abort();
   }
   // Drop what is left of an incomplete frame so the next input starts clean.
   tcflush(static_cast<int>(line.port->handle), TCIFLUSH);

@@ -228,6 +228,7 @@ int ReadCommand(Env& env, const ReadArgs& args) {
   job.port = ports.front();
   job.trace = env.trace;
   job.cancel = env.cancel;
+  job.portWait = device::PortWaitForRetries(args.retries);
 
   auto reporter = env.MakeReporter(job.port);
   std::int32_t result = 0;

@@ -67,7 +67,9 @@ DownloadOutcome RunDownloadFlow(const DownloadJob& job, FlowObserver& reporter) 
   DownloadOutcome outcome;
   outcome.bytes = job.segments->TotalBytes();
   std::int32_t error = 0;
-  auto port = OpenDevicePort(job.port, job.trace, error, job.cancel);
+  auto port = OpenDevicePort(job.port, job.trace, error, job.cancel, job.portWait);
+  if (!port && error == kErrorCancelled)
+    return Cancelled(outcome, reporter);
   if (!port)
     return Fail(outcome, error, OpenFailureText(job.port, error), reporter);
   reporter.PortOpened(job.port);

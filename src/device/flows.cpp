@@ -102,16 +102,25 @@ std::string DescribeState(const DetectedState& state) {
 }
 
 std::unique_ptr<SerialPort> OpenDevicePort(const std::string& name, bool trace, std::int32_t& error,
-                                           const CancelToken* cancel) {
-  error = 0;
-  auto port = CreatePort(name, trace);
-  if (!port->IsOpen()) {
+                                           const CancelToken* cancel,
+                                           std::chrono::milliseconds waitFor) {
+  const auto deadline = std::chrono::steady_clock::now() + waitFor;
+  for (;;) {
+    error = 0;
+    auto port = CreatePort(name, trace);
+    if (port->IsOpen()) {
+      port->cancel = cancel;
+      RequestLowLatency(*port);
+      return port;
+    }
     error = SerialPort::LastOpenError();
-    return nullptr;
+    if (std::chrono::steady_clock::now() >= deadline)
+      return nullptr;
+    if (SleepUnlessCancelled(cancel, kReopenPause) != 0) {
+      error = kErrorCancelled;
+      return nullptr;
+    }
   }
-  port->cancel = cancel;
-  RequestLowLatency(*port);
-  return port;
 }
 
 std::unique_ptr<SerialPort> ReopenPort(std::unique_ptr<SerialPort> port) {
@@ -121,21 +130,12 @@ std::unique_ptr<SerialPort> ReopenPort(std::unique_ptr<SerialPort> port) {
   const bool trace = port->trace;
   const CancelToken* cancel = port->cancel;
   port.reset();
+  if (IsCancelled(cancel))
+    return nullptr;
   // A device that re-enumerates after a restart may take a moment to come back; past the bound
   // it counts as not answering.
-  const auto deadline = std::chrono::steady_clock::now() + kReopenRetryTime;
-  for (;;) {
-    if (IsCancelled(cancel))
-      return nullptr;
-    std::int32_t error = 0;
-    auto fresh = OpenDevicePort(name, trace, error, cancel);
-    if (fresh)
-      return fresh;
-    if (std::chrono::steady_clock::now() >= deadline)
-      return nullptr;
-    if (SleepUnlessCancelled(cancel, kReopenPause) != 0)
-      return nullptr;
-  }
+  std::int32_t error = 0;
+  return OpenDevicePort(name, trace, error, cancel, kReopenRetryTime);
 }
 
 std::optional<std::uint32_t> QueryBootVersionTwice(SerialPort& port) {
@@ -155,7 +155,8 @@ DetectedState DetectDevice(SerialPort& port) {
   if (state.bootVersion || IsCancelled(port.cancel))
     return state;
   BootLink link{&port};
-  if (const char* text = QueryFirmwareVersion(link)) {
+  TextReplies replies;
+  if (const char* text = QueryFirmwareVersion(link, replies)) {
     std::string version(text);
     if (version.size() >= 2 && version.compare(version.size() - 2, 2, "\r\n") == 0)
       version.resize(version.size() - 2);
@@ -174,7 +175,8 @@ BootEntry EnterBootloader(std::unique_ptr<SerialPort>& port, DetectedState& stat
     return BootEntry::kCancelled;
   };
   BootLink link{port.get()};
-  const BootModeOutcome outcome = RequestBootMode(link);
+  TextReplies replies;
+  const BootModeOutcome outcome = RequestBootMode(link, replies);
   if (IsCancelled(cancel))
     return cancelled();
   reporter.BootRequested(outcome);

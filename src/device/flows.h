@@ -1,8 +1,8 @@
 // The device flows every tool runs, written once: opening and reopening a port, detecting what
 // answers (bootloader or firmware), entering the bootloader, the block download with re-detection,
 // the read-back of regions and the verify. Each reports to a FlowObserver and ends at once with
-// kErrorCancelled when the port's cancel token is cancelled. One flow per thread at a time: the
-// protocol's reply buffers and receiver are per thread, so the pool's workers each run their own.
+// kErrorCancelled when the port's cancel token is cancelled. Each flow owns the protocol's state
+// for its port (the frame receiver, the text replies), so flows on several ports run at once.
 #pragma once
 
 #include <chrono>
@@ -27,7 +27,8 @@ namespace vantor::device {
 // successful download before the device is detected again.
 inline constexpr std::chrono::milliseconds kBootRestartWait{3000};
 inline constexpr std::chrono::milliseconds kRedetectWait{7000};
-// Reopening a port retries this long, pausing between attempts, then counts as no answer.
+// Reopening a port retries this long, pausing between attempts, then counts as no answer. A run
+// with retries waits as long for a port that does not open yet.
 inline constexpr std::chrono::milliseconds kReopenRetryTime{5000};
 inline constexpr std::chrono::milliseconds kReopenPause{100};
 
@@ -40,10 +41,13 @@ std::int32_t WaitScaled(std::chrono::milliseconds wait, const CancelToken* cance
 bool IsCancelled(const CancelToken* cancel);
 
 // Opens `name` (queue sizes and reopen name as every creator sets them), hands it `cancel`, and
-// asks a USB serial adapter for low latency. Null with `error` = the system's reason when it does
-// not open.
+// asks a USB serial adapter for low latency. A port that does not open (missing, or busy) is tried
+// again every kReopenPause until `waitFor` has passed: a USB port may be listed a moment before it
+// can be opened. Null with `error` = the system's reason when it did not open, or kErrorCancelled
+// when `cancel` ended the wait (at once).
 std::unique_ptr<SerialPort> OpenDevicePort(const std::string& name, bool trace, std::int32_t& error,
-                                           const CancelToken* cancel = nullptr);
+                                           const CancelToken* cancel = nullptr,
+                                           std::chrono::milliseconds waitFor = {});
 // Closes `port` and opens its name again, retrying for kReopenRetryTime with kReopenPause
 // between attempts (the pauses end at once on a cancel). Null when it did not open in that time
 // or the flow was cancelled. The new port keeps the old one's trace and cancel token.
@@ -118,6 +122,7 @@ struct DownloadJob {
   bool verify = false;          // read every segment back and compare
   bool trace = false;           // the byte trace of the port
   const CancelToken* cancel = nullptr;
+  std::chrono::milliseconds portWait{};  // how long a port that does not open is waited for
 };
 
 struct DownloadOutcome {
@@ -141,11 +146,12 @@ DownloadOutcome RunDownloadFlow(const DownloadJob& job, FlowObserver& observer);
 
 struct ReadJob {
   std::string port;
-  std::vector<Region> regions;  // read in this order
+  std::vector<Region> regions;      // read in this order
   std::filesystem::path directory;  // where the files go
   SaveFormat format = SaveFormat::kBin;
   bool trace = false;
   const CancelToken* cancel = nullptr;
+  std::chrono::milliseconds portWait{};  // how long a port that does not open is waited for
 };
 
 // Opens the port and reads every region twice, saving each as SaveFileName in `format` when both

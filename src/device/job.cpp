@@ -40,6 +40,10 @@ int RunWithRetries(int retries, const CancelToken* cancel, FlowObserver& observe
   }
 }
 
+std::chrono::milliseconds PortWaitForRetries(int retries) {
+  return retries > 0 ? kReopenRetryTime : std::chrono::milliseconds{0};
+}
+
 JobOutcome RunJob(const std::string& port, const Job& job, const CancelToken* cancel,
                   FlowObserver& observer) {
   JobOutcome outcome;
@@ -56,6 +60,7 @@ JobOutcome RunJob(const std::string& port, const Job& job, const CancelToken* ca
   flow.verify = job.verify;
   flow.trace = job.trace;
   flow.cancel = cancel;
+  flow.portWait = PortWaitForRetries(job.retries);
   // Kept for every attempt: a retried device keeps its number, and verify reads this copy back.
   const std::shared_ptr<const SegmentList> numbered =
       job.unitPlace ? NumberedSegments(job, outcome, observer) : nullptr;

@@ -62,7 +62,13 @@ struct JobOutcome {
 int RunWithRetries(int retries, const CancelToken* cancel, FlowObserver& observer,
                    const std::function<bool()>& attempt);
 
-// The download flow of `job` on `port` with its retries, then its record.
+// How long a flow of a run with `retries` waits for a port that does not open before the open
+// counts as a failed attempt: as long as a reopen (kReopenRetryTime) with retries, not at all
+// without them.
+std::chrono::milliseconds PortWaitForRetries(int retries);
+
+// The download flow of `job` on `port` with its retries (each attempt's open waits for the port as
+// PortWaitForRetries says), then its record.
 JobOutcome RunJob(const std::string& port, const Job& job, const CancelToken* cancel,
                   FlowObserver& observer);
 

@@ -2,16 +2,20 @@
 // read-backs agree (see flows.h).
 #include <system_error>
 
+#include "device/files.h"
 #include "device/flows.h"
 #include "device/port_tuning.h"
 #include "device/texts.h"
-#include "device/files.h"
 
 namespace vantor::device {
 
 std::int32_t RunReadFlow(const ReadJob& job, FlowObserver& observer) {
   std::int32_t openError = 0;
-  auto port = OpenDevicePort(job.port, job.trace, openError, job.cancel);
+  auto port = OpenDevicePort(job.port, job.trace, openError, job.cancel, job.portWait);
+  if (!port && openError == kErrorCancelled) {
+    observer.Result(kErrorCancelled, kCancelledText);
+    return kErrorCancelled;
+  }
   if (!port) {
     observer.Result(openError, OpenFailureText(job.port, openError));
     return openError != 0 ? openError : -1;

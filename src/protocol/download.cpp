@@ -28,10 +28,10 @@ std::int32_t ReceiveStatus(TransferContext& context, std::chrono::milliseconds s
   std::array<std::uint8_t, kStatusReplySize> reply{};
   std::uint32_t size = static_cast<std::uint32_t>(reply.size());
   const std::int32_t r =
-      ReceiveFrame(context.link, reply.data(), size, silence,
+      ReceiveFrame(context.link, context.receiver, reply.data(), size, silence,
                    std::chrono::steady_clock::time_point::max(), kStatusReplySize);
   if (r == 0 || r == 1)
-    context.lineBytes += g_rxFrameLength;
+    context.lineBytes += context.receiver.rxFrameLength;
   if (r != 0)
     return r + DL_ERR_IO_BASE;
   if (size < kStatusReplySize)
@@ -74,19 +74,20 @@ std::int32_t DownloadSegment(TransferContext& context, const Segment& segment,
       return kErrorTimeout + DL_ERR_IO_BASE;
     std::array<std::uint8_t, kHeaderSize> header{};
     std::uint32_t size = static_cast<std::uint32_t>(header.size());
-    r = ReceiveFrame(context.link, header.data(), size, context.replyTimeout, waitPhaseEnd);
+    r = ReceiveFrame(context.link, context.receiver, header.data(), size, context.replyTimeout,
+                     waitPhaseEnd);
     if (r != 0 && r != 1)
       return r + DL_ERR_IO_BASE;
-    context.lineBytes += g_rxFrameLength;
+    context.lineBytes += context.receiver.rxFrameLength;
     const std::uint16_t code = GetU16(&header[2]);
     if (code == kFrameReady)
       break;
     if (code == kFrameCapability) {
-      capabilityLength =
-          std::min<std::size_t>(static_cast<std::size_t>(g_rxFrameLength), kCapabilityBlockSize);
+      capabilityLength = std::min<std::size_t>(
+          static_cast<std::size_t>(context.receiver.rxFrameLength), kCapabilityBlockSize);
       capability.fill(0);
-      std::copy_n(g_rxBuffer.begin(), capabilityLength, capability.begin());
-      if (g_rxFrameLength > static_cast<std::int32_t>(kCapabilityBlockSize)) {
+      std::copy_n(context.receiver.rxBuffer.begin(), capabilityLength, capability.begin());
+      if (context.receiver.rxFrameLength > static_cast<std::int32_t>(kCapabilityBlockSize)) {
         return DL_ERR_TOO_LONG;
       }
     }

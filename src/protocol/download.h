@@ -21,6 +21,8 @@ inline constexpr std::chrono::milliseconds kWaitPhaseTimeout{5000};
 
 struct TransferContext {
   BootLink link;
+  // The session's frame receiver: after each receive it describes the last frame.
+  Receiver receiver;
   ProgressCallback progress = nullptr;
   void* userData = nullptr;
   // 64-bit: no overflow at any image size.

@@ -7,25 +7,20 @@
 
 namespace vantor {
 
-thread_local std::array<std::uint8_t, kRxBufferSize> g_rxBuffer{};
-thread_local std::uint32_t g_rxCount = 0;
-thread_local std::int32_t g_rxFrameLength = 0;
-thread_local const std::uint8_t* g_rxHeader = nullptr;
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 }  // namespace
 
-std::int32_t ReceiveFrame(BootLink& link, std::uint8_t* destination, std::uint32_t& size,
-                          std::chrono::milliseconds silence, Clock::time_point deadline,
-                          std::uint32_t expected) {
+std::int32_t ReceiveFrame(BootLink& link, Receiver& receiver, std::uint8_t* destination,
+                          std::uint32_t& size, std::chrono::milliseconds silence,
+                          Clock::time_point deadline, std::uint32_t expected) {
   const std::uint32_t room = size;
   size = 0;
-  g_rxCount = 0;
-  g_rxFrameLength = 0;
-  g_rxHeader = nullptr;
+  receiver.rxCount = 0;
+  receiver.rxFrameLength = 0;
+  receiver.rxHeader = nullptr;
 
   // The bytes of an oversized frame beyond the buffer are read here and dropped, so the line stays
   // in step with the device.
@@ -34,13 +29,13 @@ std::int32_t ReceiveFrame(BootLink& link, std::uint8_t* destination, std::uint32
   std::uint32_t restedFor = 0;  // the length the last sleep for the rest waited for
   auto lastInput = Clock::now();
 
-  while (g_rxCount < frameLength) {
-    const std::uint32_t missing = frameLength - g_rxCount;
+  while (receiver.rxCount < frameLength) {
+    const std::uint32_t missing = frameLength - receiver.rxCount;
     std::uint8_t* into;
     std::uint32_t count;
-    if (g_rxCount < kRxBufferSize) {
-      into = g_rxBuffer.data() + g_rxCount;
-      count = std::min<std::uint32_t>(missing, kRxBufferSize - g_rxCount);
+    if (receiver.rxCount < kRxBufferSize) {
+      into = receiver.rxBuffer.data() + receiver.rxCount;
+      count = std::min<std::uint32_t>(missing, kRxBufferSize - receiver.rxCount);
     } else {
       into = overflow.data();
       count = std::min<std::uint32_t>(missing, kRxBufferSize);
@@ -61,18 +56,18 @@ std::int32_t ReceiveFrame(BootLink& link, std::uint8_t* destination, std::uint32
       continue;
     }
     lastInput = now;
-    g_rxCount += count;
-    if (g_rxHeader == nullptr && g_rxCount >= kHeaderSize) {
-      g_rxHeader = g_rxBuffer.data();
-      if (g_rxBuffer[0] != kShortFrameMark) {
-        frameLength = static_cast<std::uint32_t>(kHeaderSize) + 4u * GetU16(&g_rxBuffer[4]);
+    receiver.rxCount += count;
+    if (receiver.rxHeader == nullptr && receiver.rxCount >= kHeaderSize) {
+      receiver.rxHeader = receiver.rxBuffer.data();
+      if (receiver.rxBuffer[0] != kShortFrameMark) {
+        frameLength = static_cast<std::uint32_t>(kHeaderSize) + 4u * GetU16(&receiver.rxBuffer[4]);
       }
     }
-    if (g_rxCount < frameLength) {
+    if (receiver.rxCount < frameLength) {
       // Bytes keep coming, but the rest of this frame cannot arrive by the deadline: a chattering
       // line cannot hold the receive open, and a cancel is seen although the port never goes quiet.
       if (deadline != Clock::time_point::max() &&
-          now + WireTime(frameLength - g_rxCount) > deadline)
+          now + WireTime(frameLength - receiver.rxCount) > deadline)
         return kErrorTimeout;
       if (link.port->cancel != nullptr && link.port->cancel->cancelled())
         return kErrorCancelled;
@@ -80,9 +75,10 @@ std::int32_t ReceiveFrame(BootLink& link, std::uint8_t* destination, std::uint32
       // of waking for each byte. A read that filled its request may have left bytes: read on.
       if (count < asked) {
         const std::uint32_t awaited =
-            g_rxHeader == nullptr ? std::max(frameLength, expected) : frameLength;
-        const std::int32_t waited = link.port->WaitForRest(
-            awaited - g_rxCount, awaited == restedFor, std::min(lastInput + silence, deadline));
+            receiver.rxHeader == nullptr ? std::max(frameLength, expected) : frameLength;
+        const std::int32_t waited =
+            link.port->WaitForRest(awaited - receiver.rxCount, awaited == restedFor,
+                                   std::min(lastInput + silence, deadline));
         if (waited != 0)
           return waited;
         restedFor = awaited;
@@ -90,11 +86,11 @@ std::int32_t ReceiveFrame(BootLink& link, std::uint8_t* destination, std::uint32
     }
   }
 
-  g_rxFrameLength = static_cast<std::int32_t>(frameLength);
+  receiver.rxFrameLength = static_cast<std::int32_t>(frameLength);
   const std::uint32_t copied =
       std::min({room, frameLength, static_cast<std::uint32_t>(kRxBufferSize)});
   if (copied > 0)
-    std::memcpy(destination, g_rxBuffer.data(), copied);
+    std::memcpy(destination, receiver.rxBuffer.data(), copied);
   size = copied;
   return frameLength > copied ? 1 : 0;
 }

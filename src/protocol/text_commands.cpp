@@ -13,9 +13,6 @@
 
 namespace vantor {
 
-thread_local char g_versionReply[kReplyRoom + 1] = {};
-thread_local char g_bootReply[kReplyRoom + 1] = {};
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -135,28 +132,28 @@ std::int32_t TextExchange(BootLink& link, const std::uint8_t* command, std::uint
   }
 }
 
-const char* QueryFirmwareVersion(BootLink& link) {
+const char* QueryFirmwareVersion(BootLink& link, TextReplies& replies) {
   static constexpr char kCommand[] = "~rv\r\n";
   static constexpr std::string_view kAccepted = "~Rv0000";
   std::int32_t room = static_cast<std::int32_t>(kReplyRoom);
   const std::int32_t r = TextExchange(link, reinterpret_cast<const std::uint8_t*>(kCommand),
-                                      sizeof kCommand - 1, g_versionReply, room);
+                                      sizeof kCommand - 1, replies.versionReply, room);
   if (r != 0 || room < 8)
     return nullptr;
-  if (std::memcmp(g_versionReply, kAccepted.data(), kAccepted.size()) != 0)
+  if (std::memcmp(replies.versionReply, kAccepted.data(), kAccepted.size()) != 0)
     return nullptr;
-  return g_versionReply + kAccepted.size();
+  return replies.versionReply + kAccepted.size();
 }
 
-BootModeOutcome RequestBootMode(BootLink& link) {
+BootModeOutcome RequestBootMode(BootLink& link, TextReplies& replies) {
   static constexpr char kCommand[] = "~dboot\r\n";
   static constexpr std::string_view kAccepted = "~Dboot";
   std::int32_t room = static_cast<std::int32_t>(kReplyRoom);
   const std::int32_t r = TextExchange(link, reinterpret_cast<const std::uint8_t*>(kCommand),
-                                      sizeof kCommand - 1, g_bootReply, room);
+                                      sizeof kCommand - 1, replies.bootReply, room);
   if (r != 0)
     return BootModeOutcome::kSilent;
-  if (room >= 6 && std::memcmp(g_bootReply, kAccepted.data(), kAccepted.size()) == 0) {
+  if (room >= 6 && std::memcmp(replies.bootReply, kAccepted.data(), kAccepted.size()) == 0) {
     return BootModeOutcome::kAcknowledged;
   }
   return BootModeOutcome::kRefused;

@@ -21,9 +21,12 @@ inline constexpr std::size_t kReplyRoom = 200;      // the two reply buffers bel
 inline constexpr std::size_t kWideReplyRoom = 250;  // TextExchangeWide's reply
 inline constexpr std::int32_t kReadBackPiece = 64;  // bytes per "~du" command
 
-// Reply buffers of "~rv" and "~dboot": 200 bytes plus a terminating zero, one pair per thread.
-extern thread_local char g_versionReply[kReplyRoom + 1];
-extern thread_local char g_bootReply[kReplyRoom + 1];
+// The reply buffers of "~rv" and "~dboot" (200 bytes plus a terminating zero each), owned by
+// whoever runs the session on one port; after an exchange they hold its reply as received.
+struct TextReplies {
+  char versionReply[kReplyRoom + 1] = {};
+  char bootReply[kReplyRoom + 1] = {};
+};
 
 // Sends the binary version query (kind 0, code 15) and waits up to 3000 ms for an 8-byte answer
 // of kind 0 code 15, skipping other 8-byte answers. 0 with `version` set, -1 on time-out, or the
@@ -36,14 +39,14 @@ std::int32_t QueryBootVersion(BootLink& link, std::uint32_t& version);
 std::int32_t TextExchange(BootLink& link, const std::uint8_t* command, std::uint32_t commandLength,
                           char* reply, std::int32_t& room);
 
-// "~rv\r\n": the text after "~Rv0000" (closing CR LF included), pointing into g_versionReply,
-// or null for no valid answer.
-const char* QueryFirmwareVersion(BootLink& link);
+// "~rv\r\n": the text after "~Rv0000" (closing CR LF included), pointing into
+// `replies.versionReply`, or null for no valid answer.
+const char* QueryFirmwareVersion(BootLink& link, TextReplies& replies);
 
 enum class BootModeOutcome { kAcknowledged, kSilent, kRefused };
 // "~dboot\r\n": acknowledged ("~Dboot..." reply), silent (no complete reply or a failed write),
-// or refused (another complete reply).
-BootModeOutcome RequestBootMode(BootLink& link);
+// or refused (another complete reply). The reply is left in `replies.bootReply`.
+BootModeOutcome RequestBootMode(BootLink& link, TextReplies& replies);
 
 // Writes `command` and collects the reply (up to 250 bytes, several bytes per read) until it ends
 // in CR LF, 250 bytes are in, or 5000 ms pass (-1). The reply ends at its first CR LF even when

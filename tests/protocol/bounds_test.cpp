@@ -107,10 +107,14 @@ TEST_F(BoundsTest, FrameThatCannotArriveByTheDeadlineEndsAtOnce) {
   Bytes room(16);
   std::uint32_t size = 16;
   Clock::duration took{};
-  EXPECT_EQ(
-      Timed([&] { return ReceiveFrame(link, room.data(), size, 5000ms, Clock::now() + 1000ms); },
-            took),
-      kErrorTimeout);
+  EXPECT_EQ(Timed(
+                [&] {
+                  Receiver receiver;
+                  return ReceiveFrame(link, receiver, room.data(), size, 5000ms,
+                                      Clock::now() + 1000ms);
+                },
+                took),
+            kErrorTimeout);
   EXPECT_LT(took, 500ms);
 }
 
@@ -125,7 +129,8 @@ TEST_F(BoundsTest, CancelEndsEveryWaitAtOnce) {
        [](BootLink& l) {
          Bytes room(16);
          std::uint32_t size = 16;
-         return ReceiveFrame(l, room.data(), size);
+         Receiver receiver;
+         return ReceiveFrame(l, receiver, room.data(), size);
        },
        kErrorCancelled},
       {"version query",

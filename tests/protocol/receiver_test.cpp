@@ -35,7 +35,7 @@ class ReceiverTest : public ::testing::Test {
   std::int32_t Receive(std::uint32_t room, std::chrono::milliseconds silence = 2000ms) {
     received.assign(room, 0);
     size = room;
-    const std::int32_t result = ReceiveFrame(link, received.data(), size, silence);
+    const std::int32_t result = ReceiveFrame(link, receiver, received.data(), size, silence);
     received.resize(size);
     return result;
   }
@@ -43,6 +43,7 @@ class ReceiverTest : public ::testing::Test {
   testing::PtyPair pty;
   std::unique_ptr<SerialPort> port;
   BootLink link;
+  Receiver receiver;
   Bytes received;
   std::uint32_t size = 0;
 };
@@ -59,7 +60,7 @@ TEST_F(ReceiverTest, HeaderInPiecesIsAssembledLikeAWholeOne) {
   EXPECT_EQ(Receive(8), 0);
   device.join();
   EXPECT_EQ(received, frame);
-  EXPECT_EQ(g_rxFrameLength, 8);
+  EXPECT_EQ(receiver.rxFrameLength, 8);
 }
 
 TEST_F(ReceiverTest, ShortFrameEndsAtItsHeaderWhateverItsLength) {
@@ -83,8 +84,8 @@ TEST_F(ReceiverTest, RoomDecidesBetweenWholeAndTruncated) {
   EXPECT_EQ(Receive(8), 1);
   EXPECT_EQ(size, 8u);
   EXPECT_EQ(received, Bytes(reply.begin(), reply.begin() + 8));
-  EXPECT_EQ(g_rxFrameLength, 16);
-  EXPECT_EQ(Bytes(g_rxBuffer.begin(), g_rxBuffer.begin() + 16), reply);
+  EXPECT_EQ(receiver.rxFrameLength, 16);
+  EXPECT_EQ(Bytes(receiver.rxBuffer.begin(), receiver.rxBuffer.begin() + 16), reply);
 
   pty.Write(reply);
   EXPECT_EQ(Receive(16), 0);
@@ -99,8 +100,9 @@ TEST_F(ReceiverTest, OversizedFrameIsReadOffWholeAndTheNextFrameStillArrives) {
   both.insert(both.end(), next.begin(), next.end());
   pty.Write(both);
   EXPECT_EQ(Receive(16), 1);
-  EXPECT_EQ(g_rxFrameLength, 408);
-  EXPECT_EQ(Bytes(g_rxBuffer.begin(), g_rxBuffer.end()), Bytes(big.begin(), big.begin() + 256));
+  EXPECT_EQ(receiver.rxFrameLength, 408);
+  EXPECT_EQ(Bytes(receiver.rxBuffer.begin(), receiver.rxBuffer.end()),
+            Bytes(big.begin(), big.begin() + 256));
   EXPECT_EQ(Receive(16), 0);
   EXPECT_EQ(received, next);
 }
@@ -160,7 +162,7 @@ TEST_F(ReceiverTest, LateRestEndsTheFrameWhenItArrives) {
   EXPECT_EQ(Receive(16), 1);
   const auto end = std::chrono::steady_clock::now();
   device.join();
-  EXPECT_EQ(g_rxFrameLength, 1016);
+  EXPECT_EQ(receiver.rxFrameLength, 1016);
   EXPECT_GE(end, lastWritten);
   EXPECT_LT(end - lastWritten, 40ms)
       << "ended " << std::chrono::duration<double>(end - start).count() << " s";

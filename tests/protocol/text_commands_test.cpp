@@ -56,6 +56,7 @@ class ScriptedDevice : public ::testing::Test {
   testing::PtyPair pty;
   std::unique_ptr<SerialPort> port;
   BootLink link;
+  TextReplies replies;
   std::thread device;
   std::vector<std::string> commands;  // read by the test after TearDown-style join
 };
@@ -102,12 +103,13 @@ TEST(FirmwareVersion, RepliesAreAcceptedOnlyWithTheirPrefix) {
     auto port = CreatePort(pty.path(), false);
     ASSERT_TRUE(port->IsOpen());
     BootLink link{port.get()};
+    TextReplies replies;
     std::string command;
     std::thread device([&] {
       command = Text(pty.Read(5));
       pty.Write(c.reply);
     });
-    const char* version = QueryFirmwareVersion(link);
+    const char* version = QueryFirmwareVersion(link, replies);
     device.join();
     EXPECT_EQ(command, "~rv\r\n");
     if (c.expected == nullptr) {
@@ -115,17 +117,17 @@ TEST(FirmwareVersion, RepliesAreAcceptedOnlyWithTheirPrefix) {
     } else {
       ASSERT_NE(version, nullptr);
       EXPECT_STREQ(version, c.expected);
-      EXPECT_EQ(version, g_versionReply + 7);
+      EXPECT_EQ(version, replies.versionReply + 7);
     }
   }
 }
 
 TEST_F(ScriptedDevice, TextReplyEndsAtCrLfAndLeavesTheRestOnTheLine) {
   AnswerLines(1, [](const std::string&) { return std::string("~Dboot\r\nXY"); });
-  EXPECT_EQ(RequestBootMode(link), BootModeOutcome::kAcknowledged);
+  EXPECT_EQ(RequestBootMode(link, replies), BootModeOutcome::kAcknowledged);
   device.join();
   EXPECT_EQ(commands, (std::vector<std::string>{"~dboot\r\n"}));
-  EXPECT_STREQ(g_bootReply, "~Dboot\r\n");
+  EXPECT_STREQ(replies.bootReply, "~Dboot\r\n");
   ASSERT_EQ(port->WaitReadable(1s), 0);
   std::uint8_t rest[8];
   std::uint32_t count = sizeof rest;
@@ -135,11 +137,11 @@ TEST_F(ScriptedDevice, TextReplyEndsAtCrLfAndLeavesTheRestOnTheLine) {
 
 TEST_F(ScriptedDevice, BootModeRefusedByAnotherLine) {
   AnswerLines(1, [](const std::string&) { return std::string("~Err\r\n"); });
-  EXPECT_EQ(RequestBootMode(link), BootModeOutcome::kRefused);
+  EXPECT_EQ(RequestBootMode(link, replies), BootModeOutcome::kRefused);
 }
 
 TEST_F(ScriptedDevice, BootModeSilentWhenNoLineComes) {
-  EXPECT_EQ(RequestBootMode(link), BootModeOutcome::kSilent);  // 3000 ms
+  EXPECT_EQ(RequestBootMode(link, replies), BootModeOutcome::kSilent);  // 3000 ms
 }
 
 TEST_F(ScriptedDevice, TextReplyWithoutCrLfIsCompleteAtTheRoom) {
