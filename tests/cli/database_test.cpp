@@ -1,7 +1,8 @@
 // The production database against a real PostgreSQL server (the test cluster the CTest fixture
 // starts under the build folder): two stations at once drawing unit numbers from it, a server
 // stopped in the middle of a run (records spooled, then imported once), a station that needs
-// the database for numbers refusing to start without it, and one that only records starting.
+// the database for numbers refusing to start without it, one that only records starting, and an
+// import of a port name that is not UTF-8 from a file with a torn last line.
 #include <libpq-fe.h>
 
 #include <set>
