@@ -37,10 +37,11 @@ if(VANTOR_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${VANTOR_WINE})
 endif()
 
-# Header-only host packages the cross build may use (CLI11): offered through a staging root that
-# holds only their headers, so that no glibc header from /usr/include reaches the Windows build.
+# Header-only host packages the cross build may use (CLI11, nlohmann-json): offered through a
+# staging root that holds only their headers, so that no glibc header from /usr/include reaches
+# the Windows build.
+set(_stage ${CMAKE_BINARY_DIR}/mingw-host-headers)
 if(CMAKE_BINARY_DIR AND EXISTS /usr/include/CLI/CLI.hpp)
-  set(_stage ${CMAKE_BINARY_DIR}/mingw-host-headers)
   if(NOT EXISTS ${_stage}/usr/include/CLI)
     file(MAKE_DIRECTORY ${_stage}/usr/include ${_stage}/usr/share/cmake/CLI11)
     file(CREATE_LINK /usr/include/CLI ${_stage}/usr/include/CLI SYMBOLIC)
@@ -51,5 +52,21 @@ if(CMAKE_BINARY_DIR AND EXISTS /usr/include/CLI/CLI.hpp)
       "endif()\n"
       "set(CLI11_FOUND TRUE)\n")
   endif()
+endif()
+set(_json_config /usr/share/cmake/nlohmann_json)
+if(CMAKE_BINARY_DIR AND EXISTS /usr/include/nlohmann/json.hpp)
+  if(NOT EXISTS ${_stage}/usr/include/nlohmann)
+    file(MAKE_DIRECTORY ${_stage}/usr/include ${_stage}${_json_config})
+    file(CREATE_LINK /usr/include/nlohmann ${_stage}/usr/include/nlohmann SYMBOLIC)
+    file(COPY ${_json_config}/nlohmann_jsonConfigVersion.cmake DESTINATION ${_stage}${_json_config})
+    file(WRITE ${_stage}${_json_config}/nlohmann_jsonConfig.cmake
+      "if(NOT TARGET nlohmann_json::nlohmann_json)\n"
+      "  add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)\n"
+      "  set_target_properties(nlohmann_json::nlohmann_json PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${_stage}/usr/include)\n"
+      "endif()\n"
+      "set(nlohmann_json_FOUND TRUE)\n")
+  endif()
+endif()
+if(EXISTS ${_stage})
   list(APPEND CMAKE_FIND_ROOT_PATH ${_stage})
 endif()

@@ -25,6 +25,7 @@
 #include "device/texts.h"
 #include "protocol/frames.h"
 #include "serial/debug_output.h"
+#include "serial/number_text.h"
 #include "serial/port_enumeration.h"
 #include "vantor_version.h"
 
@@ -75,16 +76,10 @@ int UsageError(Env& env, const std::string& message) {
 }
 
 bool ParseFlags(const std::string& text, std::uint32_t& flags) {
-  try {
-    std::size_t used = 0;
-    const unsigned long long value = std::stoull(text, &used, 0);
-    if (used != text.size() || value > 0xFFFFFFFFull)
-      return false;
-    flags = static_cast<std::uint32_t>(value);
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
+  const auto value = ParseNumber<std::uint32_t>(text, NumberSyntax::kPrefixed);
+  if (value)
+    flags = static_cast<std::uint32_t>(*value);
+  return value.has_value();
 }
 
 struct PortArgs {

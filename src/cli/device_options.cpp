@@ -6,21 +6,18 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "serial/number_text.h"
+
 namespace vantor::cli {
 
 namespace {
 
-bool ParseNumber(const std::string& text, std::uint32_t& value) {
-  try {
-    std::size_t used = 0;
-    const unsigned long long v = std::stoull(text, &used, 0);
-    if (used != text.size() || v > 0xFFFFFFFFull)
-      return false;
-    value = static_cast<std::uint32_t>(v);
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
+// Decimal, 0x hex or 0 octal, within 32 bits.
+bool ParseWord(const std::string& text, std::uint32_t& value) {
+  const auto parsed = ParseNumber<std::uint32_t>(text, NumberSyntax::kPrefixed);
+  if (parsed)
+    value = static_cast<std::uint32_t>(*parsed);
+  return parsed.has_value();
 }
 
 // "A:B" or "A:B:C" into numbers.
@@ -30,7 +27,7 @@ bool ParseTriple(const std::string& text, std::vector<std::uint32_t>& parts) {
   for (;;) {
     const std::size_t colon = text.find(':', start);
     std::uint32_t v = 0;
-    if (!ParseNumber(text.substr(start, colon - start), v))
+    if (!ParseWord(text.substr(start, colon - start), v))
       return false;
     parts.push_back(v);
     if (colon == std::string::npos)
@@ -134,7 +131,7 @@ void AddDeviceFlags(CLI::App& c, DeviceFlags& f) {
 bool MakeDeviceOptions(const DeviceFlags& f, devsim::DeviceOptions& o, std::string& error) {
   o.state =
       f.state == "firmware" ? devsim::DeviceState::kFirmware : devsim::DeviceState::kBootloader;
-  if (!f.bootVersion.empty() && !ParseNumber(f.bootVersion, o.bootVersion)) {
+  if (!f.bootVersion.empty() && !ParseWord(f.bootVersion, o.bootVersion)) {
     error = "--boot-version: not a 32-bit number: " + f.bootVersion;
     return false;
   }
@@ -175,7 +172,7 @@ bool MakeDeviceOptions(const DeviceFlags& f, devsim::DeviceOptions& o, std::stri
   o.readBackFaultFrom = f.readBackFaultFrom;
   if (!f.corrupt.empty()) {
     std::uint32_t address = 0;
-    if (!ParseNumber(f.corrupt, address)) {
+    if (!ParseWord(f.corrupt, address)) {
       error = "--corrupt: not an address: " + f.corrupt;
       return false;
     }

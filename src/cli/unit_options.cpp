@@ -3,6 +3,8 @@
 
 #include <vector>
 
+#include "serial/number_text.h"
+
 namespace vantor::cli {
 
 namespace {
@@ -46,14 +48,15 @@ void AddUnitOptions(CLI::App* command, UnitArgs& args) {
 
 bool ParseNumberPlace(const std::string& text, device::NumberPlace& place, std::string& error) {
   const std::vector<std::string> parts = SplitColons(text);
-  std::uint64_t address = 0;
-  std::uint64_t size = 0;
   error = "--serial: ADDR:SIZE[:le|be|ascii], not '" + text + "'";
-  if (parts.size() < 2 || parts.size() > 3 || !ParseUnsignedNumber(parts[0], address) ||
-      address > 0xFFFFFFFFull || !ParseUnsignedNumber(parts[1], size))
+  if (parts.size() < 2 || parts.size() > 3)
     return false;
-  place.address = static_cast<std::uint32_t>(address);
-  place.size = static_cast<std::size_t>(size);
+  const auto address = ParseNumber<std::uint32_t>(parts[0], NumberSyntax::kDecimalOrHex);
+  const auto size = ParseNumber<std::uint64_t>(parts[1], NumberSyntax::kDecimalOrHex);
+  if (!address || !size)
+    return false;
+  place.address = static_cast<std::uint32_t>(*address);
+  place.size = static_cast<std::size_t>(*size);
   place.encoding = device::NumberEncoding::kLittleEndian;
   if (parts.size() == 3 && !device::ParseNumberEncoding(parts[2], place.encoding))
     return false;
@@ -79,17 +82,20 @@ bool ApplyUnitOptions(const UnitArgs& args, device::Job& job, std::string& error
   }
   std::optional<std::uint64_t> start;
   std::uint64_t step = 1;
-  std::uint64_t value = 0;
   if (!args.start.empty()) {
-    if (!ParseUnsignedNumber(args.start, value)) {
+    start = ParseNumber<std::uint64_t>(args.start, NumberSyntax::kDecimalOrHex);
+    if (!start) {
       error = "--serial-start: not a number: '" + args.start + "'";
       return false;
     }
-    start = value;
   }
-  if (!args.step.empty() && (!ParseUnsignedNumber(args.step, step) || step == 0)) {
-    error = "--serial-step: not a number of 1 or more: '" + args.step + "'";
-    return false;
+  if (!args.step.empty()) {
+    const auto parsed = ParseNumber<std::uint64_t>(args.step, NumberSyntax::kDecimalOrHex);
+    if (!parsed || *parsed == 0) {
+      error = "--serial-step: not a number of 1 or more: '" + args.step + "'";
+      return false;
+    }
+    step = *parsed;
   }
   std::shared_ptr<UnitNumbers> source;
   if (database && args.counter.empty() && args.list.empty()) {

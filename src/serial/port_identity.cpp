@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "serial/number_text.h"
+
 namespace vantor {
 
 namespace {
@@ -88,10 +90,10 @@ bool IsComPortName(std::string_view name) {
   if (name.size() < 4 || name.size() > 6 || Lower(name.substr(0, 3)) != "com")
     return false;
   const std::string_view digits = name.substr(3);
-  if (!std::all_of(digits.begin(), digits.end(), ::isdigit) ||
-      (digits.size() > 1 && digits[0] == '0'))
+  if (digits.size() > 1 && digits[0] == '0')
     return false;
-  return std::stoi(std::string(digits)) <= 256;
+  const auto number = ParseNumber<unsigned>(digits);
+  return number && *number <= 256;
 }
 
 bool IsUsbName(std::string_view request) {

@@ -654,11 +654,31 @@ TEST(JsonStringTest, EscapesAndKeepsUtf8Valid) {
       {"a\"b\\c", "\"a\\\"b\\\\c\""},
       {"통신에러 \n", "\"통신에러 \\n\""},
       {"\r\t\x01", "\"\\r\\t\\u0001\""},
-      {"v\xe9", "\"v\\u00e9\""},                      // a Latin-1 byte from an 8-bit firmware text
-      {"\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},  // an encoded surrogate is not UTF-8
+      {"v\xe9", "\"v\u00e9\""},                    // a Latin-1 byte from an 8-bit firmware text
+      {"\xed\xa0\x80", "\"\u00ed\u00a0\u0080\""},  // an encoded surrogate is not UTF-8
+      {"\xff\xfe", "\"\u00ff\u00fe\""},
   };
   for (const auto& [text, json] : cases)
     EXPECT_EQ(JsonString(text), json);
+}
+
+// The events' members in their order, a port name that is not UTF-8 read as Latin-1, seconds to
+// the millisecond.
+TEST(JsonReporterTest, MembersInOrderAndValidUtf8) {
+  std::ostringstream out;
+  auto reporter = MakeJsonReporter(out, "/dev/tty\xff");
+  reporter->Message("v\xe9 \"1\"");
+  reporter->Verify(0, std::nullopt, 1.23456);
+  reporter->Verify(-1, 0x1234u, 2.0);
+  reporter->SegmentStarted(0, 2, 0x13000, 4096, "CODE");
+  EXPECT_EQ(out.str(),
+            "{\"port\":\"/dev/tty\u00ff\",\"event\":\"message\",\"text\":\"v\u00e9 \\\"1\\\"\"}\n"
+            "{\"port\":\"/dev/tty\u00ff\",\"event\":\"verify\",\"result\":0,\"ok\":true,"
+            "\"seconds\":1.235}\n"
+            "{\"port\":\"/dev/tty\u00ff\",\"event\":\"verify\",\"result\":-1,\"ok\":false,"
+            "\"first_difference\":4660,\"seconds\":2.0}\n"
+            "{\"port\":\"/dev/tty\u00ff\",\"event\":\"segment_started\",\"what\":\"CODE\","
+            "\"index\":0,\"count\":2,\"address\":77824,\"length\":4096}\n");
 }
 
 TEST_F(CliTest, TracePrintsTheByteTraceOnStderr) {

@@ -1,12 +1,14 @@
 // The production database against a real PostgreSQL server (the test cluster the CTest fixture
 // starts under the build folder): two stations at once drawing unit numbers from it, a server
 // stopped in the middle of a run (records spooled, then imported once), a station that needs
-// the database for numbers refusing to start without it, and one that only records starting.
+// the database for numbers refusing to start without it, one that only records starting, and an
+// import of a port name that is not UTF-8 from a file with a torn last line.
 #include <libpq-fe.h>
 
 #include <set>
 
 #include "cli/station/database.h"
+#include "cli/station/record.h"
 #include "station_rig.h"
 
 namespace vantor::cli {
@@ -152,6 +154,27 @@ TEST_F(DatabaseTest, TwoStationsAtOnceShareOneCounter) {
   std::string report;
   EXPECT_EQ(Vantor({"report", "--database", m_url}, report), 0) << report;
   EXPECT_NE(report.find("unit numbers    1000 to 1019 (20 units)"), std::string::npos) << report;
+}
+
+// A port name that is not UTF-8 reads the same from the file and from the table after "record
+// import"; a torn last line is named and skipped, the whole lines load.
+TEST_F(DatabaseTest, ImportKeepsPortNamesAndSkipsATornLastLine) {
+  DeviceRecord r;
+  r.id = "latin1";
+  r.started = std::chrono::system_clock::time_point(std::chrono::milliseconds(1796877493125));
+  r.finished = r.started + std::chrono::seconds(3);
+  r.port = "/dev/tty\xff\xe9";
+  r.code = -8540;
+  const std::string path = (m_dir / "import.jsonl").string();
+  std::ofstream(path, std::ios::binary) << FormatRecord(r) << "\n" << FormatRecord(r).substr(0, 30);
+  std::string output;
+  ASSERT_EQ(Vantor({"record", "import", path, "--database", m_url}, output), 0) << output;
+  EXPECT_NE(output.find(path + ":2: the last line is torn"), std::string::npos) << output;
+  EXPECT_NE(output.find("1 record(s): 1 added"), std::string::npos) << output;
+  const std::vector<RecordSummary> table = Table();
+  ASSERT_EQ(table.size(), 1u);
+  EXPECT_EQ(table[0], SummarizeRecord(r));
+  EXPECT_EQ(table[0].port, "/dev/tty\u00ff\u00e9");
 }
 
 // The server stops while three devices are being written: they finish, their records wait in the

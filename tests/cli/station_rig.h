@@ -15,7 +15,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -135,44 +134,12 @@ class StationTest : public ::testing::Test {
       lines.push_back(ParseRecord(line));
     return lines;
   }
-  // A record line with its nested objects flattened to "usb.vid", "result.code", "images.0.sha256"
-  // (enough structure for the checks; the parse fails the test on anything malformed).
-  static std::map<std::string, std::string> ParseRecord(const std::string& line) {
-    std::string flat = line;
-    std::map<std::string, std::string> fields;
-    const std::regex image(
-        R"re(\{"target":"([^"]*)","address":"([^"]*)","size":(\d+),"sha256":"([0-9a-f]{64})"\})re");
-    std::smatch m;
-    int index = 0;
-    while (std::regex_search(flat, m, image)) {
-      const std::string prefix = "images." + std::to_string(index++) + ".";
-      fields[prefix + "target"] = m[1];
-      fields[prefix + "address"] = m[2];
-      fields[prefix + "size"] = m[3];
-      fields[prefix + "sha256"] = m[4];
-      flat = m.prefix().str() + "0" + m.suffix().str();
-    }
-    const std::regex result(R"re("result":\{"code":(-?\d+),"message":("(?:[^"\\]|\\.)*")\})re");
-    if (std::regex_search(flat, m, result)) {
-      fields["result.code"] = m[1];
-      fields["result.message"] = m[2];
-      flat = m.prefix().str() + "\"result\":0" + m.suffix().str();
-    }
-    const std::regex unit(
-        R"re("unit":\{"number":(\d+),"address":"([^"]*)","bytes":"([0-9a-f]*)"\})re");
-    if (std::regex_search(flat, m, unit)) {
-      fields["unit.number"] = m[1];
-      fields["unit.address"] = m[2];
-      fields["unit.bytes"] = m[3];
-      flat = m.prefix().str() + "\"unit\":1" + m.suffix().str();
-    }
-    const std::regex images(R"re("images":\[[0,]*\])re");
-    flat = std::regex_replace(flat, images, "\"images\":" + std::to_string(index));
-    const auto parsed = ParseFlatJson(flat);
-    EXPECT_TRUE(parsed) << line;
-    if (parsed)
-      fields.insert(parsed->begin(), parsed->end());
-    return fields;
+  // A record line with its nested objects flattened to "usb.vid", "result.code",
+  // "images.0.sha256"; a line that is not a JSON object fails the test.
+  static JsonMembers ParseRecord(const std::string& line) {
+    const auto fields = FlattenJson(line);
+    EXPECT_TRUE(fields) << line;
+    return fields.value_or(JsonMembers{});
   }
   static int Sessions(devsim::PtyDevice& device) {
     int count = 0;

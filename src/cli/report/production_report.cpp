@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <set>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/cli.h"
 #include "cli/production_options.h"
 #include "cli/report/reporter.h"
@@ -12,6 +14,8 @@
 #include "device/result_codes.h"
 
 namespace vantor::cli {
+
+using nlohmann::ordered_json;
 
 double ProductionReport::UnitsPerHour() const {
   const double hours = static_cast<double>(lastMs - firstMs) / 3600000.0;
@@ -61,28 +65,30 @@ void PrintProductionReport(std::ostream& out, const ProductionReport& r, bool js
     return IsoUtc(std::chrono::system_clock::time_point(std::chrono::milliseconds(ms)));
   };
   if (json) {
-    out << "{\"units\":" << r.units << ",\"succeeded\":" << r.succeeded
-        << ",\"failed\":" << r.units - r.succeeded << ",\"yield_percent\":" << yield
-        << ",\"units_per_hour\":" << rate
-        << ",\"first\":" << (r.units ? JsonString(time(r.firstMs)) : "null")
-        << ",\"last\":" << (r.units ? JsonString(time(r.lastMs)) : "null")
-        << ",\"repeated_records\":" << r.repeatedRecords << ",\"failures\":[";
-    bool first = true;
+    ordered_json j;
+    j["units"] = r.units;
+    j["succeeded"] = r.succeeded;
+    j["failed"] = r.units - r.succeeded;
+    j["yield_percent"] = RoundedTo(100.0 * r.Yield(), 1);
+    j["units_per_hour"] = RoundedTo(r.UnitsPerHour(), 1);
+    j["first"] = r.units ? ordered_json(time(r.firstMs)) : ordered_json(nullptr);
+    j["last"] = r.units ? ordered_json(time(r.lastMs)) : ordered_json(nullptr);
+    j["repeated_records"] = r.repeatedRecords;
+    j["failures"] = ordered_json::array();
     for (const auto& [code, count] : r.failures) {
-      out << (first ? "" : ",") << "{\"code\":" << code << ",\"units\":" << count
-          << ",\"meaning\":" << JsonString(device::ResultCodeMeaning(code)) << "}";
-      first = false;
+      j["failures"].push_back(ordered_json{{"code", code},
+                                           {"units", count},
+                                           {"meaning", Utf8Text(device::ResultCodeMeaning(code))}});
     }
-    out << "],\"numbers\":{\"units\":" << r.numbered
-        << ",\"lowest\":" << (r.lowest ? std::to_string(*r.lowest) : "null")
-        << ",\"highest\":" << (r.highest ? std::to_string(*r.highest) : "null")
-        << ",\"seen_twice\":[";
-    first = true;
-    for (const auto& [number, count] : r.numbersTwice) {
-      out << (first ? "" : ",") << "{\"number\":" << number << ",\"units\":" << count << "}";
-      first = false;
-    }
-    out << "]}}\n" << std::flush;
+    ordered_json numbers;
+    numbers["units"] = r.numbered;
+    numbers["lowest"] = r.lowest ? ordered_json(*r.lowest) : ordered_json(nullptr);
+    numbers["highest"] = r.highest ? ordered_json(*r.highest) : ordered_json(nullptr);
+    numbers["seen_twice"] = ordered_json::array();
+    for (const auto& [number, count] : r.numbersTwice)
+      numbers["seen_twice"].push_back(ordered_json{{"number", number}, {"units", count}});
+    j["numbers"] = std::move(numbers);
+    out << j.dump() << "\n" << std::flush;
     return;
   }
   out << "units           " << r.units << "\n"
@@ -126,11 +132,14 @@ int ReportCommand(Env& env, const std::string& file, const std::string& url) {
   std::vector<RecordSummary> records;
   std::string error;
   if (!file.empty()) {
-    std::vector<std::string> lines;
-    if (!ReadRecordFile(file, lines, records, error)) {
+    RecordFile read;
+    if (!ReadRecordFile(file, read, error)) {
       env.err << "vantor: " << error << "\n";
       return kExitUsage;
     }
+    if (!read.torn.empty())
+      env.err << "vantor: " << read.torn << "\n";
+    records = std::move(read.records);
   } else if (!ProductionDatabase::Open(url)->ReadAll(records, error)) {
     env.err << "vantor: " << error << "\n";
     return kExitFailure;
@@ -143,13 +152,16 @@ int ReportCommand(Env& env, const std::string& file, const std::string& url) {
 
 // Loads record lines into the database; a line already there (its id) is left alone.
 int ImportCommand(Env& env, const std::string& file, const std::string& url) {
-  std::vector<std::string> lines;
-  std::vector<RecordSummary> records;
+  RecordFile read;
   std::string error;
-  if (!ReadRecordFile(file, lines, records, error)) {
+  if (!ReadRecordFile(file, read, error)) {
     env.err << "vantor: " << error << "\n";
     return kExitUsage;
   }
+  if (!read.torn.empty())
+    env.err << "vantor: " << read.torn << "\n";
+  const std::vector<std::string>& lines = read.lines;
+  const std::vector<RecordSummary>& records = read.records;
   auto database = ProductionDatabase::Open(url);
   std::size_t added = 0;
   for (std::size_t i = 0; i < lines.size(); ++i) {

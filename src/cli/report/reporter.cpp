@@ -2,8 +2,11 @@
 #include "cli/report/reporter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "device/flows.h"
 #include "device/result_codes.h"
@@ -12,6 +15,7 @@
 namespace vantor::cli {
 
 using device::DetectedState;
+using nlohmann::ordered_json;
 
 const char* BootOutcomeName(BootModeOutcome outcome) {
   switch (outcome) {
@@ -94,8 +98,8 @@ class TextReporter final : public Reporter {
     if (m_options.quiet)
       return;
     std::ostringstream label;
-    label << what << " " << index + 1 << "/" << count << " " << device::Hex(address) << " (" << length
-          << " bytes)";
+    label << what << " " << index + 1 << "/" << count << " " << device::Hex(address) << " ("
+          << length << " bytes)";
     if (m_options.progressBar)
       m_bar.SetLabel(label.str());
     else
@@ -163,82 +167,102 @@ class JsonReporter final : public Reporter {
 
   void PortOpened(const std::string& port) override {
     m_port = port;
-    Emit("port_opened", "");
+    Emit(Event("port_opened"));
   }
   void Detected(const DetectedState& state, std::string_view purpose) override {
-    std::ostringstream f;
-    f << ",\"purpose\":" << JsonString(purpose);
-    if (state.bootVersion)
-      f << ",\"state\":\"bootloader\",\"version\":" << JsonString(device::DescribeState(state))
-        << ",\"word\":" << *state.bootVersion;
-    else if (state.firmwareVersion)
-      f << ",\"state\":\"firmware\",\"version\":" << JsonString(*state.firmwareVersion);
-    else
-      f << ",\"state\":\"none\"";
-    Emit("detected", f.str());
+    ordered_json e = Event("detected");
+    e["purpose"] = Utf8Text(purpose);
+    if (state.bootVersion) {
+      e["state"] = "bootloader";
+      e["version"] = Utf8Text(device::DescribeState(state));
+      e["word"] = *state.bootVersion;
+    } else if (state.firmwareVersion) {
+      e["state"] = "firmware";
+      e["version"] = Utf8Text(*state.firmwareVersion);
+    } else {
+      e["state"] = "none";
+    }
+    Emit(e);
   }
   void BootRequested(BootModeOutcome outcome) override {
-    Emit("boot_request", std::string(",\"outcome\":\"") + BootOutcomeName(outcome) + "\"");
+    ordered_json e = Event("boot_request");
+    e["outcome"] = BootOutcomeName(outcome);
+    Emit(e);
   }
   void BootloaderEntered(std::uint32_t version) override {
-    std::ostringstream f;
-    f << ",\"version\":" << JsonString(device::FormatBootVersion(version)) << ",\"word\":" << version;
-    Emit("bootloader", f.str());
+    ordered_json e = Event("bootloader");
+    e["version"] = Utf8Text(device::FormatBootVersion(version));
+    e["word"] = version;
+    Emit(e);
   }
   void SegmentStarted(std::size_t index, std::size_t count, std::uint32_t address,
                       std::int32_t length, std::string_view what) override {
-    std::ostringstream f;
-    f << ",\"what\":" << JsonString(what) << ",\"index\":" << index << ",\"count\":" << count
-      << ",\"address\":" << address << ",\"length\":" << length;
-    Emit("segment_started", f.str());
+    ordered_json e = Event("segment_started");
+    e["what"] = Utf8Text(what);
+    e["index"] = index;
+    e["count"] = count;
+    e["address"] = address;
+    e["length"] = length;
+    Emit(e);
   }
   void Progress(std::int32_t percent) override {
     if (percent == m_lastPercent)
       return;
     m_lastPercent = percent;
-    Emit("progress", ",\"percent\":" + std::to_string(percent));
+    ordered_json e = Event("progress");
+    e["percent"] = percent;
+    Emit(e);
   }
   void SegmentDone(std::size_t index, std::uint32_t address, std::int32_t result) override {
-    std::ostringstream f;
-    f << ",\"index\":" << index << ",\"address\":" << address << ",\"result\":" << result;
-    Emit("segment_done", f.str());
+    ordered_json e = Event("segment_done");
+    e["index"] = index;
+    e["address"] = address;
+    e["result"] = result;
+    Emit(e);
   }
-  void Message(std::string_view text) override { Emit("message", ",\"text\":" + JsonString(text)); }
+  void Message(std::string_view text) override {
+    ordered_json e = Event("message");
+    e["text"] = Utf8Text(text);
+    Emit(e);
+  }
   void Saved(std::string_view region, const std::string& path, std::size_t bytes) override {
-    std::ostringstream f;
-    f << ",\"region\":" << JsonString(region) << ",\"path\":" << JsonString(path)
-      << ",\"bytes\":" << bytes;
-    Emit("saved", f.str());
+    ordered_json e = Event("saved");
+    e["region"] = Utf8Text(region);
+    e["path"] = Utf8Text(path);
+    e["bytes"] = bytes;
+    Emit(e);
   }
   void Verify(std::int32_t result, std::optional<std::uint32_t> firstDifference,
               double seconds) override {
-    std::ostringstream f;
-    f << ",\"result\":" << result
-      << ",\"ok\":" << (result == 0 && !firstDifference ? "true" : "false");
+    ordered_json e = Event("verify");
+    e["result"] = result;
+    e["ok"] = result == 0 && !firstDifference;
     if (firstDifference)
-      f << ",\"first_difference\":" << *firstDifference;
-    char secs[32];
-    std::snprintf(secs, sizeof secs, "%.3f", seconds);
-    f << ",\"seconds\":" << secs;
-    Emit("verify", f.str());
+      e["first_difference"] = *firstDifference;
+    e["seconds"] = RoundedTo(seconds, 3);
+    Emit(e);
   }
   void Attempt(int number, int total) override {
-    Emit("attempt", ",\"attempt\":" + std::to_string(number) + ",\"of\":" + std::to_string(total));
+    ordered_json e = Event("attempt");
+    e["attempt"] = number;
+    e["of"] = total;
+    Emit(e);
   }
   void Result(std::int32_t code, std::string_view message) override {
-    std::ostringstream f;
-    f << ",\"code\":" << code << ",\"message\":" << JsonString(message);
+    ordered_json e = Event("result");
+    e["code"] = code;
+    e["message"] = Utf8Text(message);
     if (const auto meaning = CodeMeaning(code, message))
-      f << ",\"meaning\":" << JsonString(*meaning);
-    Emit("result", f.str());
+      e["meaning"] = Utf8Text(*meaning);
+    Emit(e);
   }
 
  private:
-  void Emit(const char* event, const std::string& fields) {
-    m_out << "{\"port\":" << JsonString(m_port) << ",\"event\":\"" << event << "\"" << fields
-          << "}\n"
-          << std::flush;
+  // Every object starts with "port" and "event".
+  ordered_json Event(const char* event) const {
+    return ordered_json{{"port", Utf8Text(m_port)}, {"event", event}};
   }
+  void Emit(const ordered_json& e) { m_out << e.dump() << "\n" << std::flush; }
 
   std::ostream& m_out;
   std::string m_port;
@@ -280,53 +304,31 @@ std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
 
 }  // namespace
 
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
+std::string Utf8Text(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    char escape[8];
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        ++i;
-        continue;
-      case '\\':
-        out += "\\\\";
-        ++i;
-        continue;
-      case '\n':
-        out += "\\n";
-        ++i;
-        continue;
-      case '\r':
-        out += "\\r";
-        ++i;
-        continue;
-      case '\t':
-        out += "\\t";
-        ++i;
-        continue;
-      default:
-        break;
-    }
-    if (c < 0x20 || c == 0x7F) {
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-      ++i;
-      continue;
-    }
     const std::size_t n = Utf8SequenceLength(text, i);
     if (n == 0) {
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);  // a stray byte, read as Latin-1
-      out += escape;
-      ++i;
+      // A stray byte, read as Latin-1: U+0080..U+00FF in two bytes.
+      const auto c = static_cast<unsigned char>(text[i++]);
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
     } else {
       out.append(text.substr(i, n));
       i += n;
     }
   }
-  out += "\"";
   return out;
+}
+
+std::string JsonString(std::string_view text) {
+  return nlohmann::json(Utf8Text(text)).dump();
+}
+
+double RoundedTo(double value, int decimals) {
+  const double scale = std::pow(10.0, decimals);
+  return std::round(value * scale) / scale;
 }
 
 std::unique_ptr<Reporter> MakeTextReporter(std::ostream& out, std::ostream& err,

@@ -10,6 +10,8 @@
 #include <mutex>
 
 #include "cli/station/database.h"
+#include "cli/station/database_url.h"
+#include "serial/number_text.h"
 
 namespace vantor::cli {
 
@@ -123,12 +125,18 @@ class PqDatabase final : public ProductionDatabase,
       RecordSummary s;
       s.id = PQgetvalue(r.get(), i, 0);
       s.port = PQgetvalue(r.get(), i, 1);
-      s.startedMs = std::stoll(PQgetvalue(r.get(), i, 2));
-      s.finishedMs = std::stoll(PQgetvalue(r.get(), i, 3));
-      s.code = std::stoi(PQgetvalue(r.get(), i, 4));
-      std::uint64_t unit = 0;
-      if (!PQgetisnull(r.get(), i, 5) && ParseUnsignedNumber(PQgetvalue(r.get(), i, 5), unit))
-        s.unit = unit;
+      const auto started = ParseNumber<std::int64_t>(PQgetvalue(r.get(), i, 2));
+      const auto finished = ParseNumber<std::int64_t>(PQgetvalue(r.get(), i, 3));
+      const auto code = ParseNumber<std::int32_t>(PQgetvalue(r.get(), i, 4));
+      if (!started || !finished || !code) {
+        error = "database: the record " + s.id + " has no times or no result code";
+        return false;
+      }
+      s.startedMs = *started;
+      s.finishedMs = *finished;
+      s.code = *code;
+      if (!PQgetisnull(r.get(), i, 5))
+        s.unit = ParseNumber<std::uint64_t>(PQgetvalue(r.get(), i, 5));
       records.push_back(std::move(s));
     }
     return true;
@@ -178,9 +186,8 @@ class PqDatabase final : public ProductionDatabase,
     if (!Ok(c, r.get(), PGRES_TUPLES_OK, error))
       return false;
     std::optional<std::uint64_t> stored;
-    std::uint64_t value = 0;
-    if (PQntuples(r.get()) == 1 && ParseUnsignedNumber(PQgetvalue(r.get(), 0, 0), value))
-      stored = value;
+    if (PQntuples(r.get()) == 1)
+      stored = ParseNumber<std::uint64_t>(PQgetvalue(r.get(), 0, 0));
     if (!stored && !start) {
       error = "the database has no unit counter '" + name + "' yet: give --serial-start";
       return false;
@@ -233,7 +240,8 @@ class PqDatabase final : public ProductionDatabase,
     const char* values[] = {"5", "10000", m_url.c_str(), nullptr};
     PGconn* c = PQconnectdbParams(keys, values, 1);
     if (PQstatus(c) != CONNECTION_OK) {
-      error = "cannot reach the database " + m_url + ": " + Trimmed(PQerrorMessage(c));
+      error =
+          "cannot reach the database " + MaskPassword(m_url) + ": " + Trimmed(PQerrorMessage(c));
       PQfinish(c);
       return nullptr;
     }
@@ -245,9 +253,10 @@ class PqDatabase final : public ProductionDatabase,
       PQfinish(c);
       return nullptr;
     }
-    const int version = std::atoi(PQgetvalue(v.get(), 0, 0));
+    const auto version = ParseNumber<int>(PQgetvalue(v.get(), 0, 0));
     if (version != kSchemaVersion) {
-      error = "the database's schema is version " + std::to_string(version) +
+      error = "the database's schema is version " +
+              (version ? std::to_string(*version) : std::string("unknown")) +
               "; this vantor knows version " + std::to_string(kSchemaVersion);
       PQfinish(c);
       return nullptr;
@@ -266,12 +275,12 @@ class PqDatabase final : public ProductionDatabase,
   }
 
   // A command without rows; the schema's statements run as one transaction (one string).
-  static bool Command(PGconn* c, const char* sql, std::string& error) {
+  bool Command(PGconn* c, const char* sql, std::string& error) const {
     Result r(PQexec(c, sql));
     return Ok(c, r.get(), PGRES_COMMAND_OK, error);
   }
 
-  static bool Ok(PGconn* c, PGresult* r, ExecStatusType expected, std::string& error) {
+  bool Ok(PGconn* c, PGresult* r, ExecStatusType expected, std::string& error) const {
     if (r != nullptr && PQresultStatus(r) == expected)
       return true;
     std::string text = Trimmed(r ? PQresultErrorMessage(r) : "");
@@ -281,11 +290,12 @@ class PqDatabase final : public ProductionDatabase,
     return false;
   }
 
-  static std::string Trimmed(const char* text) {
+  // A libpq message without its line end, any password of the URL that it echoes masked.
+  std::string Trimmed(const char* text) const {
     std::string s = text ? text : "";
     while (!s.empty() && (s.back() == '\n' || s.back() == ' '))
       s.pop_back();
-    return s;
+    return MaskPasswordsIn(s, m_url);
   }
 
   const std::string m_url;

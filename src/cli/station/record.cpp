@@ -5,15 +5,16 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <random>
-#include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "cli/report/reporter.h"
 #include "cli/station/record_reader.h"
@@ -24,10 +25,52 @@ namespace vantor::cli {
 
 namespace {
 
-std::string Answered(const std::optional<device::DetectedState>& state) {
+using nlohmann::ordered_json;
+
+ordered_json Answered(const std::optional<device::DetectedState>& state) {
   if (!state)
-    return "null";
-  return JsonString(device::DescribeState(*state));
+    return nullptr;
+  return Utf8Text(device::DescribeState(*state));
+}
+
+std::int64_t MillisecondsSince1970(std::chrono::system_clock::time_point at) {
+  return std::chrono::floor<std::chrono::milliseconds>(at).time_since_epoch().count();
+}
+
+// The record as a JSON value: members in the order the file has always had them.
+ordered_json RecordJson(const DeviceRecord& r) {
+  ordered_json j;
+  j["id"] = Utf8Text(r.id);
+  j["started"] = IsoUtc(r.started);
+  j["finished"] = IsoUtc(r.finished);
+  j["port"] = Utf8Text(r.port);
+  j["usb"] = nullptr;
+  if (r.usb) {
+    j["usb"] = ordered_json{{"vid", Utf8Text(r.usb->vid)},
+                            {"pid", Utf8Text(r.usb->pid)},
+                            {"serial", Utf8Text(r.usb->serial)}};
+  }
+  j["before"] = Answered(r.before);
+  j["after"] = Answered(r.after);
+  j["images"] = ordered_json::array();
+  for (const RecordImage& image : r.images) {
+    j["images"].push_back(ordered_json{{"target", Utf8Text(image.target)},
+                                       {"address", device::Hex(image.address)},
+                                       {"size", image.size},
+                                       {"sha256", image.sha256}});
+  }
+  j["bytes"] = r.bytes;
+  j["seconds"] = RoundedTo(r.seconds, 3);
+  j["attempts"] = r.attempts;
+  j["verified"] = r.verified ? ordered_json(*r.verified) : ordered_json(nullptr);
+  j["result"] = ordered_json{{"code", r.code}, {"message", Utf8Text(r.message)}};
+  j["unit"] = nullptr;
+  if (r.unit) {
+    j["unit"] = ordered_json{{"number", r.unit->number},
+                             {"address", device::Hex(r.unit->address)},
+                             {"bytes", device::HexBytes(r.unit->bytes)}};
+  }
+  return j;
 }
 
 }  // namespace
@@ -59,71 +102,59 @@ std::vector<RecordImage> DescribeImages(const LoadedImages& images) {
 }
 
 std::string IsoUtc(std::chrono::system_clock::time_point at) {
-  const auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
-  const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &seconds);
-#else
-  gmtime_r(&seconds, &utc);
-#endif
+  using namespace std::chrono;
+  const auto ms = floor<milliseconds>(at);
+  const auto day = floor<days>(ms);
+  const year_month_day date{day};
+  const hh_mm_ss time{ms - day};
   char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                static_cast<int>(ms % 1000));
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ",
+                static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+                static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()),
+                static_cast<int>(time.subseconds().count()));
   return text;
 }
 
-std::string FormatRecord(const DeviceRecord& r) {
-  std::ostringstream f;
-  f << "{\"id\":" << JsonString(r.id) << ",\"started\":" << JsonString(IsoUtc(r.started))
-    << ",\"finished\":" << JsonString(IsoUtc(r.finished)) << ",\"port\":" << JsonString(r.port)
-    << ",\"usb\":";
-  if (r.usb) {
-    f << "{\"vid\":" << JsonString(r.usb->vid) << ",\"pid\":" << JsonString(r.usb->pid)
-      << ",\"serial\":" << JsonString(r.usb->serial) << "}";
-  } else {
-    f << "null";
-  }
-  f << ",\"before\":" << Answered(r.before) << ",\"after\":" << Answered(r.after)
-    << ",\"images\":[";
-  for (std::size_t i = 0; i < r.images.size(); ++i) {
-    const RecordImage& image = r.images[i];
-    char address[16];
-    std::snprintf(address, sizeof address, "0x%06x", image.address);
-    f << (i ? "," : "") << "{\"target\":" << JsonString(image.target)
-      << ",\"address\":" << JsonString(address) << ",\"size\":" << image.size
-      << ",\"sha256\":" << JsonString(image.sha256) << "}";
-  }
-  char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
-  f << "],\"bytes\":" << r.bytes << ",\"seconds\":" << seconds << ",\"attempts\":" << r.attempts
-    << ",\"verified\":" << (r.verified ? (*r.verified ? "true" : "false") : "null")
-    << ",\"result\":{\"code\":" << r.code << ",\"message\":" << JsonString(r.message)
-    << "},\"unit\":";
-  if (r.unit) {
-    f << "{\"number\":" << r.unit->number
-      << ",\"address\":" << JsonString(device::Hex(r.unit->address))
-      << ",\"bytes\":" << JsonString(device::HexBytes(r.unit->bytes)) << "}";
-  } else {
-    f << "null";
-  }
-  f << "}";
-  return f.str();
+std::string FormatRecord(const DeviceRecord& record) {
+  return RecordJson(record).dump();
+}
+
+RecordSummary SummarizeRecord(const DeviceRecord& record) {
+  RecordSummary summary;
+  summary.id = Utf8Text(record.id);
+  summary.startedMs = MillisecondsSince1970(record.started);
+  summary.finishedMs = MillisecondsSince1970(record.finished);
+  summary.port = Utf8Text(record.port);
+  summary.code = record.code;
+  if (record.unit)
+    summary.unit = record.unit->number;
+  return summary;
 }
 
 bool AppendRecordLine(const std::string& path, const std::string& line, std::string& error) {
-  const std::string bytes = line + "\n";
 #ifdef _WIN32
-  const int fd = _open(path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, 0644);
+  const int fd = _open(path.c_str(), _O_RDWR | _O_APPEND | _O_CREAT | _O_BINARY, 0644);
 #else
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
 #endif
   if (fd < 0) {
     error = "cannot open the record " + path + ": " + std::strerror(errno);
     return false;
   }
+  // A last line without its newline (torn when the power went) is ended first, so that the new
+  // line stays a line of its own.
+  char last = '\n';
+#ifdef _WIN32
+  if (_lseeki64(fd, -1, SEEK_END) >= 0 && _read(fd, &last, 1) != 1)
+    last = '\n';
+#else
+  struct stat status {};
+  if (::fstat(fd, &status) == 0 && status.st_size > 0 &&
+      ::pread(fd, &last, 1, status.st_size - 1) != 1)
+    last = '\n';
+#endif
+  const std::string bytes = (last == '\n' ? "" : "\n") + line + "\n";
   // One write: lines of devices finishing at once, in this run's workers or in other runs on the
   // same file, never interleave.
 #ifdef _WIN32
@@ -165,16 +196,15 @@ std::function<device::RecordResult(const device::JobOutcome&)> MakeRecorder(
       record.verified = outcome.last.verified;
     record.code = outcome.last.code;
     record.message = outcome.last.message;
+    // Formatted once: the same line goes to the file, the database and the spool.
     const std::string line = FormatRecord(record);
     device::RecordResult result;
     std::string error;
     if (!targets.file.empty() && !AppendRecordLine(targets.file, line, error))
       result.error = error;
     if (targets.database) {
-      RecordSummary summary;
       bool added = false;
-      if (!SummarizeRecordLine(line, summary, error) ||
-          !targets.database->Insert(line, summary, added, error)) {
+      if (!targets.database->Insert(line, SummarizeRecord(record), added, error)) {
         // Nothing is lost: the line waits in the spool for "vantor record import".
         std::string spoolError;
         if (AppendRecordLine(targets.spool, line, spoolError))

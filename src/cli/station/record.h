@@ -13,6 +13,7 @@
 
 #include "cli/images.h"
 #include "cli/station/database.h"
+#include "cli/station/record_reader.h"
 #include "device/flows.h"
 #include "device/job.h"
 #include "serial/port_identity.h"
@@ -58,7 +59,12 @@ std::string IsoUtc(std::chrono::system_clock::time_point at);
 // The record as one line of JSON (no newline).
 std::string FormatRecord(const DeviceRecord& record);
 
-// Appends `line` and a newline to `path` in one write, then syncs the file. False with `error`.
+// What a report and the database need of the record: the same as SummarizeRecordLine reads back
+// from FormatRecord's line (texts through Utf8Text, times in whole milliseconds).
+RecordSummary SummarizeRecord(const DeviceRecord& record);
+
+// Appends `line` and a newline to `path` in one write, then syncs the file; a last line left
+// without its newline (torn by a power loss) gets one first, in the same write. False with `error`.
 bool AppendRecordLine(const std::string& path, const std::string& line, std::string& error);
 
 // Where a job's records go: a file (appended to), a database, or both. A record the database

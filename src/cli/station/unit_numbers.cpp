@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "cli/station/locked_file.h"
+#include "serial/number_text.h"
 
 namespace vantor::cli {
 
@@ -30,11 +31,8 @@ bool ParseState(const std::string& content, std::optional<std::uint64_t>& value)
     value.reset();
     return true;
   }
-  std::uint64_t parsed = 0;
-  if (!ParseUnsignedNumber(text, parsed))
-    return false;
-  value = parsed;
-  return true;
+  value = ParseNumber<std::uint64_t>(text, NumberSyntax::kDecimalOrHex);
+  return value.has_value();
 }
 
 // A number kept in a locked file; `next` reads it, `advance` writes the following one.
@@ -148,26 +146,6 @@ class UnitList final : public UnitNumbers {
 
 }  // namespace
 
-bool ParseUnsignedNumber(const std::string& text, std::uint64_t& value) {
-  if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ')
-    return false;
-  try {
-    // Decimal unless 0x: leading zeros (a counter file's padding) are no octal.
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const std::string digits = hex ? text.substr(2) : text;
-    if (digits.empty() || !std::isxdigit(static_cast<unsigned char>(digits[0])))
-      return false;
-    std::size_t used = 0;
-    const unsigned long long parsed = std::stoull(digits, &used, hex ? 16 : 10);
-    if (used != digits.size())
-      return false;
-    value = parsed;
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
 std::unique_ptr<UnitNumbers> OpenUnitCounter(const std::string& path,
                                              std::optional<std::uint64_t> start, std::uint64_t step,
                                              std::string& error) {
@@ -196,16 +174,17 @@ std::unique_ptr<UnitNumbers> OpenUnitList(const std::string& path, std::string& 
       line.pop_back();
     if (line.empty() || line[0] == '#')
       continue;
-    std::uint64_t value = 0;
-    if (!ParseUnsignedNumber(line, value)) {
+    // Decimal (a counter file's zero padding is no octal) or 0x hex.
+    const auto value = ParseNumber<std::uint64_t>(line, NumberSyntax::kDecimalOrHex);
+    if (!value) {
       error = path + ":" + std::to_string(lineNumber) + ": not a number: '" + line + "'";
       return nullptr;
     }
-    if (!seen.insert(value).second) {
+    if (!seen.insert(*value).second) {
       error = path + ":" + std::to_string(lineNumber) + ": " + line + " is listed twice";
       return nullptr;
     }
-    values.push_back(value);
+    values.push_back(*value);
   }
   auto position = LockedFile::Open(path + ".position", error);
   if (!position)

@@ -35,7 +35,4 @@ std::unique_ptr<UnitNumbers> OpenUnitCounter(const std::string& path,
 // skipped; no value twice), the position of the next in `path`.position.
 std::unique_ptr<UnitNumbers> OpenUnitList(const std::string& path, std::string& error);
 
-// Decimal (leading zeros allowed) or 0x hex, the whole text, within 64 bits.
-bool ParseUnsignedNumber(const std::string& text, std::uint64_t& value);
-
 }  // namespace vantor::cli

@@ -4,6 +4,7 @@
 #include <system_error>
 #include <tuple>
 
+#include "serial/number_text.h"
 #include "serial/port_enumeration.h"
 
 namespace vantor {
@@ -27,7 +28,7 @@ std::vector<std::string> EnumerateComPortsUnder(const std::filesystem::path& dev
                                                 const std::filesystem::path& sysRoot) {
   struct Found {
     std::string_view prefix;
-    unsigned long number;
+    std::uint64_t number;
     std::string path;
   };
   std::vector<Found> found;
@@ -40,14 +41,15 @@ std::vector<std::string> EnumerateComPortsUnder(const std::filesystem::path& dev
       const std::string digits = name.substr(prefix.size());
       if (digits.size() > 6)
         continue;
-      if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      const auto number = ParseNumber<std::uint64_t>(digits);
+      if (!number)
         continue;
       std::error_code existsError;
       if (!std::filesystem::exists(entry.path(), existsError))
         continue;  // dangling link
       if (prefix == "ttyS" && !IsRealUart(sysRoot, name))
         continue;
-      found.push_back({prefix, std::stoul(digits), entry.path().string()});
+      found.push_back({prefix, *number, entry.path().string()});
     }
   }
   std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {

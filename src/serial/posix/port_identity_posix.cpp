@@ -5,6 +5,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "serial/number_text.h"
 #include "serial/port_identity.h"
 
 namespace vantor {
@@ -53,8 +54,8 @@ PortInfo DescribePort(const std::string& path, const fs::path& sysRoot) {
   }
   const std::string latency =
       ReadLine(sysRoot / "bus/usb-serial/devices" / info.name / "latency_timer");
-  if (!latency.empty() && std::all_of(latency.begin(), latency.end(), ::isdigit))
-    info.latencyTimerMs = std::stoi(latency);
+  if (const auto ms = ParseNumber<std::uint16_t>(latency))
+    info.latencyTimerMs = static_cast<int>(*ms);
   return info;
 }
 

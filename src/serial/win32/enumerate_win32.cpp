@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "serial/number_text.h"
 #include "serial/port_enumeration.h"
 #include "serial/port_identity.h"
 
@@ -38,9 +39,9 @@ void MarkListedPorts(std::vector<bool>& present) {
     for (const wchar_t* c = data; *c != L'\0' && name.size() < 8; ++c)
       name.push_back(*c < 0x80 ? static_cast<char>(*c) : '?');
     if (IsComPortName(name)) {
-      const int number = std::stoi(name.substr(3));
-      if (number <= kHighestPort)
-        present[static_cast<std::size_t>(number)] = true;
+      const auto number = ParseNumber<int>(name.substr(3));
+      if (number && *number <= kHighestPort)
+        present[static_cast<std::size_t>(*number)] = true;
     }
   }
   RegCloseKey(key);
