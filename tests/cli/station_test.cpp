@@ -23,16 +23,19 @@
 
 #include "cli/cli.h"
 #include "cli/images.h"
-#include "cli/station/record.h"
-#include "cli/station/sha256.h"
 #include "devsim/pty_transport.h"
-#include "station_rig.h"
+#include "production/record.h"
+#include "production/sha256.h"
 #include "support/flat_json.h"
+#include "support/station_rig.h"
 
 namespace vantor::cli {
 namespace {
 
 using namespace vantor::device;
+using production::DescribeImages;
+using production::RecordImage;
+using production::Sha256Hex;
 
 using namespace rig;
 constexpr std::uint32_t kBootAddress = kRigBootAddress;

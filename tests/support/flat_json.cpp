@@ -3,12 +3,12 @@
 
 #include <algorithm>
 
-#include "cli/station/record_reader.h"
+#include "production/record_reader.h"
 
 namespace vantor::cli {
 
 std::optional<std::map<std::string, std::string>> ParseFlatJson(std::string_view line) {
-  auto members = ReadRecordFields(line);
+  auto members = production::ReadRecordFields(line);
   // A nested member reads back as "outer.inner" (an array also as its count under "outer").
   if (!members || std::any_of(members->begin(), members->end(), [](const auto& member) {
         return member.first.find('.') != std::string::npos;

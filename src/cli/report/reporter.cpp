@@ -13,24 +13,6 @@ namespace vantor::cli {
 
 using device::DetectedState;
 
-const char* BootOutcomeName(BootModeOutcome outcome) {
-  switch (outcome) {
-    case BootModeOutcome::kAcknowledged:
-      return "acknowledged";
-    case BootModeOutcome::kSilent:
-      return "silent";
-    case BootModeOutcome::kRefused:
-      return "refused";
-  }
-  return "";
-}
-
-std::optional<std::string> CodeMeaning(std::int32_t code, std::string_view message) {
-  if (code == 0 || message.find(device::kCommErrorText) == std::string_view::npos)
-    return std::nullopt;
-  return device::ExplainResultCode(code);
-}
-
 namespace {
 
 // One line redrawn in place on the terminal: "label [#####.....]  42%".
@@ -94,8 +76,8 @@ class TextReporter final : public Reporter {
     if (m_options.quiet)
       return;
     std::ostringstream label;
-    label << what << " " << index + 1 << "/" << count << " " << device::Hex(address) << " (" << length
-          << " bytes)";
+    label << what << " " << index + 1 << "/" << count << " " << device::Hex(address) << " ("
+          << length << " bytes)";
     if (m_options.progressBar)
       m_bar.SetLabel(label.str());
     else
@@ -182,7 +164,8 @@ class JsonReporter final : public Reporter {
   }
   void BootloaderEntered(std::uint32_t version) override {
     std::ostringstream f;
-    f << ",\"version\":" << JsonString(device::FormatBootVersion(version)) << ",\"word\":" << version;
+    f << ",\"version\":" << JsonString(device::FormatBootVersion(version))
+      << ",\"word\":" << version;
     Emit("bootloader", f.str());
   }
   void SegmentStarted(std::size_t index, std::size_t count, std::uint32_t address,
@@ -245,89 +228,7 @@ class JsonReporter final : public Reporter {
   std::int32_t m_lastPercent = -1;
 };
 
-// Length of the valid UTF-8 sequence at `i`, or 0.
-std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
-  const auto b = static_cast<unsigned char>(s[i]);
-  std::size_t n = 0;
-  std::uint32_t cp = 0;
-  if (b < 0x80)
-    return 1;
-  if ((b & 0xE0) == 0xC0) {
-    n = 2;
-    cp = b & 0x1F;
-  } else if ((b & 0xF0) == 0xE0) {
-    n = 3;
-    cp = b & 0x0F;
-  } else if ((b & 0xF8) == 0xF0) {
-    n = 4;
-    cp = b & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + n > s.size())
-    return 0;
-  for (std::size_t k = 1; k < n; ++k) {
-    const auto c = static_cast<unsigned char>(s[i + k]);
-    if ((c & 0xC0) != 0x80)
-      return 0;
-    cp = (cp << 6) | (c & 0x3F);
-  }
-  const bool overlong = (n == 2 && cp < 0x80) || (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000);
-  if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-    return 0;
-  return n;
-}
-
 }  // namespace
-
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    char escape[8];
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        ++i;
-        continue;
-      case '\\':
-        out += "\\\\";
-        ++i;
-        continue;
-      case '\n':
-        out += "\\n";
-        ++i;
-        continue;
-      case '\r':
-        out += "\\r";
-        ++i;
-        continue;
-      case '\t':
-        out += "\\t";
-        ++i;
-        continue;
-      default:
-        break;
-    }
-    if (c < 0x20 || c == 0x7F) {
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-      ++i;
-      continue;
-    }
-    const std::size_t n = Utf8SequenceLength(text, i);
-    if (n == 0) {
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);  // a stray byte, read as Latin-1
-      out += escape;
-      ++i;
-    } else {
-      out.append(text.substr(i, n));
-      i += n;
-    }
-  }
-  out += "\"";
-  return out;
-}
 
 std::unique_ptr<Reporter> MakeTextReporter(std::ostream& out, std::ostream& err,
                                            TextOptions options) {

@@ -11,6 +11,8 @@
 #include <string_view>
 
 #include "device/observer.h"
+#include "device/result_codes.h"
+#include "production/json_string.h"
 
 namespace vantor::cli {
 
@@ -27,15 +29,8 @@ std::unique_ptr<Reporter> MakeTextReporter(std::ostream& out, std::ostream& err,
 // Every object carries "port" = `port` and "event".
 std::unique_ptr<Reporter> MakeJsonReporter(std::ostream& out, std::string port);
 
-// "acknowledged", "silent" or "refused".
-const char* BootOutcomeName(BootModeOutcome outcome);
-
-// The meaning of a failure's code where the message shows it bare after the programs' "통신에러"
-// text; none for a success or a failure that says what happened in words.
-std::optional<std::string> CodeMeaning(std::int32_t code, std::string_view message);
-
-// `text` as a JSON string literal (quotes included). Valid UTF-8 passes through; any other byte
-// is taken as Latin-1 so that the output is always valid UTF-8.
-std::string JsonString(std::string_view text);
+using device::BootOutcomeName;
+using device::CodeMeaning;
+using production::JsonString;
 
 }  // namespace vantor::cli

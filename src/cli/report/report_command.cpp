@@ -1,0 +1,180 @@
+// The production report's printing and the "report" and "record import" commands (see
+// report_command.h).
+#include "cli/report/report_command.h"
+
+#include <cstdio>
+
+#include "cli/cli.h"
+#include "cli/production_options.h"
+#include "cli/report/reporter.h"
+#include "device/result_codes.h"
+#include "production/database.h"
+#include "production/record.h"
+#include "production/record_reader.h"
+
+namespace vantor::cli {
+
+using production::IsoUtc;
+using production::ProductionDatabase;
+using production::ProductionReport;
+using production::ReadRecordFile;
+using production::RecordSummary;
+using production::SummarizeProduction;
+
+void PrintProductionReport(std::ostream& out, const ProductionReport& r, bool json) {
+  char rate[32];
+  std::snprintf(rate, sizeof rate, "%.1f", r.UnitsPerHour());
+  char yield[32];
+  std::snprintf(yield, sizeof yield, "%.1f", 100.0 * r.Yield());
+  const auto time = [](std::int64_t ms) {
+    return IsoUtc(std::chrono::system_clock::time_point(std::chrono::milliseconds(ms)));
+  };
+  if (json) {
+    out << "{\"units\":" << r.units << ",\"succeeded\":" << r.succeeded
+        << ",\"failed\":" << r.units - r.succeeded << ",\"yield_percent\":" << yield
+        << ",\"units_per_hour\":" << rate
+        << ",\"first\":" << (r.units ? JsonString(time(r.firstMs)) : "null")
+        << ",\"last\":" << (r.units ? JsonString(time(r.lastMs)) : "null")
+        << ",\"repeated_records\":" << r.repeatedRecords << ",\"failures\":[";
+    bool first = true;
+    for (const auto& [code, count] : r.failures) {
+      out << (first ? "" : ",") << "{\"code\":" << code << ",\"units\":" << count
+          << ",\"meaning\":" << JsonString(device::ResultCodeMeaning(code)) << "}";
+      first = false;
+    }
+    out << "],\"numbers\":{\"units\":" << r.numbered
+        << ",\"lowest\":" << (r.lowest ? std::to_string(*r.lowest) : "null")
+        << ",\"highest\":" << (r.highest ? std::to_string(*r.highest) : "null")
+        << ",\"seen_twice\":[";
+    first = true;
+    for (const auto& [number, count] : r.numbersTwice) {
+      out << (first ? "" : ",") << "{\"number\":" << number << ",\"units\":" << count << "}";
+      first = false;
+    }
+    out << "]}}\n" << std::flush;
+    return;
+  }
+  out << "units           " << r.units << "\n"
+      << "succeeded       " << r.succeeded << "\n"
+      << "failed          " << r.units - r.succeeded << "\n"
+      << "yield           " << yield << " %\n"
+      << "units per hour  " << rate << "\n";
+  if (r.units)
+    out << "period          " << time(r.firstMs) << " to " << time(r.lastMs) << "\n";
+  if (r.numbered) {
+    out << "unit numbers    " << *r.lowest << " to " << *r.highest << " (" << r.numbered
+        << " units)\n";
+  } else {
+    out << "unit numbers    none\n";
+  }
+  if (r.repeatedRecords)
+    out << "repeated lines  " << r.repeatedRecords << " (the same record more than once)\n";
+  if (!r.failures.empty()) {
+    out << "\nfailures by result code\n";
+    for (const auto& [code, count] : r.failures) {
+      char line[64];
+      std::snprintf(line, sizeof line, "  %7d  %5zu  ", code, count);
+      out << line << device::ResultCodeMeaning(code) << "\n";
+    }
+  }
+  if (!r.numbersTwice.empty()) {
+    out << "\nALARM: unit numbers given to more than one unit\n";
+    for (const auto& [number, count] : r.numbersTwice)
+      out << "  " << number << "  " << count << " units\n";
+  }
+  out << std::flush;
+}
+
+namespace {
+
+int ReportCommand(Env& env, const std::string& file, const std::string& url) {
+  if (file.empty() == url.empty()) {
+    env.err << "vantor: report: a record FILE or --database URL\n";
+    return kExitUsage;
+  }
+  std::vector<RecordSummary> records;
+  std::string error;
+  if (!file.empty()) {
+    std::vector<std::string> lines;
+    if (!ReadRecordFile(file, lines, records, error)) {
+      env.err << "vantor: " << error << "\n";
+      return kExitUsage;
+    }
+  } else if (!ProductionDatabase::Open(url)->ReadAll(records, error)) {
+    env.err << "vantor: " << error << "\n";
+    return kExitFailure;
+  }
+  const ProductionReport summary = SummarizeProduction(records);
+  PrintProductionReport(env.out, summary, env.json);
+  // Numbers given twice are an alarm a script must not miss.
+  return summary.numbersTwice.empty() ? kExitOk : kExitFailure;
+}
+
+// Loads record lines into the database; a line already there (its id) is left alone.
+int ImportCommand(Env& env, const std::string& file, const std::string& url) {
+  std::vector<std::string> lines;
+  std::vector<RecordSummary> records;
+  std::string error;
+  if (!ReadRecordFile(file, lines, records, error)) {
+    env.err << "vantor: " << error << "\n";
+    return kExitUsage;
+  }
+  auto database = ProductionDatabase::Open(url);
+  std::size_t added = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    bool isNew = false;
+    if (records[i].id.empty()) {
+      env.err << "vantor: " << file << ": a record without an id cannot be loaded once only\n";
+      return kExitUsage;
+    }
+    if (!database->Insert(lines[i], records[i], isNew, error)) {
+      env.err << "vantor: " << error << " (" << added << " of " << lines.size()
+              << " loaded so far; loading again adds only what is missing)\n";
+      return kExitFailure;
+    }
+    added += isNew ? 1 : 0;
+  }
+  env.out << lines.size() << " record(s): " << added << " added, " << lines.size() - added
+          << " already there\n"
+          << std::flush;
+  return kExitOk;
+}
+
+}  // namespace
+
+void AddReportCommand(CLI::App& app, Env& env, Action& action) {
+  struct Args {
+    std::string file;
+    std::string url;
+    std::string importFile;
+    std::string importUrl;
+  };
+  auto args = std::make_shared<Args>();
+  auto* report = app.add_subcommand(
+      "report",
+      "Sum up the production: units, yield, failures by result code, units per hour, the unit "
+      "numbers used and any number given twice (exit 1); from a record file or the database");
+  report->add_option("file", args->file, "The production record (--record's file, or a spool)");
+  report->add_option("--database", args->url,
+                     "PostgreSQL URL: the records of every station" + DatabaseLeftOutNote());
+  report->callback([&env, &action, args] {
+    action = [&env, args] { return ReportCommand(env, args->file, args->url); };
+  });
+
+  auto* record = app.add_subcommand("record", "Production records");
+  record->require_subcommand(1);
+  auto* import = record->add_subcommand(
+      "import",
+      "Load record lines (a spool, or a record file) into the database; a record already there "
+      "is left alone, so loading twice adds nothing");
+  import->add_option("file", args->importFile, "The lines to load")->required();
+  import->add_option("--database", args->importUrl, "PostgreSQL URL" + DatabaseLeftOutNote())
+      ->required();
+  import->callback([&env, &action, args] {
+    action = [&env, args] { return ImportCommand(env, args->importFile, args->importUrl);
+};
+}  // namespace vantor::cli
+);
+}
+
+}  // namespace vantor::cli
