@@ -2,7 +2,7 @@
 #include <glob.h>
 #include <sys/stat.h>
 
-#include "production/station.h"
+#include "serial/port_match.h"
 
 namespace vantor {
 

@@ -3,8 +3,8 @@
 #include <cctype>
 #include <string_view>
 
-#include "production/station.h"
 #include "serial/port_enumeration.h"
+#include "serial/port_match.h"
 
 namespace vantor {
 
