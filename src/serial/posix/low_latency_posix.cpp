@@ -1,21 +1,14 @@
-// Linux: the low-latency request for USB serial adapters, and the open-failure text with the
-// permission hint (the port's group, usually dialout).
-#include <grp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// POSIX: the low-latency request for USB serial adapters (Linux; elsewhere ENOTTY).
 #include <cerrno>
 
-#include "device/low_latency.h"
-#include "device/port_tuning.h"
-#include "device/texts.h"
+#include "serial/low_latency.h"
 
 #if defined(__linux__)
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #endif
 
-namespace vantor::device {
+namespace vantor {
 
 namespace {
 
@@ -57,20 +50,4 @@ int RequestLowLatency(SerialPort& port) {
   return RequestLowLatencyOn(static_cast<int>(port.handle), SystemIoctl);
 }
 
-std::string OpenFailureText(const std::string& name, std::int32_t error) {
-  std::string text = CannotOpenText(name, SystemErrorText(error));
-  if (error == EACCES || error == EPERM) {
-    std::string groupName = "dialout";
-    struct stat info {};
-    if (::stat(name.c_str(), &info) == 0) {
-      if (const struct group* g = ::getgrgid(info.st_gid))
-        groupName = g->gr_name;
-    }
-    text += "\n" + NotInGroupText(groupName);
-  } else if (error == EBUSY) {
-    text += std::string("\n") + kPortHeldText;
-  }
-  return text;
-}
-
-}  // namespace vantor::device
+}  // namespace vantor
