@@ -12,7 +12,7 @@
 #include "cli/images.h"
 #include "cli/ports.h"
 #include "cli/production_options.h"
-#include "cli/report/report_command.h"
+#include "cli/report_command.h"
 #include "cli/several_ports.h"
 #include "cli/station_command.h"
 #include "cli/terminal.h"
