@@ -15,13 +15,13 @@
 #include <thread>
 #include <vector>
 
-#include "cli/station/database.h"
-#include "cli/station/record.h"
-#include "cli/station/unit_numbers.h"
+#include "production/database.h"
+#include "production/record.h"
+#include "production/unit_numbers.h"
 
 namespace {
 
-using namespace vantor::cli;
+using namespace vantor::production;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 

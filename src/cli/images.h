@@ -11,6 +11,7 @@
 
 #include "device/image_placement.h"
 #include "device/memory_map.h"
+#include "production/loaded_images.h"
 #include "protocol/segments.h"
 
 namespace vantor::cli {
@@ -21,11 +22,7 @@ using device::FindRegion;
 using device::kRegions;
 using device::Region;
 
-struct LoadedImages {
-  SegmentList segments;
-  std::map<std::uint32_t, std::string> targets;  // each segment's target, by its address
-  std::uint32_t flags = 0;  // the download flags word the targets imply together
-};
+using production::LoadedImages;
 
 // Reads every NAME=FILE argument with its target's size rule into `images.segments` (one
 // segment per address, a later argument replacing an earlier one). False with `error` naming the

@@ -1,10 +1,12 @@
 // The production options of download, write and station (see production_options.h).
 #include "cli/production_options.h"
 
-#include "cli/station/database.h"
-#include "cli/station/record.h"
+#include "production/database.h"
 
 namespace vantor::cli {
+
+using production::kDefaultSpool;
+using production::ProductionDatabase;
 
 std::string DatabaseLeftOutNote() {
   return ProductionDatabase::BuiltIn() ? "" : " (left out of this build: not available)";
@@ -27,35 +29,11 @@ void AddProductionOptions(CLI::App* command, ProductionArgs& args, bool oneDevic
 
 bool ApplyProductionOptions(Env& env, const ProductionArgs& args, const LoadedImages& images,
                             bool verify, device::Job& job, std::string& error) {
-  RecordTargets targets;
-  targets.file = args.record;
-  targets.spool = args.spool;
-  CounterFactory counter;
-  if (!args.database.empty()) {
-    if (!ProductionDatabase::BuiltIn()) {
-      error = "--database: this build of vantor has no database support";
-      return false;
-    }
-    targets.database = ProductionDatabase::Open(args.database);
-    std::string unreachable;
-    const bool reached = targets.database->Connect(unreachable);
-    const bool numbersFromIt =
-        !args.units.place.empty() && args.units.counter.empty() && args.units.list.empty();
-    if (!reached && numbersFromIt) {
-      error = unreachable + "; the unit numbers come from it: not starting";
-      return false;
-    }
-    if (!reached)
-      env.err << "vantor: " << unreachable << "; records go to " << args.spool << "\n";
-    counter = [db = targets.database](std::optional<std::uint64_t> start, std::uint64_t step) {
-      return db->Counter(kDefaultCounterName, start, step);
-    };
-  }
-  if (!ApplyUnitOptions(args.units, job, error, counter))
-    return false;
-  if (!targets.file.empty() || targets.database)
-    job.record = MakeRecorder(std::move(targets), DescribeImages(images), verify);
-  return true;
+  std::string warning;
+  const bool ok = production::ApplyProductionOptions(args, images, verify, job, warning, error);
+  if (!warning.empty())
+    env.err << "vantor: " << warning << "\n";
+  return ok;
 }
 
 }  // namespace vantor::cli

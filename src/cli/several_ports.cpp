@@ -6,12 +6,17 @@
 
 #include "cli/cli.h"
 #include "cli/report/live_table.h"
-#include "cli/report/port_rows.h"
+#include "cli/report/port_table.h"
 #include "device/worker_pool.h"
+#include "production/port_rows.h"
 
 namespace vantor::cli {
 
 namespace {
+
+using production::FinishRow;
+using production::PortRows;
+using production::RowChange;
 
 constexpr auto kDrawInterval = std::chrono::milliseconds(100);
 constexpr auto kQuietWait = std::chrono::milliseconds(500);
@@ -39,7 +44,7 @@ int RunOnSeveralPorts(Env& env, const std::vector<std::string>& ports, const dev
     std::lock_guard lock(rows.mutex());
     for (const std::string& port : ports) {
       PortRow& row = rows.Add(port);
-      std::shared_ptr<Reporter> observer = MakeRowObserver(
+      std::shared_ptr<Reporter> observer = production::MakeRowObserver(
           rows, row, env.json ? MakeJsonReporter(env.out, port) : nullptr,
           [&env, sayLines](const PortRow& r, RowChange) {
             if (sayLines && r.code)

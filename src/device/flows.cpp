@@ -10,6 +10,7 @@
 #include "device/texts.h"
 #include "protocol/download.h"
 #include "protocol/text_commands.h"
+#include "serial/low_latency.h"
 
 namespace vantor::device {
 

@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "device/texts.h"
 #include "device/unit_number.h"
 #include "protocol/download.h"
 #include "protocol/receiver.h"
@@ -90,6 +91,24 @@ std::vector<ResultCodeRow> ResultCodeTable() {
                   "read-back command, or opening the port)"});
   rows.push_back({"N - 10000", "system error N on the port inside a segment of the download"});
   return rows;
+}
+
+const char* BootOutcomeName(BootModeOutcome outcome) {
+  switch (outcome) {
+    case BootModeOutcome::kAcknowledged:
+      return "acknowledged";
+    case BootModeOutcome::kSilent:
+      return "silent";
+    case BootModeOutcome::kRefused:
+      return "refused";
+  }
+  return "";
+}
+
+std::optional<std::string> CodeMeaning(std::int32_t code, std::string_view message) {
+  if (code == 0 || message.find(kCommErrorText) == std::string_view::npos)
+    return std::nullopt;
+  return ExplainResultCode(code);
 }
 
 }  // namespace vantor::device

@@ -4,8 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "protocol/text_commands.h"
 
 namespace vantor::device {
 
@@ -15,6 +19,13 @@ std::string ResultCodeMeaning(std::int32_t code);
 
 // "<code>: <meaning>", the line the command-line tool prints after the programs' text.
 std::string ExplainResultCode(std::int32_t code);
+
+// The meaning of a failure's code where the message shows it bare after the programs' "통신에러"
+// text; none for a success or a failure that says what happened in words.
+std::optional<std::string> CodeMeaning(std::int32_t code, std::string_view message);
+
+// "acknowledged", "silent" or "refused".
+const char* BootOutcomeName(BootModeOutcome outcome);
 
 // The table of codes for a reader: the fixed codes, then the rules for system errors.
 struct ResultCodeRow {

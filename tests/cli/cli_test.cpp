@@ -24,12 +24,13 @@
 #include "cli/images.h"
 #include "cli/report/reporter.h"
 #include "device/flows.h"
-#include "device/low_latency.h"
 #include "device/port_tuning.h"
 #include "device/texts.h"
 #include "devsim/pty_transport.h"
+#include "serial/low_latency.h"
 #include "serial/port_enumeration.h"
 #include "serial/port_identity.h"
+#include "production/json_string.h"
 #include "support/flat_json.h"
 #include "vantor_version.h"
 
@@ -43,6 +44,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace vantor::device;
+using production::JsonString;
 using devsim::DeviceEvent;
 using devsim::DeviceOptions;
 using devsim::DeviceState;
@@ -806,6 +808,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace vantor::device;
+using production::JsonString;
 
 TEST(FlatJsonTest, ReadsBackWhatTheReporterWrites) {
   const std::string message = "통신에러 \n-9978 \"quoted\" \\ v\xe9";
@@ -813,14 +816,14 @@ TEST(FlatJsonTest, ReadsBackWhatTheReporterWrites) {
       "{\"port\":\"/dev/pts/1\",\"event\":\"result\",\"code\":-9978,"
       "\"ok\":false,\"message\":" +
       JsonString(message) + "}";
-  const auto members = ParseFlatJson(line);
+  const auto members = testing::ParseFlatJson(line);
   ASSERT_TRUE(members);
   EXPECT_EQ(members->at("event"), "result");
   EXPECT_EQ(members->at("code"), "-9978");
   EXPECT_EQ(members->at("ok"), "false");
   EXPECT_EQ(members->at("message"), "통신에러 \n-9978 \"quoted\" \\ v\u00e9");
   for (const char* bad : {"", "{", "{\"a\":}", "{\"a\":1", "{\"a\":1} x", "[1]"})
-    EXPECT_FALSE(ParseFlatJson(bad)) << bad;
+    EXPECT_FALSE(testing::ParseFlatJson(bad)) << bad;
 }
 
 // Three devices, one refusing a frame: every worker finishes, the table shows each, exit 1. With

@@ -6,11 +6,15 @@
 #include <string>
 
 #include "cli/cli.h"
-#include "cli/station/database.h"
-#include "cli/station/database_url.h"
+#include "production/database.h"
+#include "production/database_url.h"
 
 namespace vantor::cli {
 namespace {
+
+using production::MaskPassword;
+using production::MaskPasswordsIn;
+using production::ProductionDatabase;
 
 TEST(DatabaseUrlTest, MasksThePasswordOfEachForm) {
   const std::pair<std::string, std::string> cases[] = {

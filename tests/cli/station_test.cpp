@@ -23,16 +23,19 @@
 
 #include "cli/cli.h"
 #include "cli/images.h"
-#include "cli/station/record.h"
-#include "cli/station/sha256.h"
 #include "devsim/pty_transport.h"
-#include "station_rig.h"
+#include "production/record.h"
+#include "production/sha256.h"
 #include "support/flat_json.h"
+#include "support/station_rig.h"
 
 namespace vantor::cli {
 namespace {
 
 using namespace vantor::device;
+using production::DescribeImages;
+using production::RecordImage;
+using production::Sha256Hex;
 
 using namespace rig;
 constexpr std::uint32_t kBootAddress = kRigBootAddress;
@@ -175,7 +178,7 @@ TEST_F(StationTest, FlashesAPortAgainOnlyAfterItWasGone) {
   std::istringstream events(Output());
   int finished = 0;
   for (std::string line; std::getline(events, line);) {
-    const auto event = ParseFlatJson(line);
+    const auto event = testing::ParseFlatJson(line);
     ASSERT_TRUE(event) << line;
     if (event->at("event") == "finished") {
       ++finished;
@@ -256,7 +259,7 @@ TEST_F(StationTest, FirstSignalFinishesTheRunningSecondCancels) {
                {2, SIGINT, 130, "1 device(s): 0 succeeded, 0 failed, 1 cancelled"},
                {2, SIGTERM, 130, "1 device(s): 0 succeeded, 0 failed, 1 cancelled"}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.signals << " x signal " << c.signal);
+    SCOPED_TRACE(::testing::Message() << c.signals << " x signal " << c.signal);
     m_devices.clear();
     fs::remove(Port(0));
     fs::remove(Port(1));

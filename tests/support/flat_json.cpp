@@ -3,7 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace vantor::cli {
+namespace vantor::testing {
 
 namespace {
 
@@ -45,4 +45,4 @@ std::optional<JsonMembers> ParseFlatJson(std::string_view line) {
   return FlattenJson(line);
 }
 
-}  // namespace vantor::cli
+}  // namespace vantor::testing

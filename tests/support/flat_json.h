@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace vantor::cli {
+namespace vantor::testing {
 
 using JsonMembers = std::map<std::string, std::string>;
 
@@ -20,4 +20,4 @@ std::optional<JsonMembers> FlattenJson(std::string_view line);
 // with a nested member included.
 std::optional<JsonMembers> ParseFlatJson(std::string_view line);
 
-}  // namespace vantor::cli
+}  // namespace vantor::testing

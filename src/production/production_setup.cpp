@@ -1,0 +1,42 @@
+// What a run keeps of each device and where its numbers come from (see production_setup.h).
+#include "production/production_setup.h"
+
+#include "production/database.h"
+#include "production/record.h"
+
+namespace vantor::production {
+
+bool ApplyProductionOptions(const ProductionArgs& args, const LoadedImages& images, bool verify,
+                            device::Job& job, std::string& warning, std::string& error) {
+  RecordTargets targets;
+  targets.file = args.record;
+  targets.spool = args.spool;
+  CounterFactory counter;
+  if (!args.database.empty()) {
+    if (!ProductionDatabase::BuiltIn()) {
+      error = "--database: this build of vantor has no database support";
+      return false;
+    }
+    targets.database = ProductionDatabase::Open(args.database);
+    std::string unreachable;
+    const bool reached = targets.database->Connect(unreachable);
+    const bool numbersFromIt =
+        !args.units.place.empty() && args.units.counter.empty() && args.units.list.empty();
+    if (!reached && numbersFromIt) {
+      error = unreachable + "; the unit numbers come from it: not starting";
+      return false;
+    }
+    if (!reached)
+      warning = unreachable + "; records go to " + args.spool;
+    counter = [db = targets.database](std::optional<std::uint64_t> start, std::uint64_t step) {
+      return db->Counter(kDefaultCounterName, start, step);
+    };
+  }
+  if (!ApplyUnitOptions(args.units, job, error, counter))
+    return false;
+  if (!targets.file.empty() || targets.database)
+    job.record = MakeRecorder(std::move(targets), DescribeImages(images), verify);
+  return true;
+}
+
+}  // namespace vantor::production

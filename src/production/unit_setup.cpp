@@ -1,0 +1,115 @@
+// Where the unit numbers go and where they come from, checked and opened (see unit_setup.h).
+#include "production/unit_setup.h"
+
+#include <vector>
+
+#include "serial/number_text.h"
+
+namespace vantor::production {
+
+namespace {
+
+std::vector<std::string> SplitColons(const std::string& text) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t colon = text.find(':', start);
+    parts.push_back(text.substr(start, colon - start));
+    if (colon == std::string::npos)
+      return parts;
+    start = colon + 1;
+  }
+}
+
+UnitNumbers::Fits FitsAt(const device::NumberPlace& place) {
+  return [place](std::uint64_t number, std::string& error) {
+    std::vector<std::uint8_t> bytes;
+    return device::EncodeNumber(number, place, bytes, error);
+  };
+}
+
+}  // namespace
+
+bool ParseNumberPlace(const std::string& text, device::NumberPlace& place, std::string& error) {
+  const std::vector<std::string> parts = SplitColons(text);
+  error = "--serial: ADDR:SIZE[:le|be|ascii], not '" + text + "'";
+  if (parts.size() < 2 || parts.size() > 3)
+    return false;
+  const auto address = ParseNumber<std::uint32_t>(parts[0], NumberSyntax::kDecimalOrHex);
+  const auto size = ParseNumber<std::uint64_t>(parts[1], NumberSyntax::kDecimalOrHex);
+  if (!address || !size)
+    return false;
+  place.address = static_cast<std::uint32_t>(*address);
+  place.size = static_cast<std::size_t>(*size);
+  place.encoding = device::NumberEncoding::kLittleEndian;
+  if (parts.size() == 3 && !device::ParseNumberEncoding(parts[2], place.encoding))
+    return false;
+  error.clear();
+  return true;
+}
+
+bool ApplyUnitOptions(const UnitArgs& args, device::Job& job, std::string& error,
+                      const CounterFactory& database) {
+  if (args.place.empty()) {
+    if (!args.start.empty() || !args.step.empty() || !args.counter.empty() || !args.list.empty()) {
+      error = "--serial-start, --serial-step, --serial-counter and --serial-list need --serial";
+      return false;
+    }
+    return true;
+  }
+  device::NumberPlace place;
+  if (!ParseNumberPlace(args.place, place, error))
+    return false;
+  if (const auto problem = device::CheckNumberPlace(*job.segments, place)) {
+    error = "--serial: " + *problem;
+    return false;
+  }
+  std::optional<std::uint64_t> start;
+  std::uint64_t step = 1;
+  if (!args.start.empty()) {
+    start = ParseNumber<std::uint64_t>(args.start, NumberSyntax::kDecimalOrHex);
+    if (!start) {
+      error = "--serial-start: not a number: '" + args.start + "'";
+      return false;
+    }
+  }
+  if (!args.step.empty()) {
+    const auto parsed = ParseNumber<std::uint64_t>(args.step, NumberSyntax::kDecimalOrHex);
+    if (!parsed || *parsed == 0) {
+      error = "--serial-step: not a number of 1 or more: '" + args.step + "'";
+      return false;
+    }
+    step = *parsed;
+  }
+  std::shared_ptr<UnitNumbers> source;
+  if (database && args.counter.empty() && args.list.empty()) {
+    source = database(start, step);
+  } else {
+    if (args.counter.empty() == args.list.empty()) {
+      error =
+          "--serial needs --serial-counter FILE (with --serial-start), --serial-list FILE or "
+          "--database URL";
+      return false;
+    }
+    if (!args.list.empty() && (start || !args.step.empty())) {
+      error = "--serial-list takes its numbers from the file: no --serial-start or --serial-step";
+      return false;
+    }
+    source = args.list.empty() ? OpenUnitCounter(args.counter, start, step, error)
+                               : OpenUnitList(args.list, error);
+    if (!source)
+      return false;
+  }
+  std::uint64_t next = 0;
+  if (!source->Peek(next, error) || !FitsAt(place)(next, error)) {
+    error = "--serial: " + error;
+    return false;
+  }
+  job.unitPlace = place;
+  job.takeNumber = [source, fits = FitsAt(place)](std::uint64_t& number, std::string& error) {
+    return source->Take(fits, number, error);
+  };
+  return true;
+}
+
+}  // namespace vantor::production

@@ -1,0 +1,146 @@
+// "vantor report" over a record file: units, yield, failures by code with their meaning, units
+// per hour, the range of unit numbers, a number on two units (the alarm), a line loaded twice,
+// and a file that is not a record.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "cli/cli.h"
+#include "production/record.h"
+#include "production/record_reader.h"
+#include "support/flat_json.h"
+
+namespace vantor::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using production::DeviceRecord;
+using production::AppendRecordLine;
+using production::FormatRecord;
+using production::ReadRecordFile;
+using production::RecordFile;
+using std::chrono::minutes;
+using std::chrono::system_clock;
+
+std::string Line(const std::string& id, int minute, std::int32_t code,
+                 std::optional<std::uint64_t> number) {
+  DeviceRecord r;
+  r.id = id;
+  r.started = system_clock::time_point(std::chrono::hours(490000)) + minutes(minute);
+  r.finished = r.started + std::chrono::seconds(30);
+  r.port = "/dev/ttyUSB" + std::to_string(minute % 4);
+  r.code = code;
+  r.message = code == 0 ? "" : "통신에러 \n" + std::to_string(code);
+  if (number)
+    r.unit = device::UnitPatch{*number, 0x100010, {1, 2, 3, 4}};
+  return FormatRecord(r);
+}
+
+std::string Report(const std::string& path, bool json, int& code) {
+  std::ostringstream out, err;
+  std::vector<std::string> args{"vantor", "report", path};
+  if (json)
+    args.push_back("--json");
+  code = RunCli(args, out, err, false);
+  return out.str() + err.str();
+}
+
+TEST(ProductionReportTest, SumsUpARecordFile) {
+  const fs::path path = fs::temp_directory_path() / ("vantor-report-" + std::to_string(::getpid()));
+  {
+    std::ofstream out(path);
+    out << Line("a", 0, 0, 100) << "\n"
+        << Line("b", 10, -8540, 101) << "\n"
+        << Line("c", 20, 0, 102) << "\n"
+        << Line("c", 20, 0, 102) << "\n"  // the same record loaded twice: counted once
+        << "\n"
+        << Line("d", 29, -8540, std::nullopt) << "\n"
+        << Line("e", 59, 0, 104) << "\n";
+  }
+  int code = 0;
+  std::string text = Report(path.string(), false, code);
+  EXPECT_EQ(code, 0) << text;
+  for (const char* expected : {"units           5", "succeeded       3", "yield           60.0 %",
+                               "units per hour  5.0", "unit numbers    100 to 104 (4 units)",
+                               "repeated lines  1", "-8540      2  the device stopped answering"}) {
+    EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+  }
+  EXPECT_EQ(text.find("ALARM"), std::string::npos) << text;
+
+  // Another unit with number 101: the alarm, exit 1, in the text and in JSON.
+  std::ofstream(path, std::ios::app) << Line("f", 60, 0, 101) << "\n";
+  text = Report(path.string(), false, code);
+  EXPECT_EQ(code, 1);
+  EXPECT_NE(text.find("ALARM: unit numbers given to more than one unit\n  101  2 units"),
+            std::string::npos)
+      << text;
+  text = Report(path.string(), true, code);
+  EXPECT_EQ(code, 1);
+  const auto fields = testing::FlattenJson(text.substr(0, text.find('\n')));
+  ASSERT_TRUE(fields) << text;
+  EXPECT_EQ(fields->at("units"), "6");
+  EXPECT_EQ(fields->at("failed"), "2");
+  EXPECT_EQ(fields->at("failures.0.code"), "-8540");
+  EXPECT_EQ(fields->at("failures.0.units"), "2");
+  EXPECT_EQ(fields->at("numbers.lowest"), "100");
+  EXPECT_EQ(fields->at("numbers.highest"), "104");
+  EXPECT_EQ(fields->at("numbers.seen_twice.0.number"), "101");
+
+  std::ofstream(path, std::ios::app) << "{\"started\":1}\n";  // whole, but no record
+  text = Report(path.string(), false, code);
+  EXPECT_EQ(code, 2);
+  EXPECT_NE(text.find(":9: not a record"), std::string::npos) << text;
+  fs::remove(path);
+}
+
+TEST(ProductionReportTest, ATornLineIsSkippedAndEndedBeforeTheNextAppend) {
+  const fs::path path = fs::temp_directory_path() / ("vantor-torn-" + std::to_string(::getpid()));
+  const std::string torn = Line("c", 20, 0, 102).substr(0, 40);
+  std::ofstream(path, std::ios::binary) << Line("a", 0, 0, 100) << "\n"
+                                        << Line("b", 10, -8540, 101) << "\n"
+                                        << torn;
+  int code = 0;
+  std::string text = Report(path.string(), false, code);
+  EXPECT_EQ(code, 0) << text;
+  EXPECT_NE(text.find("units           2"), std::string::npos) << text;
+  EXPECT_NE(text.find(path.string() + ":3: a torn line"), std::string::npos) << text;
+  RecordFile read;
+  std::string error;
+  ASSERT_TRUE(ReadRecordFile(path.string(), read, error)) << error;
+  EXPECT_EQ(read.lines.size(), 2u);
+
+  const std::string next = Line("d", 30, 0, 103);
+  ASSERT_TRUE(AppendRecordLine(path.string(), next, error)) << error;
+  std::ifstream in(path, std::ios::binary);
+  const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_EQ(content.substr(content.size() - torn.size() - next.size() - 2),
+            torn + "\n" + next + "\n");
+  // Now in the middle, the torn line is still named and skipped: the file stays readable after a
+  // power loss and the station's next append.
+  text = Report(path.string(), false, code);
+  EXPECT_EQ(code, 0) << text;
+  EXPECT_NE(text.find("units           3"), std::string::npos) << text;
+  EXPECT_NE(text.find(path.string() + ":3: a torn line"), std::string::npos) << text;
+  // Garbage in the middle is no torn record: an error, as any line that is not a record.
+  std::ofstream(path, std::ios::binary) << Line("a", 0, 0, 100) << "\n{\"id\": x}\n"
+                                        << Line("e", 40, 0, 104) << "\n";
+  text = Report(path.string(), false, code);
+  EXPECT_EQ(code, 2);
+  EXPECT_NE(text.find(path.string() + ":2: not a record"), std::string::npos) << text;
+  // A whole object without its newline is a record; one that is no record stays an error.
+  std::ofstream(path, std::ios::binary) << Line("a", 0, 0, 100) << "\n" << Line("e", 40, 0, 104);
+  ASSERT_TRUE(ReadRecordFile(path.string(), read = {}, error)) << error;
+  EXPECT_EQ(read.records.size(), 2u);
+  EXPECT_TRUE(read.torn.empty());
+  std::ofstream(path, std::ios::binary) << Line("a", 0, 0, 100) << "\n{\"id\":\"x\"}";
+  EXPECT_FALSE(ReadRecordFile(path.string(), read = {}, error));
+  EXPECT_NE(error.find(":2: not a record"), std::string::npos) << error;
+  fs::remove(path);
+}
+
+}  // namespace
+}  // namespace vantor::cli

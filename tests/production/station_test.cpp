@@ -1,0 +1,357 @@
+// The production station in-process, through its observer, against simulated devices whose
+// pseudo-terminals are linked into a folder the station's pattern globs: several devices at
+// once, a device that appears while others run, stop (the running finish, no new one starts),
+// cancel (the running are cancelled and recorded), the end after a count, and a failing device
+// with its retries. The test waits on the observer's events, each wait bounded.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "devsim/pty_transport.h"
+#include "production/station.h"
+
+namespace vantor::production {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr auto kBound = 30s;
+
+// Writes down what the station tells and lets the test wait for it.
+class EventLog final : public StationObserver {
+ public:
+  struct Device {
+    bool appeared = false;
+    int percent = 0;
+    std::vector<int> attempts;
+    bool finished = false;
+    bool ok = false;
+    bool cancelled = false;
+    std::int32_t code = 0;
+  };
+
+  void Watching(const StationSettings&) override {
+    Change([&] { m_watching = true; });
+  }
+  void Appeared(const PortRow& row) override {
+    Change([&] { m_devices[row.port].appeared = true; });
+  }
+  void Changed(const PortRow& row, RowChange change) override {
+    Change([&] {
+      Device& d = m_devices[row.port];
+      d.percent = std::max(d.percent, row.percent);
+      if (change == RowChange::kAttempt)
+        d.attempts.push_back(row.attempt);
+    });
+  }
+  void Finished(const PortRow& row) override {
+    Change([&] {
+      Device& d = m_devices[row.port];
+      d.finished = true;
+      d.ok = row.ok;
+      d.cancelled = row.cancelled;
+      d.code = row.code.value_or(-1);
+    });
+  }
+  void Stopping(std::size_t running) override {
+    Change([&] { m_stoppingWith = static_cast<int>(running); });
+  }
+  void Ended(const StationTotals& totals, const std::vector<const PortRow*>& rows) override {
+    Change([&] {
+      m_totals = totals;
+      m_rows = rows.size();
+      m_ended = true;
+    });
+  }
+
+  // Waits (bounded) until `ready` holds over the devices; false on the bound.
+  template <typename Ready>
+  bool WaitFor(Ready ready) {
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, kBound, [&] { return ready(m_devices); });
+  }
+  bool WaitForStopping() {
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, kBound, [&] { return m_stoppingWith >= 0; });
+  }
+  bool WaitForWatching() {
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, kBound, [&] { return m_watching; });
+  }
+  Device device(const std::string& port) {
+    std::lock_guard lock(m_mutex);
+    return m_devices[port];
+  }
+  std::size_t appeared() {
+    std::lock_guard lock(m_mutex);
+    return static_cast<std::size_t>(std::count_if(m_devices.begin(), m_devices.end(),
+                                                  [](const auto& d) { return d.second.appeared; }));
+  }
+  int stoppingWith() {
+    std::lock_guard lock(m_mutex);
+    return m_stoppingWith;
+  }
+  StationTotals totals() {
+    std::lock_guard lock(m_mutex);
+    return m_totals;
+  }
+  std::size_t rows() {
+    std::lock_guard lock(m_mutex);
+    return m_rows;
+  }
+
+ private:
+  template <typename Apply>
+  void Change(Apply apply) {
+    {
+      std::lock_guard lock(m_mutex);
+      apply();
+    }
+    m_changed.notify_all();
+  }
+
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::map<std::string, Device> m_devices;
+  bool m_watching = false;
+  int m_stoppingWith = -1;
+  StationTotals m_totals;
+  std::size_t m_rows = 0;
+  bool m_ended = false;
+};
+
+// A folder the station watches, simulated devices linked into it, and a job of one segment.
+class StationEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = fs::temp_directory_path() /
+            ("vantor-station-engine-" + std::to_string(::getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(m_dir);
+    fs::create_directories(m_dir);
+    UseImage(3000);
+    m_job.redetect = false;
+    m_job.record = [this](const device::JobOutcome& outcome) {
+      std::lock_guard lock(m_recordMutex);
+      m_recorded[outcome.port] = outcome;
+      return device::RecordResult{};
+    };
+  }
+  void TearDown() override {
+    m_devices.clear();
+    fs::remove_all(m_dir);
+  }
+
+  void UseImage(std::size_t bytes) {
+    auto segments = std::make_shared<SegmentList>();
+    Segment boot;
+    boot.address = 0x100000;
+    boot.data.assign(bytes, 0x5A);
+    boot.length = static_cast<std::int32_t>(boot.data.size());
+    InsertSegment(*segments, boot);
+    m_job.segments = segments;
+  }
+
+  // Starts a device and links it into the folder as `name`; returns the linked path.
+  std::string AddDevice(const std::string& name, devsim::DeviceOptions options = {}) {
+    auto device = devsim::PtyDevice::Start(options);
+    if (!device) {
+      ADD_FAILURE() << "no pseudo-terminal";
+      return {};
+    }
+    const fs::path link = m_dir / name;
+    fs::create_symlink(device->path(), link);
+    m_devices.push_back(std::move(device));
+    return link.string();
+  }
+  devsim::PtyDevice& Device(std::size_t index) { return *m_devices.at(index); }
+
+  StationSettings Settings(int count = 0) const {
+    StationSettings settings;
+    settings.match = (m_dir / "dev*").string();
+    settings.count = count;
+    return settings;
+  }
+
+  std::optional<device::JobOutcome> Recorded(const std::string& port) {
+    std::lock_guard lock(m_recordMutex);
+    const auto it = m_recorded.find(port);
+    if (it == m_recorded.end())
+      return std::nullopt;
+    return it->second;
+  }
+
+  // Runs the station on a thread of its own while `drive` runs here; returns its totals.
+  template <typename Drive>
+  StationTotals RunWhile(Station& station, Drive drive) {
+    StationTotals totals;
+    std::thread runner([&] { totals = station.Run(); });
+    drive();
+    runner.join();
+    return totals;
+  }
+
+  fs::path m_dir;
+  device::Job m_job;
+  std::vector<std::unique_ptr<devsim::PtyDevice>> m_devices;
+  std::mutex m_recordMutex;
+  std::map<std::string, device::JobOutcome> m_recorded;
+};
+
+// Three devices at once and a fourth that appears while they run: every one is flashed and
+// recorded, and the station ends once the count of four has finished.
+TEST_F(StationEngineTest, FlashesSeveralAtOnceAndOneThatAppearsWhileRunning) {
+  UseImage(20000);
+  devsim::DeviceOptions paced;
+  paced.paced = true;  // each device takes long enough that the others run beside it
+  std::vector<std::string> ports;
+  for (const char* name : {"dev0", "dev1", "dev2"})
+    ports.push_back(AddDevice(name, paced));
+  EventLog log;
+  Station station(Settings(4), m_job, log);
+  const StationTotals totals = RunWhile(station, [&] {
+    // All three are at work together before the fourth appears.
+    ASSERT_TRUE(log.WaitFor([&](auto& devices) {
+      return std::all_of(ports.begin(), ports.end(), [&](const std::string& p) {
+        return devices[p].percent > 0 && !devices[p].finished;
+      });
+    }));
+    ports.push_back(AddDevice("dev3"));
+  });
+  EXPECT_EQ(totals.devices, 4);
+  EXPECT_EQ(totals.succeeded, 4);
+  EXPECT_EQ(log.rows(), 4u);
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    SCOPED_TRACE(ports[i]);
+    EXPECT_TRUE(log.device(ports[i]).ok);
+    ASSERT_TRUE(Recorded(ports[i]));
+    EXPECT_TRUE(Recorded(ports[i])->last.ok);
+    Device(i).With([&](devsim::Device& d) {
+      EXPECT_EQ(d.ReadMemory(0x100000, 3000), std::vector<std::uint8_t>(3000, 0x5A));
+    });
+  }
+}
+
+// Stop while a device runs: it finishes and is recorded; a device that appears afterwards is
+// left alone, and the station ends without a count.
+TEST_F(StationEngineTest, StopLetsTheRunningFinishAndTakesNoNewDevice) {
+  UseImage(20000);
+  devsim::DeviceOptions paced;
+  paced.paced = true;
+  const std::string first = AddDevice("dev0", paced);
+  EventLog log;
+  Station station(Settings(), m_job, log);
+  const StationTotals totals = RunWhile(station, [&] {
+    ASSERT_TRUE(log.WaitFor([&](auto& devices) { return devices[first].percent > 0; }));
+    station.Stop();
+    ASSERT_TRUE(log.WaitForStopping());
+    AddDevice("dev1");
+  });
+  EXPECT_EQ(log.stoppingWith(), 1);
+  EXPECT_EQ(totals.devices, 1);
+  EXPECT_EQ(totals.succeeded, 1);
+  EXPECT_TRUE(log.device(first).ok);
+  EXPECT_TRUE(Recorded(first));
+  EXPECT_EQ(log.appeared(), 1u);
+}
+
+// Cancel while two devices run: both end cancelled, both are recorded, and the station ends.
+TEST_F(StationEngineTest, CancelEndsTheRunningAndRecordsThem) {
+  UseImage(120000);
+  devsim::DeviceOptions paced;
+  paced.paced = true;
+  const std::string first = AddDevice("dev0", paced);
+  const std::string second = AddDevice("dev1", paced);
+  EventLog log;
+  Station station(Settings(), m_job, log);
+  const auto began = std::chrono::steady_clock::now();
+  const StationTotals totals = RunWhile(station, [&] {
+    ASSERT_TRUE(log.WaitFor(
+        [&](auto& devices) { return devices[first].percent > 0 && devices[second].percent > 0; }));
+    station.Cancel();
+  });
+  // 120000 bytes at 115200 bit/s take over ten seconds: the cancel cut them short.
+  EXPECT_LT(std::chrono::steady_clock::now() - began, 5s);
+  EXPECT_EQ(totals.devices, 2);
+  EXPECT_EQ(totals.cancelled, 2);
+  EXPECT_EQ(totals.succeeded, 0);
+  for (const std::string& port : {first, second}) {
+    SCOPED_TRACE(port);
+    EXPECT_TRUE(log.device(port).cancelled);
+    EXPECT_EQ(log.device(port).code, kErrorCancelled);
+    ASSERT_TRUE(Recorded(port));
+    EXPECT_FALSE(Recorded(port)->last.ok);
+  }
+}
+
+// With a count of two and three devices present, two are flashed and the station ends; the
+// third never starts.
+TEST_F(StationEngineTest, EndsAfterTheCount) {
+  const std::vector<std::string> ports{AddDevice("dev0"), AddDevice("dev1"), AddDevice("dev2")};
+  EventLog log;
+  Station station(Settings(2), m_job, log);
+  const StationTotals totals = station.Run();
+  EXPECT_EQ(totals.devices, 2);
+  EXPECT_EQ(totals.succeeded, 2);
+  EXPECT_EQ(log.appeared(), 2u);
+  EXPECT_EQ(log.rows(), 2u);
+  EXPECT_FALSE(Recorded(ports[2]));
+}
+
+// Retries: a device that refuses a frame once is flashed on its second attempt; one that always
+// refuses fails after every attempt, is recorded as failed, and counts as failed.
+TEST_F(StationEngineTest, RetriesAFailingDevice) {
+  m_job.retries = 2;
+  devsim::DeviceOptions once;
+  once.refuseSegment = 0;
+  once.refuseFrame = 1;
+  once.refuseOnce = true;
+  devsim::DeviceOptions always = once;
+  always.refuseOnce = false;
+  const std::string recovers = AddDevice("dev0", once);
+  const std::string fails = AddDevice("dev1", always);
+  EventLog log;
+  Station station(Settings(2), m_job, log);
+  const StationTotals totals = station.Run();
+  EXPECT_EQ(totals.devices, 2);
+  EXPECT_EQ(totals.succeeded, 1);
+  EXPECT_EQ(totals.failed, 1);
+  EXPECT_EQ(log.device(recovers).attempts, (std::vector<int>{1, 2}));
+  EXPECT_TRUE(log.device(recovers).ok);
+  EXPECT_EQ(log.device(fails).attempts, (std::vector<int>{1, 2, 3}));
+  EXPECT_FALSE(log.device(fails).ok);
+  EXPECT_NE(log.device(fails).code, 0);
+  ASSERT_TRUE(Recorded(fails));
+  EXPECT_EQ(Recorded(fails)->attempts, 3);
+  EXPECT_FALSE(Recorded(fails)->last.ok);
+}
+
+// Stop before anything appeared: the station wakes at once and ends with nothing done.
+TEST_F(StationEngineTest, StopWakesAnIdleStation) {
+  EventLog log;
+  StationSettings settings = Settings();
+  settings.scanInterval = 10s;  // only the stop can end the wait in time
+  Station station(settings, m_job, log);
+  const auto began = std::chrono::steady_clock::now();
+  const StationTotals totals = RunWhile(station, [&] {
+    ASSERT_TRUE(log.WaitForWatching());
+    station.Stop();
+  });
+  EXPECT_LT(std::chrono::steady_clock::now() - began, 5s);
+  EXPECT_EQ(totals.devices, 0);
+  EXPECT_EQ(log.stoppingWith(), 0);
+}
+
+}  // namespace
+}  // namespace vantor::production
