@@ -15,12 +15,6 @@
 
 namespace vantor::cli {
 
-using device::SizeRule;
-
-using device::FindRegion;
-using device::kRegions;
-using device::Region;
-
 struct LoadedImages {
   SegmentList segments;
   std::map<std::uint32_t, std::string> targets;  // each segment's target, by its address
@@ -37,7 +31,7 @@ bool LoadImages(const device::PlaceTable& places, const std::vector<std::string>
 
 // The regions named by `names`, in ascending address order, each once; "binary" alone replaces
 // all others (it is the whole window). False with `error` for an unknown name.
-bool SelectRegions(const std::vector<std::string>& names, std::vector<Region>& regions,
+bool SelectRegions(const std::vector<std::string>& names, std::vector<device::Region>& regions,
                    std::string& error);
 
 // The names of a table joined with ", " (for help texts and messages).
