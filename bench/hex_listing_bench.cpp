@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("window.bin"));
   {
-    std::vector<char> data(pelion::kWindowSize);
+    std::vector<char> data(device::kWindowSize);
     for (std::size_t i = 0; i < data.size(); ++i) {
       data[i] = static_cast<char>(i * 31);
     }

@@ -31,6 +31,9 @@
 
 namespace vantor::cli {
 
+using production::LoadedImages;
+using production::ProductionArgs;
+
 using device::DetectedState;
 using device::DownloadOutcome;
 using device::IsCancelled;

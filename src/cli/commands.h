@@ -45,7 +45,7 @@ int ExitCodeOf(const device::DownloadOutcome& outcome);
 
 // The job of loaded images: the segments (shared by every port), their flags word, and the
 // bootloader entry of "download" (not of "write", whose `slots` need a running bootloader).
-device::Job MakeJob(const LoadedImages& images, bool slots);
+device::Job MakeJob(const production::LoadedImages& images, bool slots);
 
 }  // namespace vantor::cli
 

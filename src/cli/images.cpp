@@ -11,19 +11,21 @@
 
 namespace vantor::cli {
 
+using production::LoadedImages;
+
 std::string DescribeTargets(const device::PlaceTable& places) {
   std::string text;
   for (const device::ImagePlace& t : places.places) {
     char item[96];
     switch (t.rule) {
-      case SizeRule::kUpTo:
+      case device::SizeRule::kUpTo:
         std::snprintf(item, sizeof item, "%s (up to %d bytes at 0x%06x)", t.name, t.size,
                       t.address);
         break;
-      case SizeRule::kExact:
+      case device::SizeRule::kExact:
         std::snprintf(item, sizeof item, "%s (%d bytes at 0x%06x)", t.name, t.size, t.address);
         break;
-      case SizeRule::kAny:
+      case device::SizeRule::kAny:
         std::snprintf(item, sizeof item, "%s (any size at 0x%06x)", t.name, t.address);
         break;
     }
@@ -100,29 +102,30 @@ bool LoadImages(const device::PlaceTable& places, const std::vector<std::string>
   return true;
 }
 
-bool SelectRegions(const std::vector<std::string>& names, std::vector<Region>& regions,
+bool SelectRegions(const std::vector<std::string>& names, std::vector<device::Region>& regions,
                    std::string& error) {
   regions.clear();
   bool binary = false;
-  std::vector<const Region*> chosen;
+  std::vector<const device::Region*> chosen;
   for (const std::string& name : names) {
-    const Region* region = FindRegion(name);
+    const device::Region* region = device::FindRegion(name);
     if (region == nullptr) {
       error = "unknown region '" + name + "' (regions: binary, firmware, boot, parameter, oem)";
       return false;
     }
-    if (region == &kRegions[0])
+    if (region == &device::kRegions[0])
       binary = true;
     if (std::find(chosen.begin(), chosen.end(), region) == chosen.end())
       chosen.push_back(region);
   }
   if (binary) {
-    regions.push_back(kRegions[0]);
+    regions.push_back(device::kRegions[0]);
     return true;
   }
-  std::sort(chosen.begin(), chosen.end(),
-            [](const Region* a, const Region* b) { return a->address < b->address; });
-  for (const Region* r : chosen)
+  std::sort(chosen.begin(), chosen.end(), [](const device::Region* a, const device::Region* b) {
+    return a->address < b->address;
+  });
+  for (const device::Region* r : chosen)
     regions.push_back(*r);
   return true;
 }

@@ -16,25 +16,17 @@
 
 namespace vantor::cli {
 
-using device::SizeRule;
-
-using device::FindRegion;
-using device::kRegions;
-using device::Region;
-
-using production::LoadedImages;
-
 // Reads every NAME=FILE argument with its target's size rule into `images.segments` (one
 // segment per address, a later argument replacing an earlier one). False with `error` naming the
 // argument, the file and what is wrong (the programs' texts "잘못된 파일입니다." and
 // "Wrong Block Size" for sizes); then nothing is to be sent.
 // `places` is device::AreaPlaces() (download) or device::SlotPlaces() (write).
 bool LoadImages(const device::PlaceTable& places, const std::vector<std::string>& arguments,
-                LoadedImages& images, std::string& error);
+                production::LoadedImages& images, std::string& error);
 
 // The regions named by `names`, in ascending address order, each once; "binary" alone replaces
 // all others (it is the whole window). False with `error` for an unknown name.
-bool SelectRegions(const std::vector<std::string>& names, std::vector<Region>& regions,
+bool SelectRegions(const std::vector<std::string>& names, std::vector<device::Region>& regions,
                    std::string& error);
 
 // The names of a table joined with ", " (for help texts and messages).

@@ -5,6 +5,9 @@
 
 namespace vantor::cli {
 
+using production::LoadedImages;
+using production::ProductionArgs;
+
 using production::kDefaultSpool;
 using production::ProductionDatabase;
 

@@ -15,13 +15,11 @@
 
 namespace vantor::cli {
 
-using production::ProductionArgs;
-
 // `oneDevice`: the record's help speaks of the device (download, write) or of each (station).
-void AddProductionOptions(CLI::App* command, ProductionArgs& args, bool oneDevice);
+void AddProductionOptions(CLI::App* command, production::ProductionArgs& args, bool oneDevice);
 
 // production::ApplyProductionOptions, its warning written to `env.err`.
-bool ApplyProductionOptions(Env& env, const ProductionArgs& args, const LoadedImages& images,
+bool ApplyProductionOptions(Env& env, const production::ProductionArgs& args, const production::LoadedImages& images,
                             bool verify, device::Job& job, std::string& error);
 
 // "--database URL" is left out of this build: a line for the help texts, else empty.

@@ -12,6 +12,8 @@
 
 namespace vantor::cli {
 
+using production::PortRow;
+
 namespace {
 
 using production::FinishRow;

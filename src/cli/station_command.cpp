@@ -19,6 +19,9 @@
 
 namespace vantor::cli {
 
+using production::LoadedImages;
+using production::PortRow;
+
 namespace {
 
 using nlohmann::ordered_json;

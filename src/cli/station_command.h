@@ -21,7 +21,7 @@ struct StationOptions {
   int retries = 0;
   int count = 0;  // 0: until a signal
   std::vector<std::string> images;
-  ProductionArgs production;  // record, unit numbers, database
+  production::ProductionArgs production;  // record, unit numbers, database
 };
 
 // Registers "station".

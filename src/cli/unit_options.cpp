@@ -3,6 +3,8 @@
 
 namespace vantor::cli {
 
+using production::UnitArgs;
+
 void AddUnitOptions(CLI::App* command, UnitArgs& args) {
   command->add_option("--serial", args.place,
                       "Write each unit's number into its image: SIZE bytes at device address "

@@ -9,8 +9,6 @@
 
 namespace vantor::cli {
 
-using production::UnitArgs;
-
-void AddUnitOptions(CLI::App* command, UnitArgs& args);
+void AddUnitOptions(CLI::App* command, production::UnitArgs& args);
 
 }  // namespace vantor::cli

@@ -50,7 +50,7 @@ QString DataLine(std::uint32_t address, std::span<const std::uint8_t> bytes) {
 }
 
 std::int64_t LineIndexOf(std::uint32_t address) {
-  return (static_cast<std::int64_t>(address) - static_cast<std::int64_t>(kWindowBase)) /
+  return (static_cast<std::int64_t>(address) - static_cast<std::int64_t>(device::kWindowBase)) /
          kBytesPerLine;
 }
 
@@ -146,7 +146,7 @@ HexListView::HexListView(QWidget* parent) : QListView(parent), m_model(this) {
 }
 
 void HexListView::ResetToPlaceholders() {
-  m_model.ResetToPlaceholders(kWindowBase, kWindowLines);
+  m_model.ResetToPlaceholders(device::kWindowBase, kWindowLines);
 }
 
 void HexListView::ListSegment(const Segment& segment, std::int64_t first) {
@@ -198,7 +198,7 @@ QFont HexListView::SetFontToFit(QFont font) {
   std::array<std::uint8_t, kBytesPerLine> bytes{};
   bytes.fill(widestByte);
   const std::uint32_t lastLine =
-      kWindowBase + static_cast<std::uint32_t>(kWindowSize - kBytesPerLine);
+      device::kWindowBase + static_cast<std::uint32_t>(device::kWindowSize - kBytesPerLine);
   const QString lines[] = {PlaceholderLine(lastLine), DataLine(lastLine, bytes)};
 
   int size = font.pixelSize() > 0 ? font.pixelSize() : QFontInfo(font).pixelSize();

@@ -20,10 +20,8 @@
 namespace vantor::pelion {
 
 // The device's memory window that the main listing maps: one line per 16 bytes.
-using device::kWindowBase;
-using device::kWindowSize;
 inline constexpr int kBytesPerLine = 16;
-inline constexpr int kWindowLines = kWindowSize / kBytesPerLine;  // 16384
+inline constexpr int kWindowLines = device::kWindowSize / kBytesPerLine;  // 16384
 
 // "%05x: " followed by "-- " sixteen times.
 QString PlaceholderLine(std::uint32_t address);

@@ -2,7 +2,7 @@
 #include "pelion/image_wnd.h"
 
 #include "pelion/slots.h"
-#include "ui/ui.h"
+#include "ui/dialog_units.h"
 
 namespace vantor::pelion {
 

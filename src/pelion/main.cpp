@@ -10,7 +10,8 @@
 
 #include "pelion/pelion_dlg.h"
 #include "ui/command_line.h"
-#include "ui/ui.h"
+#include "ui/simulator.h"
+#include "ui/texts.h"
 
 namespace vantor::pelion {
 

@@ -1,16 +1,15 @@
-// CPelionDlg and CAboutDlg (see pelion_dlg.h).
+// CPelionDlg's controls, start-up, about box, closing, save, the fixed file copy, slots and drops,
+// and the hex listing; the transfers and their worker are in transfers.cpp. CAboutDlg.
 #include "pelion/pelion_dlg.h"
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QKeyEvent>
 #include <QMimeData>
-#include <QPointer>
 #include <QUrl>
 
 #include <filesystem>
@@ -19,50 +18,22 @@
 #include <utility>
 
 #include "device/files.h"
-#include "device/flows.h"
 #include "device/image_files.h"
 #include "device/texts.h"
-#include "pelion/image_wnd.h"
 #include "pelion/slots.h"
 #include "serial/port_enumeration.h"
+#include "ui/closing.h"
+#include "ui/dialog_units.h"
+#include "ui/drops.h"
+#include "ui/icon.h"
+#include "ui/paths.h"
+#include "ui/system_menu.h"
+#include "ui/texts.h"
 
 namespace vantor::pelion {
 namespace {
 
 const QString kAboutItem = QStringLiteral("Pelion 정보(&A)...");
-
-std::filesystem::path ToPath(const QString& text) {
-  return std::filesystem::path(text.toStdU16String());
-}
-
-QString FromPath(const std::filesystem::path& path) {
-  return QString::fromStdU16String(path.u16string());
-}
-
-// The text the core hands over (UTF-8) as a QString.
-QString FromCoreText(const std::string& text) {
-  return QString::fromStdString(text);
-}
-
-// Zero-filled buffers: bytes that get no valid reply read as 0, not as old heap content.
-Segment MakeRegionSegment(std::uint32_t address, std::int32_t length) {
-  Segment segment;
-  segment.address = address;
-  segment.length = length;
-  segment.data.assign(static_cast<std::size_t>(length), 0);
-  return segment;
-}
-
-// The dialog's side of every device flow (download, upload, upload log): the progress moves
-// progress bar 1003.
-class ProgressObserver : public device::FlowObserver {
- public:
-  explicit ProgressObserver(CPelionDlg* dialog) : m_dialog(dialog) {}
-  void Progress(std::int32_t percent) override { m_dialog->UpdateProgress(percent); }
-
- private:
-  CPelionDlg* m_dialog;
-};
 
 QPushButton* MakeButton(const QString& caption, QWidget* parent) {
   auto* button = new QPushButton(caption, parent);
@@ -76,29 +47,12 @@ QIcon PelionIcon() {
   return ui::ApplicationIcon(QStringLiteral(":/icons/pelion.svg"));
 }
 
-// --- CAboutDlg ---------------------------------------------------------------------------------
+// --- CAboutDlg -----------------------------------------------------------------------------------
 
 CAboutDlg::CAboutDlg(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint) {
-  const QFont font = ui::DialogFont();
-  setFont(font);
-  setWindowTitle(QStringLiteral("Pelion 정보"));
-  setFixedSize(ui::DialogUnitsToPixels(font, 0, 0, 170, 62).size());
-
-  auto* icon = new QLabel(this);
-  icon->setPixmap(PelionIcon().pixmap(32, 32));
-  const QRect iconRect = ui::DialogUnitsToPixels(font, 14, 14, 0, 0);
-  icon->setGeometry(iconRect.x(), iconRect.y(), 32, 32);
-
-  auto* text = new QLabel(QStringLiteral("Pelion, 버전 1.0"), this);
-  ui::PlaceControl(text, font, 42, 14, 114, 8);
-
-  auto* ok = new QPushButton(QStringLiteral("확인"), this);
-  ok->setDefault(true);
-  ui::PlaceControl(ok, font, 113, 41, 50, 14);
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-}
+    : ui::AboutBox(
+          {QStringLiteral("Pelion 정보"), PelionIcon(), {QStringLiteral("Pelion, 버전 1.0")}},
+          parent) {}
 
 // --- CPelionDlg: construction --------------------------------------------------------------------
 
@@ -238,7 +192,7 @@ void CPelionDlg::OnInitDialog() {
   m_downloadFlags = 0;
 }
 
-// --- Access -----------------------------------------------------------------------------------
+// --- Access --------------------------------------------------------------------------------------
 
 QWidget* CPelionDlg::control(int id) const {
   auto it = m_controls.find(id);
@@ -273,7 +227,7 @@ void CPelionDlg::Message(const QString& text, ui::MessageIcon icon, const QStrin
   ui::ShowMessage({this, caption, text, icon});
 }
 
-// --- System menu, closing -----------------------------------------------------------------------
+// --- System menu, closing ------------------------------------------------------------------------
 
 void CPelionDlg::OnSysCommand(int id) {
   if ((id & 0xFFF0) == IDM_ABOUTBOX) {
@@ -321,121 +275,7 @@ void CPelionDlg::done(int result) {
   QDialog::done(result);
 }
 
-// --- Workers ----------------------------------------------------------------------------------
-
-void CPelionDlg::SetBusy(bool busy) {
-  m_busy = busy;
-  for (int id :
-       {IDC_DOWNLOAD_BINARY, IDC_UPLOAD, IDC_UPLOAD_LOG, IDC_CLEAR, IDC_LOAD_IMAGE, IDC_SAVE}) {
-    control(id)->setEnabled(!busy);
-  }
-}
-
-void CPelionDlg::StartWorker(std::function<void()> work, bool waitCursor) {
-  SetBusy(true);
-  if (waitCursor) {
-    m_workerCursor.emplace();
-  }
-  // The work holds the port and its token until it ends.
-  m_worker.Start(this, std::move(work), [this] {
-    m_workerCursor.reset();
-    SetBusy(false);
-  });
-}
-
-std::unique_ptr<SerialPort> CPelionDlg::OpenSelectedPort() {
-  const std::string name = SelectedPortNumber();
-  if (name.empty()) {
-    Message(FromCoreText(device::kNoPortChosenText), ui::MessageIcon::kInformation);
-    return nullptr;
-  }
-  // Its waits end at once when the dialog closes (the worker's token).
-  std::int32_t error = 0;
-  std::unique_ptr<SerialPort> port =
-      device::OpenDevicePort(name, /*trace=*/false, error, m_worker.cancelToken());
-  if (!port) {
-    Message(FromCoreText(device::kPortNotOpenedText), ui::MessageIcon::kInformation);
-    return nullptr;
-  }
-  return port;
-}
-
-void CPelionDlg::UpdateProgress(std::int32_t percent) {
-  ui::RunOnUiThread(this, [this, percent] { m_progress->setValue(percent); });
-}
-
-// --- Download
-// -------------------------------------------------------------------------------------
-
-void CPelionDlg::OnDownloadBinary() {
-  if (m_busy) {
-    return;
-  }
-  m_port = OpenSelectedPort();
-  if (!m_port) {
-    return;
-  }
-  // The worker owns the port from here on and closes it at its end.
-  std::shared_ptr<SerialPort> port(std::move(m_port));
-  StartWorker([this, port] { DownloadWorker(*port); });
-}
-
-void CPelionDlg::DownloadWorker(SerialPort& port) {
-  ProgressObserver observer(this);
-  const std::int32_t status = device::RunDownload(port, m_segments, m_downloadFlags, observer);
-  port.Close();
-  if (status != 0) {
-    Message(FromCoreText(device::CommErrorMessage(status)), ui::MessageIcon::kInformation);
-  }
-}
-
-// --- Upload and save ----------------------------------------------------------------------------
-
-void CPelionDlg::OnUpload() {
-  if (m_busy) {
-    return;
-  }
-  m_port = OpenSelectedPort();
-  if (!m_port) {
-    return;
-  }
-  const bool binary = checkBox(IDC_CHECK_BINARY)->isChecked();
-  std::array<bool, 4> slotChecked{};
-  for (std::size_t i = 0; i < kImageSlots.size(); ++i) {
-    slotChecked[i] = checkBox(kImageSlots[i].checkBox)->isChecked();
-  }
-  std::shared_ptr<SerialPort> port(std::move(m_port));
-  StartWorker([this, port, binary, slotChecked] { UploadThread(*port, binary, slotChecked); });
-}
-
-void CPelionDlg::UploadThread(SerialPort& port, bool binary,
-                              const std::array<bool, 4>& slotChecked) {
-  ClearSegments(m_segments);
-  if (binary) {
-    InsertSegment(m_segments, MakeRegionSegment(kBinaryRegion.address, kBinaryRegion.length));
-  } else {
-    for (std::size_t index : device::kUploadOrder) {
-      const device::Slot& slot = kImageSlots[index].device;
-      if (slotChecked[index]) {
-        InsertSegment(m_segments, MakeRegionSegment(slot.address(), slot.size));
-      }
-    }
-  }
-  ProgressObserver observer(this);
-  const device::ReadBackListOutcome outcome = device::RunReadBackList(port, m_segments, observer);
-  // A segment that was not read whole leaves the list: "save" and the next download only ever
-  // see bytes that came from the device. The box below names it.
-  for (std::uint32_t address : outcome.unreadSegments) {
-    m_segments.Remove(address);
-  }
-  Message(FromCoreText(outcome.boxText),
-          outcome.informationIcon ? ui::MessageIcon::kInformation : ui::MessageIcon::kNone,
-          QString());
-  if (outcome.result == 0) {
-    ShowSegments();
-  }
-  port.Close();
-}
+// --- Save ----------------------------------------------------------------------------------------
 
 void CPelionDlg::OnSave() {
   if (m_busy) {
@@ -449,96 +289,15 @@ void CPelionDlg::OnSave() {
                                               segment.data.size());
     // The final box lists only the files written; a failed one had its own box.
     if (!device::WriteSegmentFile(path, std::span(segment.data.data(), length))) {
-      Message(FromCoreText(device::kCantSavedText) + FromPath(path));
+      Message(ui::FromCoreText(device::kCantSavedText) + ui::FromPath(path));
       continue;
     }
-    summary += FromPath(path) + QStringLiteral("\n");
+    summary += ui::FromPath(path) + QStringLiteral("\n");
   }
-  Message(FromCoreText(device::kSavedText) + summary);
+  Message(ui::FromCoreText(device::kSavedText) + summary);
 }
 
-// --- Upload log
-// -----------------------------------------------------------------------------------
-
-void CPelionDlg::OnUploadLog() {
-  if (m_busy) {
-    return;
-  }
-  std::shared_ptr<SerialPort> port = OpenSelectedPort();
-  if (!port) {
-    return;
-  }
-  // Owned by the dialog's object tree, released when the user closes it.
-  QPointer<CImageWnd> window = new CImageWnd(this);
-  window->show();
-  StartWorker([this, port, window] {
-    SegmentList job;
-    InsertSegment(
-        job, MakeRegionSegment(device::kUploadLogRegion.address, device::kUploadLogRegion.length));
-    ProgressObserver observer(this);
-    const device::ReadBackListOutcome outcome = device::RunReadBackList(*port, job, observer);
-    Message(FromCoreText(outcome.boxText),
-            outcome.informationIcon ? ui::MessageIcon::kInformation : ui::MessageIcon::kNone,
-            QString());
-    ui::RunOnUiThread(this, [&] {
-      if (window && !ui::IsClosing(this)) {
-        ListSegmentsFromTop(window->list(), job);
-        // The box belonged to the main dialog, which its closing brought to the front: the
-        // window the user waits for comes back on top.
-        window->raise();
-        window->activateWindow();
-      }
-    });
-    port->Close();
-  });
-}
-
-// --- Load image, file copy --------------------------------------------------------------------
-
-void CPelionDlg::OnLoadImage() {
-  if (m_busy) {
-    return;
-  }
-  std::array<bool, 4> slotChecked{};
-  std::array<QString, 4> paths;
-  for (std::size_t i = 0; i < kImageSlots.size(); ++i) {
-    slotChecked[i] = checkBox(kImageSlots[i].checkBox)->isChecked();
-    paths[i] = pathField(kImageSlots[i].pathField)->text();
-  }
-  // "load image" runs without the wait cursor: the dialog stays as it looks while files load.
-  StartWorker([this, slotChecked, paths] { LoadImageThread(slotChecked, paths); },
-              /*waitCursor=*/false);
-}
-
-void CPelionDlg::LoadImageThread(const std::array<bool, 4>& slotChecked,
-                                 const std::array<QString, 4>& paths) {
-  QString summary;
-  m_downloadFlags = 0;
-  const device::PlaceTable& places = device::SlotPlaces();
-  for (std::size_t i = 0; i < kImageSlots.size(); ++i) {
-    const device::ImagePlace& place = places.places[i];
-    m_segments.Remove(place.address);
-    if (!slotChecked[i]) {
-      continue;
-    }
-    // The firmware takes a file of any size; the others only their exact size.
-    const device::TakenImage taken = device::TakeImageFile(places, &place, ToPath(paths[i]),
-                                                           device::ImageFormats::kRaw, m_segments);
-    if (!taken.text.empty()) {
-      Message(FromCoreText(taken.text));
-    }
-    // The summary and the flags word tell what was loaded: a slot whose file was not taken
-    // says so and adds no flags (no firmware segment, no code-area download).
-    if (taken.ok()) {
-      m_downloadFlags |= place.flags;
-      summary += paths[i] + FromCoreText(device::kLoadedText);
-    } else {
-      summary += paths[i] + FromCoreText(device::kNotLoadedText);
-    }
-  }
-  ShowSegments();
-  Message(summary);
-}
+// --- File copy -----------------------------------------------------------------------------------
 
 void CPelionDlg::OnButton7() {
   const std::filesystem::path folder = device::DocumentsFolder();
@@ -554,7 +313,7 @@ void CPelionDlg::OnButton7() {
   (void)device::WriteSegmentFile(folder / kCopyDestinationName, buffer);
 }
 
-// --- Slots and drops --------------------------------------------------------------------------
+// --- Slots and drops -----------------------------------------------------------------------------
 
 void CPelionDlg::OnSlotToggle(int slot) {
   const ImageSlot& entry = kImageSlots[static_cast<std::size_t>(slot)];
@@ -599,7 +358,7 @@ void CPelionDlg::OnDropFiles(const QPoint& point, const QStringList& files) {
     return;
   }
   // The path as the platform writes it (backslashes on Windows).
-  const QString path = QDir::toNativeSeparators(files.first());
+  const QString path = ui::NativePathText(files.first());
   QWidget* child = ui::ChildAtDropPoint(this, point);
   for (std::size_t i = 0; i < kImageSlots.size(); ++i) {
     const ImageSlot& slot = kImageSlots[i];
@@ -611,10 +370,10 @@ void CPelionDlg::OnDropFiles(const QPoint& point, const QStringList& files) {
     // At the slot's offset, of its exact size. A file that cannot be read also takes the slot's
     // earlier image out: the field never names a file other than the one the download sends.
     const device::PlaceTable& places = device::DropPlaces();
-    const device::TakenImage taken = device::TakeImageFile(places, &places.places[i], ToPath(path),
-                                                           device::ImageFormats::kRaw, m_segments);
+    const device::TakenImage taken = device::TakeImageFile(
+        places, &places.places[i], ui::ToPath(path), device::ImageFormats::kRaw, m_segments);
     if (!taken.text.empty()) {
-      Message(FromCoreText(taken.text));
+      Message(ui::FromCoreText(taken.text));
     }
     return;
   }
@@ -643,7 +402,7 @@ void CPelionDlg::dropEvent(QDropEvent* event) {
   event->acceptProposedAction();
 }
 
-// --- Hex listing --------------------------------------------------------------------------------
+// --- Hex listing ---------------------------------------------------------------------------------
 
 void CPelionDlg::ResetHexListing() {
   m_hexView->ResetToPlaceholders();

@@ -1,6 +1,7 @@
 // CPelionDlg: the Pelion main dialog (template 102): the hex view of the memory window, the five
 // image slots fed by file drops, the transfer buttons and their workers (download, upload, upload
-// log, load image), save, clear and the fixed file copy. CAboutDlg: the about box (template 100).
+// log, load image: transfers.cpp), save, clear and the fixed file copy. CAboutDlg: the about box
+// (template 100).
 //
 // Workers run one at a time on m_worker; while one runs, every control that touches the port or
 // m_segments is disabled and drops are refused, so the list is never changed under a worker.
@@ -29,8 +30,11 @@
 #include "pelion/path_field.h"
 #include "protocol/segments.h"
 #include "serial/serial_port.h"
+#include "ui/about_box.h"
 #include "ui/combos.h"
-#include "ui/ui.h"
+#include "ui/message_box.h"
+#include "ui/wait_cursor.h"
+#include "ui/worker.h"
 
 namespace vantor::pelion {
 
@@ -43,7 +47,7 @@ inline constexpr int IDM_ABOUTBOX = 0x0010;
 
 QIcon PelionIcon();
 
-class CAboutDlg : public QDialog {
+class CAboutDlg : public ui::AboutBox {
  public:
   explicit CAboutDlg(QWidget* parent = nullptr);
 };

@@ -3,16 +3,10 @@
 // worker, whose cancel token every port carries: a close ends each wait at once.
 #include "quorix/quorix_dlg.h"
 #include "serial/port_enumeration.h"
+#include "ui/texts.h"
+#include "ui/wait_cursor.h"
 
 namespace vantor::quorix {
-
-namespace {
-
-QString Text(const std::string& text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
 
 void CQuorixDlg::SetStatus(const QString& text) {
   ui::RunOnUiThread(this, [&] { m_status->setText(text); });
@@ -67,7 +61,7 @@ void CQuorixDlg::SetLink(bool online) {
   SetStatus(QString::fromLatin1(device::kNoDeviceState));
   SetToggleCaption(QStringLiteral("offline"));
   m_port.reset();  // closes the handle
-  Log("%s", kDisconnectedLog);
+  Log("%s", device::kDisconnectedLog);
 }
 
 void CQuorixDlg::GoOnline(const std::string& portName) {
@@ -75,12 +69,12 @@ void CQuorixDlg::GoOnline(const std::string& portName) {
   std::int32_t error = 0;
   m_port = device::OpenDevicePort(portName, /*trace=*/true, error, m_worker.cancelToken());
   if (!m_port) {
-    Message(QString::fromUtf8(kNoAnswerText));
+    Message(QString::fromUtf8(device::kNoAnswerText));
     return;
   }
   DetectDevice();
   if (m_bootVersion != kNoBootVersion || m_firmwareVersion)
-    Log("%s", kConnectedLog);
+    Log("%s", device::kConnectedLog);
 }
 
 void CQuorixDlg::DetectDevice() {
@@ -91,14 +85,14 @@ void CQuorixDlg::DetectDevice() {
   m_bootVersion = state.bootVersion.value_or(kNoBootVersion);
   m_firmwareVersion = state.firmwareVersion;
   if (state.bootVersion) {
-    SetStatus(Text(device::FormatBootVersion(*state.bootVersion)));
+    SetStatus(ui::FromCoreText(device::FormatBootVersion(*state.bootVersion)));
     SetToggleCaption(QStringLiteral("online"));
   } else if (state.firmwareVersion) {
     // The firmware's text as it came, with the line end of its reply.
     SetStatus(ui::FromLineText(*state.firmwareVersion + "\r\n"));
     SetToggleCaption(QStringLiteral("online"));
   } else {
-    Message(QString::fromUtf8(kNoAnswerText));
+    Message(QString::fromUtf8(device::kNoAnswerText));
     m_port.reset();
     SetToggleCaption(QStringLiteral("offline"));
     SetStatus(QString::fromLatin1(device::kNoDeviceState));
@@ -110,7 +104,7 @@ void CQuorixDlg::OnDownload() {
     return;  // the button is disabled meanwhile; never two sessions
   // Offline, or closed after a refused "~dboot": there is no port to talk through.
   if (!m_port || !m_port->IsOpen()) {
-    Message(QString::fromUtf8(kCheckDeviceText));
+    Message(QString::fromUtf8(device::kCheckDeviceText));
     return;
   }
   m_shownPercent = -1;
@@ -146,13 +140,13 @@ void CQuorixDlg::EnterBootloader() {
       return;
     case device::BootEntry::kEntered:
       m_bootVersion = *state.bootVersion;
-      SetStatus(Text(device::FormatBootVersion(m_bootVersion)));
+      SetStatus(ui::FromCoreText(device::FormatBootVersion(m_bootVersion)));
       return;
     case device::BootEntry::kRefused:  // the flow closed the port; the captions stay
-      Message(QString::fromUtf8(kCheckDeviceText));
+      Message(QString::fromUtf8(device::kCheckDeviceText));
       return;
     case device::BootEntry::kNoAnswer:  // the reopened port, if any, stays open
-      Message(QString::fromUtf8(kNoAnswerText));
+      Message(QString::fromUtf8(device::kNoAnswerText));
       return;
   }
 }
@@ -169,11 +163,11 @@ int CQuorixDlg::DownloadThreadProc() {
   BeginBusy();
   const std::int32_t result = device::RunDownload(*m_port, m_segments, m_downloadFlags, *this);
   if (result != 0) {
-    Message(Text(device::CommErrorMessage(result)));
+    Message(ui::FromCoreText(device::CommErrorMessage(result)));
     EndBusy();
     return -1;
   }
-  Log("%s", kDownloadDoneLog);
+  Log("%s", device::kDownloadDoneLog);
   if (device::WaitScaled(device::kRedetectWait, m_worker.cancelToken()) != 0) {
     EndBusy();
     return -1;
@@ -183,7 +177,7 @@ int CQuorixDlg::DownloadThreadProc() {
     EndBusy();
     return -1;
   }
-  Log("%s", kFinishedLog);
+  Log("%s", device::kFinishedLog);
   EndBusy();
   return 0;
 }

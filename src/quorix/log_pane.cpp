@@ -4,7 +4,7 @@
 #include <QScrollBar>
 #include <QTextCursor>
 
-#include "ui/ui.h"
+#include "ui/worker.h"
 
 namespace vantor::quorix {
 

@@ -9,7 +9,8 @@
 
 #include "quorix/quorix_dlg.h"
 #include "ui/command_line.h"
-#include "ui/ui.h"
+#include "ui/simulator.h"
+#include "ui/texts.h"
 #include "vantor_version.h"
 
 namespace vantor::quorix {

@@ -5,7 +5,6 @@
 #include <qdrawutil.h>
 #include <QContextMenuEvent>
 #include <QDateTime>
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -24,6 +23,13 @@
 
 #include "device/image_files.h"
 #include "serial/port_enumeration.h"
+#include "ui/closing.h"
+#include "ui/dialog_units.h"
+#include "ui/drops.h"
+#include "ui/icon.h"
+#include "ui/paths.h"
+#include "ui/system_menu.h"
+#include "ui/texts.h"
 
 namespace vantor::quorix {
 
@@ -34,10 +40,6 @@ namespace {
 
 constexpr unsigned kAboutCommand = 0x10;
 const QString kAboutItem = QStringLiteral("Quorix 정보(&A)...");
-
-std::filesystem::path ToPath(const QString& text) {
-  return std::filesystem::path(text.toStdU16String());
-}
 
 // The area field's text: "0x%06x(%i)" of offset and size.
 QString AreaFieldText(const device::Area& area) {
@@ -84,24 +86,11 @@ void EndBusy() {
 
 // --- CAboutDlg (template 100) ----------------------------------------------------------------
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
-  const QFont font = ui::DialogFont();
-  setFont(font);
-  setWindowTitle(QStringLiteral("Quorix 정보"));
-  const QRect size = ui::DialogUnitsToPixels(font, 0, 0, 170, 62);
-  resize(size.size());
-  auto* icon = new QLabel(this);
-  icon->setPixmap(QuorixIcon().pixmap(32, 32));
-  ui::PlaceControl(icon, font, 14, 14, 21, 20);
-  auto* name = new QLabel(QStringLiteral("Quorix, 버전 1.0"), this);
-  ui::PlaceControl(name, font, 42, 14, 114, 8);
-  auto* copyright = new QLabel(QStringLiteral("Copyright (C) 2024"), this);
-  ui::PlaceControl(copyright, font, 42, 26, 114, 8);
-  auto* ok = new QPushButton(QStringLiteral("확인"), this);
-  ok->setDefault(true);
-  ui::PlaceControl(ok, font, 113, 41, 50, 14);
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-}
+CAboutDlg::CAboutDlg(QWidget* parent)
+    : ui::AboutBox({QStringLiteral("Quorix 정보"),
+                    QuorixIcon(),
+                    {QStringLiteral("Quorix, 버전 1.0"), QStringLiteral("Copyright (C) 2024")}},
+                   parent) {}
 
 // --- CQuorixDlg ------------------------------------------------------------------------------
 
@@ -141,7 +130,7 @@ void CQuorixDlg::CreateControls() {
   ui::PlaceControl(m_download, m_font, 157, 18, 78, 23);
   m_areaCombo = new ui::DropDownList(this);
   m_areaCombo->Place(m_font, 158, 59, 77, 54);
-  m_portCombo = new PortCombo(this);
+  m_portCombo = new ui::PortCombo(this);
   m_portCombo->Place(m_font, 7, 7, 76, 30);
   m_loadButton = new QPushButton(QStringLiteral("Load Binary File"), this);
   ui::PlaceControl(m_loadButton, m_font, 7, 34, 77, 14);
@@ -186,7 +175,7 @@ void CQuorixDlg::CreateControls() {
   connect(m_loadButton, &QPushButton::clicked, this, [this] { OnLoadBinaryFile(); });
   connect(m_download, &QPushButton::clicked, this, [this] { OnDownload(); });
   connect(m_toggle, &QPushButton::clicked, this, [this] { OnLinkToggle(); });
-  connect(m_portCombo, &PortCombo::aboutToDropDown, this, [this] { OnPortDropDown(); });
+  connect(m_portCombo, &ui::PortCombo::aboutToDropDown, this, [this] { OnPortDropDown(); });
 }
 
 void CQuorixDlg::OnInitDialog() {
@@ -321,7 +310,7 @@ void CQuorixDlg::dropEvent(QDropEvent* event) {
 }
 
 void CQuorixDlg::LoadBinaryFile(const QString& path) {
-  m_pathField->setText(QDir::toNativeSeparators(path));
+  m_pathField->setText(ui::NativePathText(path));
   m_fileSize = ShowFileInfo(path, m_infoPane);
   m_filePath = path;
   ApplyArea();
@@ -337,11 +326,11 @@ void CQuorixDlg::LoadBinaryFile(const QString& path) {
   // The device layer applies the area's size rule; a file it cannot read also takes the area's
   // earlier image out of the list, so the path field never names a file other than the one sent.
   const device::TakenImage taken = device::TakeImageFile(
-      device::AreaPlaces(), place, ToPath(m_filePath), device::ImageFormats::kRaw, m_segments);
+      device::AreaPlaces(), place, ui::ToPath(m_filePath), device::ImageFormats::kRaw, m_segments);
   if (taken.fault == device::TakeFault::kTooLarge) {
-    Message(QString::fromStdString(taken.text));
+    Message(ui::FromCoreText(taken.text));
   } else if (taken.fault == device::TakeFault::kWrongBlockSize) {
-    Message(QString::fromStdString(taken.text), ui::MessageIcon::kNone);
+    Message(ui::FromCoreText(taken.text), ui::MessageIcon::kNone);
   }
 }
 

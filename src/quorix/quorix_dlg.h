@@ -23,22 +23,15 @@
 #include "protocol/segments.h"
 #include "quorix/log_pane.h"
 #include "serial/serial_port.h"
+#include "ui/about_box.h"
 #include "ui/combos.h"
-#include "ui/ui.h"
+#include "ui/message_box.h"
+#include "ui/worker.h"
 
 namespace vantor::quorix {
 
 inline constexpr const char* kAppName = "Quorix";
 inline constexpr std::uint32_t kNoBootVersion = 0xFFFFFFFF;
-
-// The user texts of the link and the download, as the device layer defines them.
-using device::kCheckDeviceText;
-using device::kConnectedLog;
-using device::kDisconnectedLog;
-using device::kDownloadDoneLog;
-using device::kFinishedLog;
-using device::kNoAnswerText;
-using device::kWrongFileText;
 
 // Busy mark of long operations (the bootloader wait, the download worker): the wait cursor stays
 // while g_busyCount is above 0. Callable from any thread; the count changes on the UI thread.
@@ -48,10 +41,6 @@ void EndBusy();
 
 class CQuorixDlg;
 extern CQuorixDlg* g_mainDlg;
-
-// The COM combo: tells the dialog before its list opens, so that the list shows the ports
-// present now.
-using ui::PortCombo;
 
 // Icon 128 of the templates (window and about box): packaging/icons/quorix.svg, built in.
 QIcon QuorixIcon();
@@ -69,7 +58,7 @@ class FlatEdgeButton : public QPushButton {
   void paintEvent(QPaintEvent* event) override;
 };
 
-class CAboutDlg : public QDialog {
+class CAboutDlg : public ui::AboutBox {
  public:
   explicit CAboutDlg(QWidget* parent = nullptr);
 };
@@ -84,7 +73,7 @@ class CQuorixDlg : public QDialog, private device::FlowObserver {
   // Controls by their template IDs, for the program and its tests.
   QPushButton* downloadButton() const { return m_download; }   // 1000
   ui::DropDownList* areaCombo() const { return m_areaCombo; }  // 1001
-  PortCombo* portCombo() const { return m_portCombo; }         // 1002
+  ui::PortCombo* portCombo() const { return m_portCombo; }     // 1002
   QPushButton* loadButton() const { return m_loadButton; }     // 1003
   LogPane* infoPane() const { return m_infoPane; }             // 1004
   QLineEdit* pathField() const { return m_pathField; }         // 1005
@@ -173,7 +162,7 @@ class CQuorixDlg : public QDialog, private device::FlowObserver {
   QFont m_font;
   QPushButton* m_download = nullptr;
   ui::DropDownList* m_areaCombo = nullptr;
-  PortCombo* m_portCombo = nullptr;
+  ui::PortCombo* m_portCombo = nullptr;
   QPushButton* m_loadButton = nullptr;
   LogPane* m_infoPane = nullptr;
   QLineEdit* m_pathField = nullptr;

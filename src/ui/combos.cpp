@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-#include "ui/ui.h"
+#include "ui/dialog_units.h"
 
 namespace vantor::ui {
 

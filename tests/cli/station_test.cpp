@@ -38,6 +38,8 @@ using production::RecordImage;
 using production::Sha256Hex;
 
 using namespace rig;
+using devsim::DeviceEvent;
+using devsim::DeviceOptions;
 constexpr std::uint32_t kBootAddress = kRigBootAddress;
 
 // Each image of the record is named by the target its segment went to, also when an argument
@@ -63,7 +65,7 @@ TEST(RecordImagesTest, EachSegmentIsNamedByItsOwnTarget) {
       {{hex}, {{"BOOT", 0x100000}, {"CODE", 0x108000}}},
   };
   for (const auto& c : cases) {
-    LoadedImages images;
+    production::LoadedImages images;
     std::string error;
     ASSERT_TRUE(LoadImages(device::AreaPlaces(), c.arguments, images, error)) << error;
     std::vector<std::pair<std::string, std::uint32_t>> described;

@@ -1,16 +1,15 @@
 // Image files taken into areas and slots (the one reader, the size rules, the fault texts), the
 // saved read-back files and the read-back's box text.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "device/files.h"
 #include "device/image_files.h"
 #include "device/texts.h"
+#include "support/test_files.h"
 
 namespace vantor::device {
 namespace {
@@ -18,30 +17,20 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-// A fresh folder per test, removed afterwards.
+// Files in a fresh folder per test, removed afterwards.
 class FileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("vantor-image-files-" + std::to_string(::getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-  fs::path File(const std::string& name, std::size_t size, int seed = 0) {
+  fs::path File(const std::string& name, std::size_t size, std::uint8_t seed = 0) {
     const fs::path path = dir / name;
-    std::ofstream out(path, std::ios::binary);
-    for (std::size_t i = 0; i < size; ++i)
-      out.put(static_cast<char>(i * 3 + static_cast<std::size_t>(seed)));
+    vantor::testing::WriteFileBytes(path, vantor::testing::PatternBytes(size, seed));
     return path;
   }
   fs::path Text(const std::string& name, const std::string& text) {
     const fs::path path = dir / name;
-    std::ofstream(path, std::ios::binary) << text;
+    vantor::testing::WriteFileText(path, text);
     return path;
   }
-  fs::path dir;
+  vantor::testing::TempFolder dir;
 };
 
 void Put(SegmentList& list, std::uint32_t address, Bytes data) {
@@ -97,8 +86,7 @@ TEST_F(FileTest, RawFilesFollowTheirPlacesSizeRule) {
     ASSERT_EQ(Addresses(list), (std::vector<std::uint32_t>{0x120000, c.address}));
     const Segment& s = *list.Find(c.address);
     EXPECT_EQ(s.length, static_cast<std::int32_t>(c.size));
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_EQ(s.data, Bytes(std::istreambuf_iterator<char>(in), {}));
+    EXPECT_EQ(s.data, vantor::testing::ReadFileBytes(path));
     ASSERT_EQ(taken.taken.size(), 1u);
     EXPECT_EQ(taken.taken[0].first, c.address);
   }
@@ -201,7 +189,7 @@ TEST_F(FileTest, SavedFileIsWholeOrReported) {
 TEST_F(FileTest, DocumentsFolderIsMadeUnderHome) {
   const char* old = std::getenv("HOME");
   const std::string saved = old != nullptr ? old : "";
-  ::setenv("HOME", dir.c_str(), 1);
+  ::setenv("HOME", dir.path().c_str(), 1);
   const fs::path folder = DocumentsFolder();
   if (old != nullptr) {
     ::setenv("HOME", saved.c_str(), 1);

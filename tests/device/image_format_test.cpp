@@ -10,9 +10,12 @@
 
 #include "device/image_formats.h"
 #include "device/image_placement.h"
+#include "support/test_files.h"
 
 namespace vantor::device {
 namespace {
+
+using vantor::testing::PatternBytes;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -31,13 +34,6 @@ std::vector<Piece> Plain(const std::vector<ImageRun>& runs) {
 
 std::span<const std::uint8_t> Span(const std::string& text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-Bytes Pattern(std::size_t size, std::uint8_t seed) {
-  Bytes bytes(size);
-  for (std::size_t i = 0; i < size; ++i)
-    bytes[i] = static_cast<std::uint8_t>(seed + i * 13);
-  return bytes;
 }
 
 // Records written by hand (checksums worked out independently of the writers).
@@ -267,10 +263,10 @@ class ElfBuilder {
 };
 
 TEST(ImageFormats, ReadsElfLoadSegmentsAtTheirPhysicalAddresses) {
-  const Bytes code = Pattern(300, 1);
-  const Bytes data = Pattern(40, 2);
+  const Bytes code = PatternBytes(300, 1);
+  const Bytes data = PatternBytes(40, 2);
   const std::vector<ElfSegment> segments{
-      {4, 0x100000, Pattern(8, 9), 0},  // PT_NOTE: not loaded
+      {4, 0x100000, PatternBytes(8, 9), 0},  // PT_NOTE: not loaded
       {1, 0x108000, code, 0},
       {1, 0x108200, data, 0x100},  // file bytes only; the .bss part is not sent
       {1, 0x130000, {}, 0x400},    // no file bytes at all
@@ -289,7 +285,7 @@ TEST(ImageFormats, ReadsElfLoadSegmentsAtTheirPhysicalAddresses) {
 }
 
 TEST(ImageFormats, RefusesBadElfFilesNamingTheOffset) {
-  const std::vector<ElfSegment> one{{1, 0x108000, Pattern(64, 3), 0}};
+  const std::vector<ElfSegment> one{{1, 0x108000, PatternBytes(64, 3), 0}};
   struct Case {
     const char* name;
     bool is64;
@@ -328,7 +324,7 @@ TEST(ImageFormats, RefusesBadElfFilesNamingTheOffset) {
   }
 
   // Two segments that overlap with different bytes; the same bytes twice are fine.
-  const Bytes a = Pattern(32, 1);
+  const Bytes a = PatternBytes(32, 1);
   Bytes b(a.begin() + 16, a.end());
   ParsedImage image;
   std::string error;
@@ -366,7 +362,7 @@ TEST(ImageFormats, WritersMakeWhatTheReadersTakeBack) {
       {"above 24 bits", 0xFFFFFF00, 0x100},
   };
   for (const Case& c : cases) {
-    const Bytes data = Pattern(c.size, static_cast<std::uint8_t>(c.size));
+    const Bytes data = PatternBytes(c.size, static_cast<std::uint8_t>(c.size));
     for (const std::string& text : {FormatIntelHex(c.address, data), FormatSrec(c.address, data)}) {
       ParsedImage image;
       std::string error;

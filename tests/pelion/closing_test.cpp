@@ -19,6 +19,8 @@
 namespace vantor::pelion::testing {
 namespace {
 
+using vantor::testing::PatternBytes;
+
 enum class Closing { kCloseBox, kEscape, kEnter, kEscapeTwice, kCloseThenEscape };
 
 class ClosingTest : public PelionTest {
@@ -81,7 +83,7 @@ TEST_F(ClosingTest, ClosingDuringATransferCancelsItAtOnce) {
       devsim::DeviceOptions options;
       options.paced = true;  // every transfer takes seconds
       StartWithDevice(options);
-      Drop(IDC_PATH_FIRMWARE, {WriteImage("fw.bin", Pattern(0x38000, 1))});
+      Drop(IDC_PATH_FIRMWARE, {WriteImage("fw.bin", PatternBytes(0x38000, 1))});
       m_dlg->checkBox(IDC_CHECK_BINARY)->setChecked(true);
       Press(transfer.button);
       ASSERT_TRUE(m_dlg->workerRunning());

@@ -13,6 +13,8 @@
 #include "pelion/slots.h"
 #include "pelion_fixture.h"
 #include "serial/port_enumeration.h"
+#include "support/about_box_check.h"
+#include "ui/dialog_units.h"
 
 #ifdef _WIN32
 #include "support/system_menu_check_win32.h"
@@ -20,6 +22,8 @@
 
 namespace vantor::pelion::testing {
 namespace {
+
+using vantor::testing::PatternBytes;
 
 class DialogTest : public PelionTest {};
 
@@ -143,7 +147,7 @@ TEST_F(DialogTest, EveryListingLineFitsItsViewWhole) {
   Segment window;
   window.address = 0x100000;
   window.length = 0x40000;
-  window.data = Pattern(0x40000, 0);
+  window.data = PatternBytes(0x40000, 0);
   for (std::size_t i = 0; i < 256; ++i) {
     window.data[i] = static_cast<std::uint8_t>(i);  // every byte value at least once
   }
@@ -211,7 +215,7 @@ TEST_F(DialogTest, EnterEndsTheDialogUnlessAPushButtonHasTheFocus) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     StartWithoutDevice();
-    Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", Pattern(0x4000, 2))});
+    Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", PatternBytes(0x4000, 2))});
     QWidget* focus = m_dlg->control(c.focus);
     focus->setFocus();
     ASSERT_TRUE(focus->hasFocus());
@@ -276,24 +280,13 @@ TEST_F(DialogTest, AboutItemOpensTheAboutBox) {
   EXPECT_TRUE(actions[0]->isSeparator());
   EXPECT_EQ(actions[1]->text(), QStringLiteral("Pelion 정보(&A)..."));
 
-  QString title;
-  QStringList texts;
-  QTimer::singleShot(0, [&] {
-    QWidget* box = QApplication::activeModalWidget();
-    ASSERT_NE(box, nullptr);
-    title = box->windowTitle();
-    for (QLabel* label : box->findChildren<QLabel*>()) {
-      texts << label->text();
-    }
-    for (QPushButton* button : box->findChildren<QPushButton*>()) {
-      texts << button->text();
-      button->click();
-    }
-  });
-  actions[1]->trigger();
-  EXPECT_EQ(title, QStringLiteral("Pelion 정보"));
-  EXPECT_TRUE(texts.contains(QStringLiteral("Pelion, 버전 1.0")));
-  EXPECT_TRUE(texts.contains(QStringLiteral("확인")));
+  const vantor::testing::ShownAboutBox about =
+      vantor::testing::ReadAboutBox([&] { actions[1]->trigger(); });
+  ASSERT_TRUE(about.shown);
+  EXPECT_EQ(about.title, QStringLiteral("Pelion 정보"));
+  EXPECT_TRUE(about.texts.contains(QStringLiteral("Pelion, 버전 1.0")));
+  EXPECT_TRUE(about.texts.contains(QStringLiteral("확인")));
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);  // 확인 ended it
 
   // Other system commands do nothing here.
   m_dlg->OnSysCommand(0xF010);

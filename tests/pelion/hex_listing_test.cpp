@@ -8,6 +8,8 @@
 namespace vantor::pelion::testing {
 namespace {
 
+using vantor::testing::PatternBytes;
+
 const QString kDashes = QStringLiteral("-- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- ");
 
 Segment MakeSegment(std::uint32_t address, std::vector<std::uint8_t> data) {
@@ -29,7 +31,8 @@ TEST(HexLineTest, Formats) {
       {PlaceholderLine(0x13fff0), QStringLiteral("13fff0: ") + kDashes},
       {PlaceholderLine(0x10), QStringLiteral("00010: ") + kDashes},  // five digits at least
       {DataLine(0x100010, bytes), QStringLiteral("100010: 00 0f a5 ff ")},
-      {DataLine(0x38000, Pattern(16, 1)), DataLine(0x38000, Pattern(20, 1))},  // 16 at most
+      {DataLine(0x38000, PatternBytes(16, 1)),
+       DataLine(0x38000, PatternBytes(20, 1))},  // 16 at most
       {DataLine(0x100000, {}), QStringLiteral("100000: ")},
   };
   for (const Case& c : cases) {
@@ -87,7 +90,7 @@ TEST_F(HexViewTest, SegmentReplacesOnlyItsLines) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     m_view.ResetToPlaceholders();
-    const Segment segment = MakeSegment(c.address, Pattern(c.length, 3));
+    const Segment segment = MakeSegment(c.address, PatternBytes(c.length, 3));
     m_view.ListSegment(segment, LineIndexOf(segment.address));
     EXPECT_EQ(m_view.lineCount(), c.lineCount);
     const std::vector<int> changed = ChangedLines();
@@ -99,7 +102,7 @@ TEST_F(HexViewTest, SegmentReplacesOnlyItsLines) {
     }
   }
   // An appended line reads like any other line of its address.
-  const std::vector<std::uint8_t> tail = Pattern(20, 7);
+  const std::vector<std::uint8_t> tail = PatternBytes(20, 7);
   m_view.ResetToPlaceholders();
   m_view.ListSegment(MakeSegment(0x13FFF0, tail), LineIndexOf(0x13FFF0));
   EXPECT_EQ(m_view.lineText(kWindowLines), DataLine(0x140000, std::span(tail).subspan(16)));
@@ -108,7 +111,7 @@ TEST_F(HexViewTest, SegmentReplacesOnlyItsLines) {
 }
 
 TEST_F(HexViewTest, TwentyBytesGiveAFullLineAndAShortOne) {
-  const Segment segment = MakeSegment(0x100000, Pattern(20, 5));
+  const Segment segment = MakeSegment(0x100000, PatternBytes(20, 5));
   m_view.ListSegment(segment, 0);
   EXPECT_EQ(m_view.lineText(0), DataLine(0x100000, std::span(segment.data).first(16)));
   EXPECT_EQ(m_view.lineText(1), DataLine(0x100010, std::span(segment.data).subspan(16)));
@@ -117,10 +120,10 @@ TEST_F(HexViewTest, TwentyBytesGiveAFullLineAndAShortOne) {
 }
 
 TEST_F(HexViewTest, StaleLinesStayUntilCoveredOrReset) {
-  m_view.ListSegment(MakeSegment(0x100000, Pattern(64, 1)), 0);
+  m_view.ListSegment(MakeSegment(0x100000, PatternBytes(64, 1)), 0);
   const QString oldLine3 = m_view.lineText(3);
-  m_view.ListSegment(MakeSegment(0x100000, Pattern(16, 2)), 0);
-  EXPECT_EQ(m_view.lineText(0), DataLine(0x100000, Pattern(16, 2)));
+  m_view.ListSegment(MakeSegment(0x100000, PatternBytes(16, 2)), 0);
+  EXPECT_EQ(m_view.lineText(0), DataLine(0x100000, PatternBytes(16, 2)));
   EXPECT_EQ(m_view.lineText(3), oldLine3);
   EXPECT_EQ(m_view.caretLine(), 0);
   m_view.ResetToPlaceholders();
@@ -130,8 +133,8 @@ TEST_F(HexViewTest, StaleLinesStayUntilCoveredOrReset) {
 TEST(HexLogViewTest, ListsFromTopAndGrows) {
   HexListView view;
   SegmentList segments;
-  InsertSegment(segments, MakeSegment(0x120000, Pattern(0x10000, 4)));
-  InsertSegment(segments, MakeSegment(0x50, Pattern(20, 6)));
+  InsertSegment(segments, MakeSegment(0x120000, PatternBytes(0x10000, 4)));
+  InsertSegment(segments, MakeSegment(0x50, PatternBytes(20, 6)));
   view.ListSegmentsFromTop(segments);
   ASSERT_EQ(view.lineCount(), 4096 + 2);
   EXPECT_TRUE(view.lineText(0).startsWith(QStringLiteral("120000: ")));
@@ -157,11 +160,11 @@ TEST_F(MainListingTest, PlaceholdersAtStartAndAfterClear) {
   expectPlaceholders();
 
   // Images loaded into the window, then "clear": placeholders again and no segments.
-  const QString firmware = WriteImage("fw.bin", Pattern(0x38000, 1));
+  const QString firmware = WriteImage("fw.bin", PatternBytes(0x38000, 1));
   m_dlg->checkBox(IDC_CHECK_FIRMWARE)->click();
   m_dlg->pathField(IDC_PATH_FIRMWARE)->setText(firmware);
   PressAndWait(IDC_LOAD_IMAGE);
-  ASSERT_EQ(m_dlg->hexView()->lineText(0), DataLine(0x100000, Pattern(16, 1)));
+  ASSERT_EQ(m_dlg->hexView()->lineText(0), DataLine(0x100000, PatternBytes(16, 1)));
   Press(IDC_CLEAR);
   EXPECT_TRUE(m_dlg->segments().empty());
   expectPlaceholders();

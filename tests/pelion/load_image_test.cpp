@@ -5,9 +5,13 @@
 #include "device/files.h"
 #include "pelion/slots.h"
 #include "pelion_fixture.h"
+#include "ui/paths.h"
 
 namespace vantor::pelion::testing {
 namespace {
+
+using vantor::testing::PatternBytes;
+using vantor::testing::ReadFileBytes;
 
 class LoadImageTest : public PelionTest {
  protected:
@@ -17,10 +21,10 @@ class LoadImageTest : public PelionTest {
   }
   // Fills the four slots by drops (which also puts segments at the image offsets).
   void DropAllFour() {
-    Drop(IDC_PATH_FIRMWARE, {m_firmware = WriteImage("fw.bin", Pattern(0x38000, 1))});
-    Drop(IDC_PATH_BOOT, {m_boot = WriteImage("bl.bin", Pattern(0x4000, 2))});
-    Drop(IDC_PATH_OEM, {m_oem = WriteImage("oem.bin", Pattern(0x3400, 3))});
-    Drop(IDC_PATH_PARAMETER, {m_parameter = WriteImage("fp.bin", Pattern(0xC00, 4))});
+    Drop(IDC_PATH_FIRMWARE, {m_firmware = WriteImage("fw.bin", PatternBytes(0x38000, 1))});
+    Drop(IDC_PATH_BOOT, {m_boot = WriteImage("bl.bin", PatternBytes(0x4000, 2))});
+    Drop(IDC_PATH_OEM, {m_oem = WriteImage("oem.bin", PatternBytes(0x3400, 3))});
+    Drop(IDC_PATH_PARAMETER, {m_parameter = WriteImage("fp.bin", PatternBytes(0xC00, 4))});
   }
   QString m_firmware, m_boot, m_oem, m_parameter;
 };
@@ -37,8 +41,9 @@ TEST_F(LoadImageTest, AllFourSlotsGoToTheTailInSlotOrder) {
   EXPECT_EQ(MessageTexts(),
             std::vector<QString>{shown(m_firmware) + loaded + shown(m_boot) + loaded +
                                  shown(m_oem) + loaded + shown(m_parameter) + loaded});
-  EXPECT_EQ(m_dlg->segments().Find(0x13CC00)->data, Pattern(0x3400, 3));
-  EXPECT_EQ(m_dlg->hexView()->lineText(LineIndexOf(0x13CC00)), DataLine(0x13CC00, Pattern(16, 3)));
+  EXPECT_EQ(m_dlg->segments().Find(0x13CC00)->data, PatternBytes(0x3400, 3));
+  EXPECT_EQ(m_dlg->hexView()->lineText(LineIndexOf(0x13CC00)),
+            DataLine(0x13CC00, PatternBytes(16, 3)));
 
   // Twice gives the same as once.
   m_messages.clear();
@@ -68,9 +73,9 @@ TEST_F(LoadImageTest, MissingAndWrongSizedFilesAreNotReportedAsLoaded) {
   const QString notLoaded = QStringLiteral("을(를) 로드하지 못했습니다.\n");
   // Firmware checked with a missing file; boot one byte too long.
   m_dlg->checkBox(IDC_CHECK_FIRMWARE)->click();
-  const QString missing = m_dir.filePath(QStringLiteral("missing.bin"));
+  const QString missing = ui::FromPath(m_dir / "missing.bin");
   m_dlg->pathField(IDC_PATH_FIRMWARE)->setText(missing);
-  const QString boot = WriteImage("bl.bin", Pattern(0x4001, 2));
+  const QString boot = WriteImage("bl.bin", PatternBytes(0x4001, 2));
   m_dlg->checkBox(IDC_CHECK_BOOT)->click();
   m_dlg->pathField(IDC_PATH_BOOT)->setText(boot);
   PressAndWait(IDC_LOAD_IMAGE);
@@ -81,7 +86,7 @@ TEST_F(LoadImageTest, MissingAndWrongSizedFilesAreNotReportedAsLoaded) {
 
   // A good firmware beside a missing oem file: the firmware is loaded with its flags, the oem
   // file is named as not loaded.
-  const QString firmware = WriteImage("fw.bin", Pattern(0x100, 1));
+  const QString firmware = WriteImage("fw.bin", PatternBytes(0x100, 1));
   m_dlg->pathField(IDC_PATH_FIRMWARE)->setText(firmware);
   m_dlg->checkBox(IDC_CHECK_BOOT)->click();  // unchecked
   m_dlg->checkBox(IDC_CHECK_OEM)->click();
@@ -104,7 +109,7 @@ TEST_F(LoadImageTest, FirmwareOfAnySize) {
 
 // A firmware file longer than the window: the listing runs on past 13fff0: with its lines.
 TEST_F(LoadImageTest, FirmwareLongerThanTheWindowRunsOnInTheListing) {
-  const std::vector<std::uint8_t> bytes = Pattern(0x40000 + 0x18, 5);
+  const std::vector<std::uint8_t> bytes = PatternBytes(0x40000 + 0x18, 5);
   m_dlg->checkBox(IDC_CHECK_FIRMWARE)->click();
   m_dlg->pathField(IDC_PATH_FIRMWARE)->setText(WriteImage("fw.bin", bytes));
   PressAndWait(IDC_LOAD_IMAGE);
@@ -138,7 +143,7 @@ TEST_F(Button7Test, CopiesAtMost128KiB) {
   };
   for (const Case c : {Case{0x30000, 0x20000}, Case{100, 100}}) {
     SCOPED_TRACE(c.sourceSize);
-    const auto source = Pattern(c.sourceSize, 7);
+    const auto source = PatternBytes(c.sourceSize, 7);
     WriteSource(source);
     Press(IDC_BUTTON7);
     EXPECT_EQ(ReadFileBytes(Destination()),
@@ -149,9 +154,9 @@ TEST_F(Button7Test, CopiesAtMost128KiB) {
 
 TEST_F(Button7Test, MissingSourceLeavesTheDestination) {
   std::filesystem::remove(Source());
-  ASSERT_TRUE(device::WriteSegmentFile(Destination(), Pattern(10, 1)));
+  ASSERT_TRUE(device::WriteSegmentFile(Destination(), PatternBytes(10, 1)));
   Press(IDC_BUTTON7);
-  EXPECT_EQ(ReadFileBytes(Destination()), Pattern(10, 1));
+  EXPECT_EQ(ReadFileBytes(Destination()), PatternBytes(10, 1));
   EXPECT_TRUE(m_messages.empty());
 }
 

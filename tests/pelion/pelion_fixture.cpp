@@ -3,28 +3,12 @@
 
 #include <QTest>
 
-#include <fstream>
-#include <iterator>
-
 #include "serial/port_enumeration.h"
+#include "ui/paths.h"
 
 namespace vantor::pelion::testing {
 
-std::vector<std::uint8_t> Pattern(std::size_t count, std::uint8_t seed) {
-  std::vector<std::uint8_t> bytes(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    bytes[i] = static_cast<std::uint8_t>((i * 7 + (i >> 8) + seed * 31u) & 0xFF);
-  }
-  return bytes;
-}
-
-std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 void PelionTest::SetUp() {
-  ASSERT_TRUE(m_dir.isValid());
   ui::SetMessageHook([this](const ui::MessageRequest& request) { m_messages.push_back(request); });
 }
 
@@ -75,11 +59,9 @@ void PelionTest::Drop(int id, const QStringList& files) {
 }
 
 QString PelionTest::WriteImage(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-  const QString path = m_dir.filePath(QString::fromStdString(name));
-  std::ofstream out(path.toStdString(), std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  return path;
+  const std::filesystem::path path = m_dir / name;
+  vantor::testing::WriteFileBytes(path, bytes);
+  return ui::FromPath(path);
 }
 
 std::vector<std::uint32_t> PelionTest::SegmentAddresses() const {

@@ -1,11 +1,10 @@
 // The fixture of Pelion's dialog tests: a simulated device on a pty listed as a port, the real
 // dialog with that port selected, message boxes captured, and helpers to press buttons, drop
-// files and make image files.
+// files and make image files (in a folder of the test's own).
 #pragma once
 
 #include <QPoint>
 #include <QString>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -17,13 +16,10 @@
 
 #include "devsim/pty_transport.h"
 #include "pelion/pelion_dlg.h"
-#include "ui/ui.h"
+#include "support/test_files.h"
+#include "ui/message_box.h"
 
 namespace vantor::pelion::testing {
-
-// `count` bytes of a pattern that differs per `seed`, so files and regions are told apart.
-std::vector<std::uint8_t> Pattern(std::size_t count, std::uint8_t seed);
-std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path);
 
 class PelionTest : public ::testing::Test {
  protected:
@@ -42,7 +38,7 @@ class PelionTest : public ::testing::Test {
   std::vector<std::uint32_t> SegmentAddresses() const;
   std::vector<QString> MessageTexts() const;
 
-  QTemporaryDir m_dir;
+  vantor::testing::TempFolder m_dir;
   std::unique_ptr<devsim::PtyDevice> m_device;
   std::unique_ptr<CPelionDlg> m_dlg;
   std::vector<ui::MessageRequest> m_messages;

@@ -9,9 +9,12 @@
 
 #include "pelion/slots.h"
 #include "pelion_fixture.h"
+#include "ui/paths.h"
 
 namespace vantor::pelion::testing {
 namespace {
+
+using vantor::testing::PatternBytes;
 
 class SlotsTest : public PelionTest {
  protected:
@@ -77,7 +80,7 @@ TEST_F(SlotsTest, DroppedFilesOfExactSizeBecomeSegmentsAtTheirOffsets) {
   std::uint8_t seed = 1;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.field);
-    const auto bytes = Pattern(c.size, seed++);
+    const auto bytes = PatternBytes(c.size, seed++);
     const QString path = WriteImage("slot" + std::to_string(c.field) + ".bin", bytes);
     Drop(c.field, {path});
     EXPECT_TRUE(Box(c.box)->isChecked());
@@ -94,9 +97,9 @@ TEST_F(SlotsTest, DroppedFilesOfExactSizeBecomeSegmentsAtTheirOffsets) {
 }
 
 TEST_F(SlotsTest, WrongSizeKeepsTheEarlierSegment) {
-  const auto good = Pattern(0x38000, 1);
+  const auto good = PatternBytes(0x38000, 1);
   Drop(IDC_PATH_FIRMWARE, {WriteImage("good.bin", good)});
-  const QString bad = WriteImage("bad.bin", Pattern(0x38001, 2));
+  const QString bad = WriteImage("bad.bin", PatternBytes(0x38001, 2));
   Drop(IDC_PATH_FIRMWARE, {bad});
   ASSERT_EQ(MessageTexts(), std::vector<QString>{QStringLiteral("Wrong Block Size")});
   EXPECT_EQ(m_messages[0].caption, QStringLiteral("Pelion"));
@@ -107,16 +110,16 @@ TEST_F(SlotsTest, WrongSizeKeepsTheEarlierSegment) {
 }
 
 TEST_F(SlotsTest, DroppingASlotAgainMovesItsSegmentToTheEnd) {
-  const QString firmware = WriteImage("fw.bin", Pattern(0x38000, 1));
+  const QString firmware = WriteImage("fw.bin", PatternBytes(0x38000, 1));
   Drop(IDC_PATH_FIRMWARE, {firmware});
-  Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", Pattern(0x4000, 2))});
-  Drop(IDC_PATH_OEM, {WriteImage("oem.bin", Pattern(0x3400, 3))});
+  Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", PatternBytes(0x4000, 2))});
+  Drop(IDC_PATH_OEM, {WriteImage("oem.bin", PatternBytes(0x3400, 3))});
   Drop(IDC_PATH_FIRMWARE, {firmware});
   EXPECT_EQ(SegmentAddresses(), (std::vector<std::uint32_t>{0x38000, 0x3CC00, 0x0}));
 }
 
 TEST_F(SlotsTest, DropsElsewhereDoNothing) {
-  const QString boot = WriteImage("bl.bin", Pattern(0x4000, 2));
+  const QString boot = WriteImage("bl.bin", PatternBytes(0x4000, 2));
   for (int id : {IDC_PATH_BINARY, IDC_CHECK_BOOT, IDC_HEX_VIEW, IDC_UPLOAD}) {
     Drop(id, {boot});
   }
@@ -127,16 +130,16 @@ TEST_F(SlotsTest, DropsElsewhereDoNothing) {
 }
 
 TEST_F(SlotsTest, OnlyTheFirstFileOfADropCounts) {
-  const QString first = WriteImage("first.bin", Pattern(0x4000, 1));
-  const QString second = WriteImage("second.bin", Pattern(0x4000, 2));
+  const QString first = WriteImage("first.bin", PatternBytes(0x4000, 1));
+  const QString second = WriteImage("second.bin", PatternBytes(0x4000, 2));
   Drop(IDC_PATH_BOOT, {first, second});
   EXPECT_EQ(Field(IDC_PATH_BOOT)->text(), QDir::toNativeSeparators(first));
   ASSERT_EQ(m_dlg->segments().size(), 1u);
-  EXPECT_EQ(m_dlg->segments().Find(0x38000)->data, Pattern(0x4000, 1));
+  EXPECT_EQ(m_dlg->segments().Find(0x38000)->data, PatternBytes(0x4000, 1));
 }
 
 TEST_F(SlotsTest, MissingFileChecksTheBoxSilently) {
-  const QString missing = m_dir.filePath(QStringLiteral("missing.bin"));
+  const QString missing = ui::FromPath(m_dir / "missing.bin");
   Drop(IDC_PATH_OEM, {missing});
   EXPECT_TRUE(Box(IDC_CHECK_OEM)->isChecked());
   EXPECT_EQ(Field(IDC_PATH_OEM)->text(), QDir::toNativeSeparators(missing));
@@ -147,9 +150,9 @@ TEST_F(SlotsTest, MissingFileChecksTheBoxSilently) {
 // A file that cannot be read after a good one: the field names the new file, so the good one's
 // segment must not stay behind to be sent in its name. Other slots keep theirs.
 TEST_F(SlotsTest, UnreadableFileLeavesNoEarlierImageInItsName) {
-  Drop(IDC_PATH_OEM, {WriteImage("oem.bin", Pattern(0x3400, 3))});
-  Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", Pattern(0x4000, 2))});
-  const QString missing = m_dir.filePath(QStringLiteral("missing.bin"));
+  Drop(IDC_PATH_OEM, {WriteImage("oem.bin", PatternBytes(0x3400, 3))});
+  Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", PatternBytes(0x4000, 2))});
+  const QString missing = ui::FromPath(m_dir / "missing.bin");
   Drop(IDC_PATH_OEM, {missing});
   EXPECT_EQ(Field(IDC_PATH_OEM)->text(), QDir::toNativeSeparators(missing));
   EXPECT_EQ(SegmentAddresses(), std::vector<std::uint32_t>{0x38000});
@@ -159,14 +162,14 @@ TEST_F(SlotsTest, UnreadableFileLeavesNoEarlierImageInItsName) {
 TEST_F(SlotsTest, DropOntoADisabledFieldStillCounts) {
   Box(IDC_CHECK_BINARY)->click();
   ASSERT_FALSE(Field(IDC_PATH_BOOT)->isEnabled());
-  Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", Pattern(0x4000, 2))});
+  Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", PatternBytes(0x4000, 2))});
   EXPECT_TRUE(Box(IDC_CHECK_BOOT)->isChecked());
   EXPECT_FALSE(Field(IDC_PATH_BOOT)->isEnabled());
   EXPECT_NE(m_dlg->segments().Find(0x38000), nullptr);
 }
 
 TEST_F(SlotsTest, ARealDropEventReachesTheField) {
-  const QString path = WriteImage("fp.bin", Pattern(0xC00, 4));
+  const QString path = WriteImage("fp.bin", PatternBytes(0xC00, 4));
   QMimeData mime;
   mime.setUrls({QUrl::fromLocalFile(path)});
   const QPoint point = m_dlg->control(IDC_PATH_PARAMETER)->geometry().center();

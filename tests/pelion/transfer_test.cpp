@@ -13,9 +13,13 @@
 #include "pelion/image_wnd.h"
 #include "pelion/slots.h"
 #include "pelion_fixture.h"
+#include "ui/paths.h"
 
 namespace vantor::pelion::testing {
 namespace {
+
+using vantor::testing::PatternBytes;
+using vantor::testing::ReadFileBytes;
 
 using devsim::DeviceEvent;
 
@@ -24,12 +28,12 @@ constexpr std::uint32_t kBase = 0x100000;
 // A device whose memory window is a known pattern.
 devsim::DeviceOptions PatternedDevice() {
   devsim::DeviceOptions options;
-  options.initialMemory = Pattern(0x40000, 9);
+  options.initialMemory = PatternBytes(0x40000, 9);
   return options;
 }
 
 std::vector<std::uint8_t> WindowBytes(std::uint32_t address, std::size_t count) {
-  const auto window = Pattern(0x40000, 9);
+  const auto window = PatternBytes(0x40000, 9);
   return {window.begin() + (address - kBase), window.begin() + (address - kBase + count)};
 }
 
@@ -66,9 +70,9 @@ class TransferTest : public PelionTest {
 
 TEST_F(TransferTest, DownloadSendsTheDroppedSlotsInListOrder) {
   StartWithDevice();
-  const auto boot = Pattern(0x4000, 2);
-  const auto oem = Pattern(0x3400, 3);
-  const auto fp = Pattern(0xC00, 4);
+  const auto boot = PatternBytes(0x4000, 2);
+  const auto oem = PatternBytes(0x3400, 3);
+  const auto fp = PatternBytes(0xC00, 4);
   Drop(IDC_PATH_OEM, {WriteImage("oem.bin", oem)});
   Drop(IDC_PATH_PARAMETER, {WriteImage("fp.bin", fp)});
   Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", boot)});
@@ -101,8 +105,8 @@ TEST_F(TransferTest, LoadImageThenDownloadCarriesTheFlagsWord) {
       {"firmware and boot", true, 0x3C690000, {0x100000, 0x138000}},
       {"boot alone", false, 0, {0x138000}},
   };
-  const auto firmware = Pattern(0x1800, 6);
-  const auto boot = Pattern(0x4000, 2);
+  const auto firmware = PatternBytes(0x1800, 6);
+  const auto boot = PatternBytes(0x4000, 2);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TearDown();
@@ -156,7 +160,7 @@ TEST_F(TransferTest, DownloadFailureShowsTheCode) {
   options.refuseSegment = 0;
   options.refuseFrame = 0;
   StartWithDevice(options);
-  Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", Pattern(0x4000, 2))});
+  Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", PatternBytes(0x4000, 2))});
   PressAndWait(IDC_DOWNLOAD_BINARY);
   ASSERT_EQ(m_messages.size(), 1u);
   const QString text = m_messages[0].text;
@@ -191,8 +195,8 @@ TEST_F(TransferTest, TransfersRefuseWithoutAPortOrAnOpenOne) {
       {"upload log, port missing", IDC_UPLOAD_LOG, true, "통신포트를 열지 못했습니다."},
   };
   StartWithoutDevice();
-  m_dlg->comPorts()->addItem(m_dir.filePath(QStringLiteral("no-such-port")));
-  const QString firmware = WriteImage("fw.bin", Pattern(0x38000, 1));
+  m_dlg->comPorts()->addItem(ui::FromPath(m_dir / "no-such-port"));
+  const QString firmware = WriteImage("fw.bin", PatternBytes(0x38000, 1));
   Drop(IDC_PATH_FIRMWARE, {firmware});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -209,7 +213,7 @@ TEST_F(TransferTest, TransfersRefuseWithoutAPortOrAnOpenOne) {
 
 TEST_F(TransferTest, UploadReadsTheCheckedRegionsAndSaveWritesThem) {
   StartWithDevice(PatternedDevice());
-  Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", Pattern(0x4000, 2))});  // discarded by the upload
+  Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", PatternBytes(0x4000, 2))});  // discarded by the upload
   for (int id : {IDC_CHECK_OEM, IDC_CHECK_PARAMETER, IDC_CHECK_FIRMWARE, IDC_CHECK_BOOT}) {
     Check(id);
   }
@@ -269,7 +273,7 @@ TEST_F(TransferTest, BinaryUploadIsOneWholeWindowSegment) {
 
 TEST_F(TransferTest, UploadWithNoBoxEmptiesTheListAndSaveWritesNothing) {
   StartWithDevice(PatternedDevice());
-  Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", Pattern(0x4000, 2))});
+  Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", PatternBytes(0x4000, 2))});
   Check(IDC_CHECK_BOOT, false);
   PressAndWait(IDC_UPLOAD);
   EXPECT_TRUE(m_dlg->segments().empty());
@@ -281,9 +285,9 @@ TEST_F(TransferTest, UploadWithNoBoxEmptiesTheListAndSaveWritesNothing) {
 
 TEST_F(TransferTest, SaveOfDroppedSlotsAndAFailedPath) {
   StartWithoutDevice();
-  const auto boot = Pattern(0x4000, 2);
+  const auto boot = PatternBytes(0x4000, 2);
   Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", boot)});
-  Drop(IDC_PATH_PARAMETER, {WriteImage("fp.bin", Pattern(0xC00, 4))});
+  Drop(IDC_PATH_PARAMETER, {WriteImage("fp.bin", PatternBytes(0xC00, 4))});
   // A directory where the parameter file should go: that one cannot be written.
   const auto blocked = device::DocumentsFolder() / device::ReadBackFileName(0x3C000);
   std::filesystem::create_directories(blocked);
@@ -382,7 +386,7 @@ TEST_F(TransferTest, SaveWritesOnlyRegionsThatWereReadWhole) {
 
 TEST_F(TransferTest, UploadLogOpensANewWindowPerPress) {
   StartWithDevice(PatternedDevice());
-  Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", Pattern(0x4000, 2))});
+  Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", PatternBytes(0x4000, 2))});
   PressAndWait(IDC_UPLOAD_LOG);
   PressAndWait(IDC_UPLOAD_LOG);
   const QList<CImageWnd*> windows = m_dlg->findChildren<CImageWnd*>();
@@ -474,7 +478,7 @@ TEST_F(TransferTest, ControlsOfThePortAndTheListAreHeldWhileAWorkerRuns) {
   EXPECT_TRUE(m_dlg->control(IDC_BUTTON7)->isEnabled());
   EXPECT_TRUE(m_dlg->control(IDC_COM_PORT)->isEnabled());
   // Drops and the handlers themselves are refused.
-  Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", Pattern(0x4000, 2))});
+  Drop(IDC_PATH_BOOT, {WriteImage("bl.bin", PatternBytes(0x4000, 2))});
   m_dlg->OnClear();
   m_dlg->OnDownloadBinary();
   EXPECT_FALSE(m_dlg->checkBox(IDC_CHECK_BOOT)->isChecked());

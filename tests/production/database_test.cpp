@@ -15,6 +15,8 @@ namespace vantor::cli {
 namespace {
 
 using namespace rig;
+using devsim::DeviceEvent;
+using devsim::DeviceOptions;
 using production::DeviceRecord;
 using production::FormatRecord;
 using production::ProductionDatabase;

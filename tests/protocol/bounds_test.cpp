@@ -22,13 +22,13 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 
-class BoundsTest : public ::testing::Test {
+class BoundsTest : public testing::PtyPortTest {
  protected:
   void SetUp() override {
-    port = CreatePort(pty.path(), false);
-    ASSERT_TRUE(port->IsOpen());
+    PtyPortTest::SetUp();
+    if (HasFatalFailure())
+      return;
     port->cancel = &token;
-    link.port = port.get();
   }
   void TearDown() override {
     stop = true;
@@ -56,10 +56,7 @@ class BoundsTest : public ::testing::Test {
     return r;
   }
 
-  testing::PtyPair pty;
-  std::unique_ptr<SerialPort> port;
   CancelToken token;
-  BootLink link;
   std::thread device;
   std::atomic<bool> stop{false};
 };

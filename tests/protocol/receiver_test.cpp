@@ -25,13 +25,8 @@ Bytes Frame(std::uint8_t first, std::uint16_t code, std::uint16_t lengthWords) {
   return frame;
 }
 
-class ReceiverTest : public ::testing::Test {
+class ReceiverTest : public testing::PtyPortTest {
  protected:
-  void SetUp() override {
-    port = CreatePort(pty.path(), false);
-    ASSERT_TRUE(port->IsOpen());
-    link.port = port.get();
-  }
   std::int32_t Receive(std::uint32_t room, std::chrono::milliseconds silence = 2000ms) {
     received.assign(room, 0);
     size = room;
@@ -40,9 +35,6 @@ class ReceiverTest : public ::testing::Test {
     return result;
   }
 
-  testing::PtyPair pty;
-  std::unique_ptr<SerialPort> port;
-  BootLink link;
   Receiver receiver;
   Bytes received;
   std::uint32_t size = 0;

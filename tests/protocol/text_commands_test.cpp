@@ -10,9 +10,12 @@
 
 #include "protocol/text_commands.h"
 #include "support/pty_pair.h"
+#include "support/test_files.h"
 
 namespace vantor {
 namespace {
+
+using vantor::testing::PatternBytes;
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
@@ -22,13 +25,8 @@ std::string Text(const Bytes& bytes) {
 }
 
 // A port on a pty whose device side the test scripts.
-class ScriptedDevice : public ::testing::Test {
+class ScriptedDevice : public testing::PtyPortTest {
  protected:
-  void SetUp() override {
-    port = CreatePort(pty.path(), false);
-    ASSERT_TRUE(port->IsOpen());
-    link.port = port.get();
-  }
   void TearDown() override {
     if (device.joinable())
       device.join();
@@ -53,9 +51,6 @@ class ScriptedDevice : public ::testing::Test {
     });
   }
 
-  testing::PtyPair pty;
-  std::unique_ptr<SerialPort> port;
-  BootLink link;
   TextReplies replies;
   std::thread device;
   std::vector<std::string> commands;  // read by the test after TearDown-style join
@@ -209,16 +204,9 @@ Segment Buffer(std::uint32_t address, std::int32_t length) {
   return s;
 }
 
-std::vector<std::uint8_t> Pattern(std::size_t size, std::uint8_t seed) {
-  std::vector<std::uint8_t> bytes(size);
-  for (std::size_t i = 0; i < size; ++i)
-    bytes[i] = static_cast<std::uint8_t>(seed + 13 * i);
-  return bytes;
-}
-
 TEST(ReadBack, PiecesOf64BytesFillTheSegment) {
   auto sim = testing::StartSimulatedDevice({});
-  const auto image = Pattern(100, 3);
+  const auto image = PatternBytes(100, 3);
   sim.With([&](devsim::Device& d) { d.WriteMemory(0x13C000, image); });
   SegmentList list;
   InsertSegment(list, Buffer(0x13C000, 100));

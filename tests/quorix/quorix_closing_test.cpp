@@ -35,8 +35,8 @@ class QuorixClosingTest : public QuorixTest, public ::testing::WithParamInterfac
     return true;
   }
 
-  bool Seen(DeviceEvent::Kind kind, const char* text = nullptr) {
-    for (const DeviceEvent& e : Events()) {
+  bool Seen(devsim::DeviceEvent::Kind kind, const char* text = nullptr) {
+    for (const devsim::DeviceEvent& e : Events()) {
       if (e.kind == kind && (text == nullptr || e.text == text))
         return true;
     }
@@ -78,16 +78,16 @@ class QuorixClosingTest : public QuorixTest, public ::testing::WithParamInterfac
 
 TEST_P(QuorixClosingTest, GoneWithinASecondWithoutABoxAndThePortFree) {
   const CloseCase& c = GetParam();
-  DeviceOptions options;
+  devsim::DeviceOptions options;
   options.paced = true;
   std::size_t fileSize = 2000;
   switch (c.phase) {
     case Phase::kDetection:  // nothing answers: each version query waits its whole time
-      options.state = DeviceState::kFirmware;
+      options.state = devsim::DeviceState::kFirmware;
       options.answerFirmwareVersion = false;
       break;
     case Phase::kBootloaderWait:
-      options.state = DeviceState::kFirmware;
+      options.state = devsim::DeviceState::kFirmware;
       ui::SetWaitScaleForTests(1.0);  // the whole 3000 ms
       break;
     case Phase::kDownload:
@@ -120,17 +120,18 @@ TEST_P(QuorixClosingTest, GoneWithinASecondWithoutABoxAndThePortFree) {
       reached = RunUntil([&] { return Received(); });
       break;
     case Phase::kBootloaderWait:
-      reached = RunUntil([&] { return Seen(DeviceEvent::Kind::kTextCommand, "~dboot"); });
+      reached = RunUntil([&] { return Seen(devsim::DeviceEvent::Kind::kTextCommand, "~dboot"); });
       break;
     case Phase::kDownload:
       reached = RunUntil([&] { return m_dialog->progressBar()->value() >= 10; });
       break;
     case Phase::kAfterDownloadWait:
-      reached = RunUntil([&] { return Logged(kDownloadDoneLog); });
+      reached = RunUntil([&] { return Logged(device::kDownloadDoneLog); });
       break;
     case Phase::kRedetection:
       reached = RunUntil([&] {
-        return Seen(DeviceEvent::Kind::kEndFrame) && Seen(DeviceEvent::Kind::kVersionQuery);
+        return Seen(devsim::DeviceEvent::Kind::kEndFrame) &&
+               Seen(devsim::DeviceEvent::Kind::kVersionQuery);
       });
       break;
   }
@@ -148,7 +149,7 @@ TEST_P(QuorixClosingTest, GoneWithinASecondWithoutABoxAndThePortFree) {
   EXPECT_TRUE(m_messages.empty()) << m_messages.front().toStdString();
   // The download never reported itself complete (its last line is not the closing one).
   EXPECT_FALSE(m_dialog->logPane()->text().endsWith(
-      QString::fromUtf8("\n") + QString::fromUtf8(kFinishedLog).trimmed() + "\r\n"));
+      QString::fromUtf8("\n") + QString::fromUtf8(device::kFinishedLog).trimmed() + "\r\n"));
   EXPECT_TRUE(CreatePort(m_device->path(), /*trace=*/false)->IsOpen());
 }
 

@@ -1,6 +1,8 @@
 // The dialog's start-up, its link to the device and the download, against the simulated device.
 #include "device/memory_map.h"
 #include "quorix_fixture.h"
+#include "support/about_box_check.h"
+#include "ui/dialog_units.h"
 
 #include <QTimer>
 
@@ -12,6 +14,8 @@
 
 namespace vantor::quorix::testing {
 namespace {
+
+using vantor::testing::ReadFileBytes;
 
 const QString kConnected = QString::fromUtf8("연결되었습니다.\r\n");
 
@@ -91,7 +95,7 @@ TEST_F(QuorixTest, BootloaderOnlineShowsItsVersionFromTheLowFourBitsOfEachByte) 
   for (const BootVersionCase& c : {BootVersionCase{0x01020304, "boot v1.2.3.4"},
                                    BootVersionCase{0x1F1F1F1F, "boot v15.15.15.15"}}) {
     SCOPED_TRACE(c.text);
-    DeviceOptions options;
+    devsim::DeviceOptions options;
     options.bootVersion = c.word;
     StartDevice(options);
     OpenDialog();
@@ -123,14 +127,14 @@ TEST_F(QuorixTest, GoingOfflineClosesThePortAndLogs) {
 }
 
 TEST_F(QuorixTest, NothingAnsweringLeavesTheLinkOffline) {
-  DeviceOptions options;
-  options.state = DeviceState::kFirmware;
+  devsim::DeviceOptions options;
+  options.state = devsim::DeviceState::kFirmware;
   options.answerFirmwareVersion = false;
   StartDevice(options);
   OpenDialog();
   GoOnline();
   ASSERT_EQ(m_messages.size(), 1u);
-  EXPECT_EQ(m_messages[0], QString::fromUtf8(kNoAnswerText));
+  EXPECT_EQ(m_messages[0], QString::fromUtf8(device::kNoAnswerText));
   EXPECT_EQ(m_icons[0], ui::MessageIcon::kInformation);
   EXPECT_EQ(m_dialog->port(), nullptr);
   EXPECT_EQ(m_dialog->linkToggle()->text(), QString("offline"));
@@ -158,13 +162,13 @@ TEST_F(QuorixTest, DownloadWithoutAPortIsRefusedAndStartsNothing) {
   Click(m_dialog->downloadButton());
   EXPECT_FALSE(m_dialog->downloading());
   ASSERT_EQ(m_messages.size(), 1u);
-  EXPECT_EQ(m_messages[0], QString::fromUtf8(kCheckDeviceText));
+  EXPECT_EQ(m_messages[0], QString::fromUtf8(device::kCheckDeviceText));
   m_device->With([](devsim::Device& d) { EXPECT_TRUE(d.received().empty()); });
 }
 
 TEST_F(QuorixTest, FirmwareOnlineShowsItsVersionAndDownloadEntersTheBootloaderFirst) {
-  DeviceOptions options;
-  options.state = DeviceState::kFirmware;
+  devsim::DeviceOptions options;
+  options.state = devsim::DeviceState::kFirmware;
   options.firmwareVersion = "fw 2.7";
   StartDevice(options);
   OpenDialog();
@@ -179,16 +183,16 @@ TEST_F(QuorixTest, FirmwareOnlineShowsItsVersionAndDownloadEntersTheBootloaderFi
   EXPECT_TRUE(m_messages.empty()) << m_messages.front().toStdString();
   const auto events = Events();
   ASSERT_GE(events.size(), 3u);
-  EXPECT_EQ(events[0].kind, DeviceEvent::Kind::kTextCommand);
+  EXPECT_EQ(events[0].kind, devsim::DeviceEvent::Kind::kTextCommand);
   EXPECT_EQ(events[0].text, "~dboot");
-  EXPECT_EQ(events[1].kind, DeviceEvent::Kind::kVersionQuery);
-  EXPECT_EQ(events[2].kind, DeviceEvent::Kind::kOpenSession);
+  EXPECT_EQ(events[1].kind, devsim::DeviceEvent::Kind::kVersionQuery);
+  EXPECT_EQ(events[2].kind, devsim::DeviceEvent::Kind::kOpenSession);
   EXPECT_EQ(m_dialog->bootVersion(), 0x01020304u);
 }
 
 TEST_F(QuorixTest, UnansweredBootCommandStillWaitsAndAsksTheBootloader) {
-  DeviceOptions options;
-  options.state = DeviceState::kFirmware;
+  devsim::DeviceOptions options;
+  options.state = devsim::DeviceState::kFirmware;
   options.bootCommandReply = devsim::BootCommandReply::kSilent;
   StartDevice(options);
   OpenDialog();
@@ -199,13 +203,13 @@ TEST_F(QuorixTest, UnansweredBootCommandStillWaitsAndAsksTheBootloader) {
   const auto events = Events();
   ASSERT_GE(events.size(), 2u);
   EXPECT_EQ(events[0].text, "~dboot");
-  EXPECT_EQ(events[1].kind, DeviceEvent::Kind::kVersionQuery);
+  EXPECT_EQ(events[1].kind, devsim::DeviceEvent::Kind::kVersionQuery);
   EXPECT_EQ(m_dialog->bootVersion(), 0x01020304u);
 }
 
 TEST_F(QuorixTest, RefusedBootCommandClosesThePortAndKeepsTheCaptions) {
-  DeviceOptions options;
-  options.state = DeviceState::kFirmware;
+  devsim::DeviceOptions options;
+  options.state = devsim::DeviceState::kFirmware;
   options.bootCommandReply = devsim::BootCommandReply::kRefuse;
   StartDevice(options);
   OpenDialog();
@@ -220,12 +224,12 @@ TEST_F(QuorixTest, RefusedBootCommandClosesThePortAndKeepsTheCaptions) {
   // Closed after refusal: DOWNLOAD again is refused without touching a port.
   Click(m_dialog->downloadButton());
   ASSERT_EQ(m_messages.size(), 2u);
-  EXPECT_EQ(m_messages[1], QString::fromUtf8(kCheckDeviceText));
+  EXPECT_EQ(m_messages[1], QString::fromUtf8(device::kCheckDeviceText));
 }
 
 TEST_F(QuorixTest, SilentBootloaderAfterBootCommandKeepsTheReopenedPort) {
-  DeviceOptions options;
-  options.state = DeviceState::kFirmware;
+  devsim::DeviceOptions options;
+  options.state = devsim::DeviceState::kFirmware;
   options.bootCommandRestarts = false;  // stays in the firmware: no version answer comes
   StartDevice(options);
   OpenDialog();
@@ -233,7 +237,7 @@ TEST_F(QuorixTest, SilentBootloaderAfterBootCommandKeepsTheReopenedPort) {
   Download();
   EXPECT_FALSE(m_dialog->downloading());
   ASSERT_EQ(m_messages.size(), 1u);
-  EXPECT_EQ(m_messages[0], QString::fromUtf8(kNoAnswerText));
+  EXPECT_EQ(m_messages[0], QString::fromUtf8(device::kNoAnswerText));
   ASSERT_NE(m_dialog->port(), nullptr);
   EXPECT_TRUE(m_dialog->port()->IsOpen());
   EXPECT_EQ(m_dialog->linkToggle()->text(), QString("online"));
@@ -254,7 +258,7 @@ TEST_F(QuorixTest, SuccessfulDownloadWritesTheFileAndDetectsTheDeviceAgain) {
   EXPECT_EQ(m_dialog->progressBar()->value(), 100);
   EXPECT_EQ(m_dialog->statusLine()->text(), QString("boot v1.2.3.4"));
   EXPECT_EQ(m_dialog->linkToggle()->text(), QString("online"));
-  const auto expected = FileBytes(file);
+  const auto expected = ReadFileBytes(file);
   m_device->With([&](devsim::Device& d) {
     EXPECT_EQ(d.ReadMemory(0x108000, expected.size()), expected);
     EXPECT_EQ(d.lastDownloadFlags(), std::optional<std::uint32_t>(0x3C690000));
@@ -262,9 +266,9 @@ TEST_F(QuorixTest, SuccessfulDownloadWritesTheFileAndDetectsTheDeviceAgain) {
   // With the bootloader running no text command went out; the session came first.
   const auto events = Events();
   ASSERT_FALSE(events.empty());
-  EXPECT_EQ(events[0].kind, DeviceEvent::Kind::kOpenSession);
+  EXPECT_EQ(events[0].kind, devsim::DeviceEvent::Kind::kOpenSession);
   for (const auto& e : events)
-    EXPECT_NE(e.kind, DeviceEvent::Kind::kTextCommand) << e.text;
+    EXPECT_NE(e.kind, devsim::DeviceEvent::Kind::kTextCommand) << e.text;
 }
 
 TEST_F(QuorixTest, EmptyListDownloadsOnlyTheOpeningCommandAndCompletes) {
@@ -277,13 +281,13 @@ TEST_F(QuorixTest, EmptyListDownloadsOnlyTheOpeningCommandAndCompletes) {
   EXPECT_TRUE(m_dialog->logPane()->text().endsWith(QString::fromUtf8("완료되었습니다.\r\n")));
   const auto events = Events();
   ASSERT_GE(events.size(), 1u);
-  EXPECT_EQ(events[0].kind, DeviceEvent::Kind::kOpenSession);
+  EXPECT_EQ(events[0].kind, devsim::DeviceEvent::Kind::kOpenSession);
   for (const auto& e : events)
-    EXPECT_NE(e.kind, DeviceEvent::Kind::kStartSegment);
+    EXPECT_NE(e.kind, devsim::DeviceEvent::Kind::kStartSegment);
 }
 
 TEST_F(QuorixTest, RefusedFrameShowsTheCodeAndLeavesTheLinkWithControlsBackAfterwards) {
-  DeviceOptions options;
+  devsim::DeviceOptions options;
   options.refuseSegment = 0;
   options.refuseFrame = 1;
   options.refuseStatus = 2;
@@ -336,26 +340,14 @@ TEST_F(QuorixTest, RefusedFrameShowsTheCodeAndLeavesTheLinkWithControlsBackAfter
 
 TEST_F(QuorixTest, AboutBoxOpensFromTheMenuItem) {
   OpenDialog();
-  QString title;
-  QStringList labels;
-  bool iconShown = false;
-  QTimer::singleShot(0, [&] {
-    QWidget* box = QApplication::activeModalWidget();
-    ASSERT_NE(box, nullptr);
-    title = box->windowTitle();
-    for (auto* label : box->findChildren<QLabel*>()) {
-      labels << label->text();
-      iconShown = iconShown || label->pixmap().toImage() == QuorixIcon().pixmap(32, 32).toImage();
-    }
-    for (auto* button : box->findChildren<QPushButton*>())
-      labels << button->text();
-    box->close();
-  });
-  m_dialog->OnSysCommand(0x10);
-  EXPECT_EQ(title, QString::fromUtf8("Quorix 정보"));
-  EXPECT_TRUE(labels.contains(QString::fromUtf8("Quorix, 버전 1.0")));
-  EXPECT_TRUE(labels.contains(QString::fromUtf8("확인")));
-  EXPECT_TRUE(iconShown);  // icon 128
+  const vantor::testing::ShownAboutBox about =
+      vantor::testing::ReadAboutBox([&] { m_dialog->OnSysCommand(0x10); });
+  ASSERT_TRUE(about.shown);
+  EXPECT_EQ(about.title, QString::fromUtf8("Quorix 정보"));
+  EXPECT_TRUE(about.texts.contains(QString::fromUtf8("Quorix, 버전 1.0")));
+  EXPECT_TRUE(about.texts.contains(QString::fromUtf8("Copyright (C) 2024")));
+  EXPECT_TRUE(about.texts.contains(QString::fromUtf8("확인")));
+  EXPECT_TRUE(about.images.contains(QuorixIcon().pixmap(32, 32).toImage()));  // icon 128
 }
 
 // Enter presses the push button that has the focus, as a dialog does: at start-up that is
@@ -368,7 +360,7 @@ TEST_F(QuorixTest, EnterAtStartUpPressesTheFocusedButtonAndKeepsTheDialog) {
   QTest::keyClick(focus, Qt::Key_Return);
   EXPECT_TRUE(m_dialog->isVisible());
   EXPECT_EQ(m_dialog->result(), 0);
-  EXPECT_EQ(m_messages, std::vector<QString>{QString::fromUtf8(kCheckDeviceText)});
+  EXPECT_EQ(m_messages, std::vector<QString>{QString::fromUtf8(device::kCheckDeviceText)});
 
   // With the focus on no push button, Enter ends the dialog.
   m_messages.clear();
@@ -381,7 +373,7 @@ TEST_F(QuorixTest, EnterAtStartUpPressesTheFocusedButtonAndKeepsTheDialog) {
 // Enter while a download runs: the button pressed to start it is disabled meanwhile, so Enter
 // presses nothing; the download is not cancelled and completes.
 TEST_F(QuorixTest, EnterDuringADownloadNeitherClosesNorCancels) {
-  DeviceOptions options;
+  devsim::DeviceOptions options;
   options.paced = true;
   StartOnline(options);
   m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("code.bin", 20000).string()));
@@ -400,7 +392,8 @@ TEST_F(QuorixTest, EnterDuringADownloadNeitherClosesNorCancels) {
   m_dialog->WaitForWorker();
   EXPECT_TRUE(m_dialog->isVisible());
   EXPECT_EQ(m_dialog->progressBar()->value(), 100);
-  EXPECT_TRUE(m_dialog->logPane()->text().contains(QString::fromUtf8(kFinishedLog).trimmed()));
+  EXPECT_TRUE(
+      m_dialog->logPane()->text().contains(QString::fromUtf8(device::kFinishedLog).trimmed()));
   EXPECT_TRUE(m_messages.empty());
 }
 

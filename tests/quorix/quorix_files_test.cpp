@@ -12,6 +12,8 @@
 namespace vantor::quorix::testing {
 namespace {
 
+using vantor::testing::ReadFileBytes;
+
 const QString kWrongFile = QString::fromUtf8("잘못된 파일입니다.");
 const QString kWrongBlock = QString("Wrong Block Size");
 
@@ -23,7 +25,7 @@ TEST_F(QuorixTest, ChooserFiltersBinaryFilesFirstAndAllFilesIncludingThoseWithou
   auto listed = [&](const QString& filter) {
     // The patterns between the filter's parentheses, as the chooser applies them.
     const QStringList patterns = filter.section('(', 1).chopped(1).split(' ');
-    return QDir(QString::fromStdString(m_dir.string())).entryList(patterns, QDir::Files);
+    return QDir(QString::fromStdString(m_dir.path().string())).entryList(patterns, QDir::Files);
   };
   EXPECT_TRUE(filters[0].startsWith("Binary"));
   EXPECT_EQ(listed(filters[0]), QStringList({"code.bin"}));
@@ -144,7 +146,7 @@ TEST_F(QuorixTest, EachAreaAppliesItsSizeRule) {
       const Segment& s = *m_dialog->segments().begin();
       EXPECT_EQ(s.address, c.address);
       EXPECT_EQ(s.length, static_cast<std::int32_t>(c.size));
-      EXPECT_EQ(s.data, FileBytes(file));
+      EXPECT_EQ(s.data, ReadFileBytes(file));
     } else {
       ASSERT_EQ(m_messages.size(), 1u);
       EXPECT_EQ(m_messages[0], QString::fromUtf8(c.message));

@@ -9,10 +9,7 @@
 #include <QTest>
 #include <QUrl>
 
-#include <unistd.h>
-
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,13 +17,11 @@
 #include "devsim/pty_transport.h"
 #include "quorix/quorix_dlg.h"
 #include "serial/port_enumeration.h"
-#include "ui/ui.h"
+#include "support/test_files.h"
+#include "ui/message_box.h"
+#include "ui/wait_scale.h"
 
 namespace vantor::quorix::testing {
-
-using devsim::DeviceEvent;
-using devsim::DeviceOptions;
-using devsim::DeviceState;
 
 class QuorixTest : public ::testing::Test {
  protected:
@@ -40,10 +35,6 @@ class QuorixTest : public ::testing::Test {
       if (m_onMessage)
         m_onMessage();
     });
-    m_dir = std::filesystem::temp_directory_path() /
-            ("quorix_test_" + std::to_string(::getpid()) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(m_dir);
   }
 
   void TearDown() override {
@@ -55,8 +46,6 @@ class QuorixTest : public ::testing::Test {
     m_device.reset();
     ui::SetMessageHook({});
     ui::SetWaitScaleForTests(1.0);
-    std::error_code ignored;
-    std::filesystem::remove_all(m_dir, ignored);
   }
 
   // The device listed as a port; the dialog is created afterwards so that it lists it.
@@ -84,7 +73,7 @@ class QuorixTest : public ::testing::Test {
   void Click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton); }
 
   // A device with `options`, the dialog, and the link online.
-  void StartOnline(DeviceOptions options) {
+  void StartOnline(devsim::DeviceOptions options) {
     StartDevice(std::move(options));
     OpenDialog();
     GoOnline();
@@ -107,15 +96,8 @@ class QuorixTest : public ::testing::Test {
 
   std::filesystem::path MakeFile(const std::string& name, std::size_t size) {
     const std::filesystem::path path = m_dir / name;
-    std::ofstream out(path, std::ios::binary);
-    for (std::size_t i = 0; i < size; ++i)
-      out.put(static_cast<char>((i * 7 + i / 251) & 0xFF));
+    vantor::testing::WriteFileBytes(path, vantor::testing::PatternBytes(size, 0));
     return path;
-  }
-
-  static std::vector<std::uint8_t> FileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
 
   // Drops `paths` onto the dialog at `point` (dialog coordinates).
@@ -155,7 +137,7 @@ class QuorixTest : public ::testing::Test {
   std::vector<QString> m_messages;
   std::vector<ui::MessageIcon> m_icons;
   std::function<void()> m_onMessage;
-  std::filesystem::path m_dir;
+  vantor::testing::TempFolder m_dir;  // the test's files
 };
 
 }  // namespace vantor::quorix::testing

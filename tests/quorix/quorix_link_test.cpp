@@ -4,8 +4,6 @@
 #include <QDir>
 #include <QTimer>
 
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 
@@ -30,7 +28,7 @@ TEST_F(QuorixTest, PortThatDoesNotOpenLeavesTheLinkOfflineWithTheMessage) {
   m_dialog->WaitForWorker();
   RemoveVirtualPort(missing);
   ASSERT_EQ(m_messages.size(), 1u);
-  EXPECT_EQ(m_messages[0], QString::fromUtf8(kNoAnswerText));
+  EXPECT_EQ(m_messages[0], QString::fromUtf8(device::kNoAnswerText));
   EXPECT_EQ(m_dialog->port(), nullptr);
   EXPECT_EQ(m_dialog->linkToggle()->text(), QString("offline"));
   EXPECT_TRUE(m_dialog->linkToggle()->isEnabled());  // a port is still selected
@@ -39,16 +37,13 @@ TEST_F(QuorixTest, PortThatDoesNotOpenLeavesTheLinkOfflineWithTheMessage) {
 }
 
 TEST_F(QuorixTest, ReopenGivesUpAfterItsBoundWhenThePortHasGone) {
-  DeviceOptions options;
-  options.state = DeviceState::kFirmware;
+  devsim::DeviceOptions options;
+  options.state = devsim::DeviceState::kFirmware;
   options.firmwareVersion = "fw 2.7";
   StartDevice(options);
   // The port is reached through a link of the test's own: once the link is gone no other
   // pseudo-terminal can take its name (tests running at the same time reuse pty numbers).
-  const std::string link =
-      (std::filesystem::temp_directory_path() / ("quorix-reopen-" + std::to_string(::getpid())))
-          .string();
-  std::filesystem::remove(link);
+  const std::string link = (m_dir / "reopen-link").string();
   std::filesystem::create_symlink(m_device->path(), link);
   AddVirtualPort(link);
   OpenDialog();
@@ -62,7 +57,7 @@ TEST_F(QuorixTest, ReopenGivesUpAfterItsBoundWhenThePortHasGone) {
   bool sent = false;
   while (!sent) {
     QTest::qWait(5);
-    for (const DeviceEvent& e : Events())
+    for (const devsim::DeviceEvent& e : Events())
       sent = sent || e.text == "~dboot";
   }
   const auto start = Clock::now();
@@ -74,7 +69,7 @@ TEST_F(QuorixTest, ReopenGivesUpAfterItsBoundWhenThePortHasGone) {
   EXPECT_GE(took, 5000ms);
   EXPECT_LT(took, 5000ms + 900ms + 1500ms);
   ASSERT_EQ(m_messages.size(), 1u);
-  EXPECT_EQ(m_messages[0], QString::fromUtf8(kNoAnswerText));
+  EXPECT_EQ(m_messages[0], QString::fromUtf8(device::kNoAnswerText));
   EXPECT_EQ(m_dialog->bootVersion(), kNoBootVersion);
   EXPECT_EQ(g_busyCount, 0);
 }
@@ -91,23 +86,24 @@ TEST_F(QuorixTest, RedetectionFindingNothingAsksTheVersionTwiceThenTheFirmwareAn
   });
   Download();
   ASSERT_EQ(m_messages.size(), 1u);
-  EXPECT_EQ(m_messages[0], QString::fromUtf8(kNoAnswerText));
+  EXPECT_EQ(m_messages[0], QString::fromUtf8(device::kNoAnswerText));
   std::vector<std::string> after;  // what came after the end frame
   bool ended = false;
-  for (const DeviceEvent& e : Events()) {
+  for (const devsim::DeviceEvent& e : Events()) {
     if (ended)
-      after.push_back(e.kind == DeviceEvent::Kind::kVersionQuery ? "version" : e.text);
-    ended = ended || e.kind == DeviceEvent::Kind::kEndFrame;
+      after.push_back(e.kind == devsim::DeviceEvent::Kind::kVersionQuery ? "version" : e.text);
+    ended = ended || e.kind == devsim::DeviceEvent::Kind::kEndFrame;
   }
   EXPECT_EQ(after, (std::vector<std::string>{"version", "version", "~rv"}));
   EXPECT_EQ(m_dialog->port(), nullptr);
   EXPECT_EQ(m_dialog->linkToggle()->text(), QString("offline"));
   EXPECT_EQ(m_dialog->statusLine()->text(), QString("no device"));
-  EXPECT_TRUE(m_dialog->logPane()->text().endsWith(Line(kDownloadDoneLog) + Line(kFinishedLog)));
+  EXPECT_TRUE(m_dialog->logPane()->text().endsWith(Line(device::kDownloadDoneLog) +
+                                                   Line(device::kFinishedLog)));
 }
 
 TEST_F(QuorixTest, RedetectionFindingTheNewFirmwareShowsItsVersionAndStaysOnline) {
-  DeviceOptions options;
+  devsim::DeviceOptions options;
   options.bootFirmwareAfterDownload = true;
   options.firmwareVersion = "2.0";
   StartDevice(options);
@@ -121,10 +117,10 @@ TEST_F(QuorixTest, RedetectionFindingTheNewFirmwareShowsItsVersionAndStaysOnline
   // After the end frame the running firmware hears "~rv" (it ignores the version queries).
   std::vector<std::string> after;
   bool ended = false;
-  for (const DeviceEvent& e : Events()) {
+  for (const devsim::DeviceEvent& e : Events()) {
     if (ended)
       after.push_back(e.text);
-    ended = ended || e.kind == DeviceEvent::Kind::kEndFrame;
+    ended = ended || e.kind == devsim::DeviceEvent::Kind::kEndFrame;
   }
   EXPECT_EQ(after, (std::vector<std::string>{"~rv"}));
   EXPECT_EQ(m_dialog->statusLine()->text(), QString("2.0\r\n"));
@@ -132,12 +128,13 @@ TEST_F(QuorixTest, RedetectionFindingTheNewFirmwareShowsItsVersionAndStaysOnline
   EXPECT_EQ(m_dialog->bootVersion(), kNoBootVersion);
   ASSERT_NE(m_dialog->port(), nullptr);
   EXPECT_TRUE(m_dialog->port()->IsOpen());
-  EXPECT_TRUE(m_dialog->logPane()->text().endsWith(Line(kDownloadDoneLog) + Line(kFinishedLog)));
+  EXPECT_TRUE(m_dialog->logPane()->text().endsWith(Line(device::kDownloadDoneLog) +
+                                                   Line(device::kFinishedLog)));
 }
 
 TEST_F(QuorixTest, ToggleAfterARefusalGoesOfflineAndThenOnlineAgain) {
-  DeviceOptions options;
-  options.state = DeviceState::kFirmware;
+  devsim::DeviceOptions options;
+  options.state = devsim::DeviceState::kFirmware;
   options.bootCommandReply = devsim::BootCommandReply::kRefuse;
   StartOnline(options);
   Download();
@@ -148,7 +145,7 @@ TEST_F(QuorixTest, ToggleAfterARefusalGoesOfflineAndThenOnlineAgain) {
   EXPECT_FALSE(m_dialog->downloading());
   EXPECT_EQ(m_dialog->linkToggle()->text(), QString("offline"));
   EXPECT_EQ(m_dialog->statusLine()->text(), QString("no device"));
-  EXPECT_TRUE(m_dialog->logPane()->text().endsWith(Line(kDisconnectedLog)));
+  EXPECT_TRUE(m_dialog->logPane()->text().endsWith(Line(device::kDisconnectedLog)));
 
   Click(m_dialog->linkToggle());
   m_dialog->WaitForWorker();
@@ -159,8 +156,8 @@ TEST_F(QuorixTest, ToggleAfterARefusalGoesOfflineAndThenOnlineAgain) {
 }
 
 TEST_F(QuorixTest, WaitCursorAndProgressWhileTheBootloaderWaitAndTheDownloadRun) {
-  DeviceOptions options;
-  options.state = DeviceState::kFirmware;
+  devsim::DeviceOptions options;
+  options.state = devsim::DeviceState::kFirmware;
   options.paced = true;
   StartDevice(options);
   OpenDialog();

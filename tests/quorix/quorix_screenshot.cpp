@@ -10,7 +10,8 @@
 #include <fstream>
 
 #include "quorix/quorix_dlg.h"
-#include "ui/ui.h"
+#include "ui/message_box.h"
+#include "ui/simulator.h"
 
 int main(int argc, char** argv) {
   using namespace vantor;

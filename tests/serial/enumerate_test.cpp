@@ -2,9 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
+#include <string>
 
 #include "serial/port_enumeration.h"
+#include "support/test_files.h"
 
 namespace vantor {
 namespace {
@@ -14,24 +15,21 @@ namespace fs = std::filesystem;
 class EnumerateTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_root = fs::temp_directory_path() /
-             ("vantor-enum-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-              "-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
     fs::create_directories(dev());
     fs::create_directories(sys());
   }
-  void TearDown() override { fs::remove_all(m_root); }
 
   fs::path dev() const { return m_root / "dev"; }
   fs::path sys() const { return m_root / "sys"; }
-  void Node(const std::string& name) { std::ofstream(dev() / name).put('x'); }
+  void Node(const std::string& name) { vantor::testing::WriteFileText(dev() / name, "x"); }
   void UartType(const std::string& name, int type) {
     fs::create_directories(sys() / "class/tty" / name);
-    std::ofstream(sys() / "class/tty" / name / "type") << type << "\n";
+    vantor::testing::WriteFileText(sys() / "class/tty" / name / "type",
+                                   std::to_string(type) + "\n");
   }
 
  private:
-  fs::path m_root;
+  vantor::testing::TempFolder m_root;
 };
 
 TEST_F(EnumerateTest, ListsSerialNodesByPrefixThenNumber) {

@@ -1,14 +1,13 @@
 // Port descriptions over a fake sysfs tree and the usb:VID:PID[:SERIAL] names matched against
 // them.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "serial/port_identity.h"
+#include "support/test_files.h"
 
 namespace vantor {
 namespace {
@@ -20,8 +19,6 @@ namespace fs = std::filesystem;
 class FakeSysfs : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_root = fs::temp_directory_path() / ("vantor-sysfs-" + std::to_string(::getpid()));
-    fs::remove_all(m_root);
     Usb("usb1/1-1", "0403", "6001", "A5XK3RJT", "FT232R USB UART", "FTDI", "ttyUSB0", "ftdi_sio",
         "1");
     Usb("usb1/1-2", "0403", "6001", "B7Q2", "FT232R USB UART", "FTDI", "ttyUSB1", "ftdi_sio", "16");
@@ -31,7 +28,6 @@ class FakeSysfs : public ::testing::Test {
     fs::create_directory_symlink(m_root / "devices/platform/serial8250/tty/ttyS0",
                                  m_root / "class/tty/ttyS0/device");
   }
-  void TearDown() override { fs::remove_all(m_root); }
 
   void Usb(const std::string& at, const std::string& vid, const std::string& pid,
            const std::string& serial, const std::string& product, const std::string& maker,
@@ -40,7 +36,9 @@ class FakeSysfs : public ::testing::Test {
     const fs::path iface = usb / (at.substr(at.rfind('/') + 1) + ":1.0");
     const fs::path port = iface / tty;
     fs::create_directories(port);
-    auto put = [](const fs::path& p, const std::string& text) { std::ofstream(p) << text << "\n"; };
+    auto put = [](const fs::path& p, const std::string& text) {
+      vantor::testing::WriteFileText(p, text + "\n");
+    };
     put(usb / "idVendor", vid);
     put(usb / "idProduct", pid);
     put(usb / "serial", serial);
@@ -56,11 +54,11 @@ class FakeSysfs : public ::testing::Test {
     }
   }
 
-  fs::path m_root;
+  vantor::testing::TempFolder m_root;  // the tree's root, a folder of the test's own
 };
 
 TEST_F(FakeSysfs, DescribesUsbSerialPorts) {
-  const PortInfo ftdi = DescribePort("/dev/ttyUSB0", m_root);
+  const PortInfo ftdi = DescribePort("/dev/ttyUSB0", m_root.path());
   EXPECT_EQ(ftdi.name, "ttyUSB0");
   EXPECT_EQ(ftdi.driver, "ftdi_sio");
   EXPECT_EQ(ftdi.vendorId, "0403");
@@ -73,10 +71,10 @@ TEST_F(FakeSysfs, DescribesUsbSerialPorts) {
             "/dev/ttyUSB0  driver=ftdi_sio  usb=0403:6001  serial=A5XK3RJT  manufacturer=\"FTDI\"  "
             "product=\"FT232R USB UART\"  latency_timer=1ms");
 
-  const PortInfo acm = DescribePort("/dev/ttyACM0", m_root);
+  const PortInfo acm = DescribePort("/dev/ttyACM0", m_root.path());
   EXPECT_EQ(acm.vendorId, "2e8a");  // ids compare in lower case
   EXPECT_FALSE(acm.latencyTimerMs.has_value());
-  const PortInfo uart = DescribePort("/dev/ttyS0", m_root);
+  const PortInfo uart = DescribePort("/dev/ttyS0", m_root.path());
   EXPECT_TRUE(uart.vendorId.empty());
   EXPECT_EQ(FormatPortInfo(uart), "/dev/ttyS0");
 }
@@ -102,7 +100,7 @@ TEST_F(FakeSysfs, UsbNamesPickExactlyOnePort) {
   for (const Case& c : cases) {
     std::vector<std::string> ports;
     std::string error;
-    const bool ok = ResolvePortNames({c.request}, false, candidates, m_root, ports, error);
+    const bool ok = ResolvePortNames({c.request}, false, candidates, m_root.path(), ports, error);
     EXPECT_EQ(ok, c.ok) << c.request << ": " << error;
     if (c.ok) {
       ASSERT_EQ(ports.size(), 1u) << c.request;
@@ -114,7 +112,7 @@ TEST_F(FakeSysfs, UsbNamesPickExactlyOnePort) {
   // --all-ports adds every candidate after the named ones, each once.
   std::vector<std::string> ports;
   std::string error;
-  ASSERT_TRUE(ResolvePortNames({"/dev/ttyUSB1"}, true, candidates, m_root, ports, error));
+  ASSERT_TRUE(ResolvePortNames({"/dev/ttyUSB1"}, true, candidates, m_root.path(), ports, error));
   EXPECT_EQ(ports, (std::vector<std::string>{"/dev/ttyUSB1", "/dev/ttyACM0", "/dev/ttyS0",
                                              "/dev/ttyUSB0"}));
 }

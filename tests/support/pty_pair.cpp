@@ -92,6 +92,12 @@ void PtyPair::CloseMaster() {
   }
 }
 
+void PtyPortTest::SetUp() {
+  port = CreatePort(pty.path(), /*trace=*/false);
+  ASSERT_TRUE(port->IsOpen());
+  link.port = port.get();
+}
+
 SimulatedDevice StartSimulatedDevice(devsim::DeviceOptions options, bool trace) {
   SimulatedDevice sim;
   int error = 0;

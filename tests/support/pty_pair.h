@@ -1,6 +1,9 @@
-// Test fixtures over real pseudo-terminals: PtyPair lets a test play the device byte by byte;
-// SimulatedDevice starts the simulated device on a pty and opens a SerialPort on it.
+// Test fixtures over real pseudo-terminals: PtyPair lets a test play the device byte by byte,
+// PtyPortTest with the host's port open on it; SimulatedDevice starts the simulated device on a pty
+// and opens a SerialPort on it.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdint>
@@ -58,6 +61,17 @@ struct SimulatedDevice {
       return result;
     }
   }
+};
+
+// The fixture of tests that play the device byte by byte: the pty, the host's port open on it
+// (no trace) and a link over that port.
+class PtyPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+
+  PtyPair pty;
+  std::unique_ptr<SerialPort> port;
+  BootLink link;
 };
 
 // Starts the device and opens the port (fails the test when either fails).

@@ -26,8 +26,6 @@ namespace vantor::cli::rig {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using devsim::DeviceEvent;
-using devsim::DeviceOptions;
 
 inline constexpr std::uint32_t kRigBootAddress = 0x100000;
 
@@ -59,7 +57,7 @@ class StationTest : public ::testing::Test {
     fs::remove_all(m_dir);
   }
 
-  devsim::PtyDevice& AddDevice(DeviceOptions options = {}) {
+  devsim::PtyDevice& AddDevice(devsim::DeviceOptions options = {}) {
     m_devices.push_back(devsim::PtyDevice::Start(std::move(options)));
     EXPECT_TRUE(m_devices.back());
     return *m_devices.back();
@@ -145,7 +143,7 @@ class StationTest : public ::testing::Test {
     int count = 0;
     device.With([&](devsim::Device& d) {
       for (const auto& e : d.events())
-        count += e.kind == DeviceEvent::Kind::kOpenSession;
+        count += e.kind == devsim::DeviceEvent::Kind::kOpenSession;
     });
     return count;
   }
@@ -155,7 +153,7 @@ class StationTest : public ::testing::Test {
       bool writing = false;
       m_devices[i]->With([&](devsim::Device& d) {
         for (const auto& e : d.events())
-          writing = writing || e.kind == DeviceEvent::Kind::kDataFrame;
+          writing = writing || e.kind == devsim::DeviceEvent::Kind::kDataFrame;
       });
       if (!writing)
         return false;

@@ -1,24 +1,39 @@
 // The Qt glue: message boxes from a worker and while closing, the worker's finish and its
-// cancellation, dialog units, combos, drop targets, the application icon.
+// cancellation, dialog units, combos, drop targets, the application icon, the about box, texts
+// and paths.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
+#include "ui/about_box.h"
+#include "ui/closing.h"
 #include "ui/combos.h"
-#include "ui/ui.h"
+#include "ui/dialog_units.h"
+#include "ui/drops.h"
+#include "ui/icon.h"
+#include "ui/message_box.h"
+#include "ui/paths.h"
+#include "ui/texts.h"
+#include "ui/wait_scale.h"
+#include "ui/worker.h"
 
 namespace vantor::ui {
 namespace {
@@ -294,6 +309,42 @@ TEST(UiDrops, ChildAtDropPointFindsDisabledControlsAndTheirDirectChild) {
   EXPECT_EQ(ChildAtDropPoint(&dialog, QPoint(250, 150)), nullptr);
 }
 
+// Template 100 for both programs: fixed size, the icon at its place in 32 pixels, each text line
+// 12 dialog units below the one before, and 확인 ends the box.
+TEST(UiAboutBox, KeepsTheTemplatesPlacesForEveryLine) {
+  QPixmap picture(32, 32);
+  picture.fill(Qt::red);
+  AboutBox box({QStringLiteral("Title 정보"),
+                QIcon(picture),
+                {QStringLiteral("Name, 버전 1.0"), QStringLiteral("Copyright (C) 2024")}});
+  const QFont font = DialogFont();
+  EXPECT_EQ(box.windowTitle(), QStringLiteral("Title 정보"));
+  EXPECT_EQ(box.minimumSize(), DialogUnitsToPixels(font, 0, 0, 170, 62).size());
+  EXPECT_EQ(box.maximumSize(), box.minimumSize());
+
+  QList<QRect> lines;
+  QRect icon;
+  for (QLabel* label : box.findChildren<QLabel*>()) {
+    if (label->pixmap().isNull())
+      lines << label->geometry();
+    else
+      icon = label->geometry();
+  }
+  EXPECT_EQ(icon.topLeft(), DialogUnitsToPixels(font, 14, 14, 0, 0).topLeft());
+  EXPECT_EQ(icon.size(), QSize(32, 32));
+  EXPECT_EQ(lines, (QList<QRect>{DialogUnitsToPixels(font, 42, 14, 114, 8),
+                                 DialogUnitsToPixels(font, 42, 26, 114, 8)}));
+
+  const QList<QPushButton*> buttons = box.findChildren<QPushButton*>();
+  ASSERT_EQ(buttons.size(), 1);
+  EXPECT_EQ(buttons[0]->text(), QStringLiteral("확인"));
+  EXPECT_TRUE(buttons[0]->isDefault());
+  box.show();
+  buttons[0]->click();
+  EXPECT_EQ(box.result(), QDialog::Accepted);
+  EXPECT_FALSE(box.isVisible());
+}
+
 TEST(UiWaits, ScaleShortensFixedWaits) {
   SetWaitScaleForTests(0.01);
   EXPECT_EQ(ScaledWait(std::chrono::milliseconds(3000)), std::chrono::milliseconds(30));
@@ -304,6 +355,29 @@ TEST(UiWaits, ScaleShortensFixedWaits) {
 TEST(UiText, LineTextRoundTripsAscii) {
   EXPECT_EQ(FromLineText("1.2\r\n"), QString("1.2\r\n"));
   EXPECT_EQ(ToLineText("~rv"), std::string("~rv"));
+}
+
+// The core's texts are UTF-8: the Korean messages arrive whole, not as Latin-1 bytes.
+TEST(UiText, CoreTextIsUtf8) {
+  EXPECT_EQ(FromCoreText("통신에러 \n-8540"), QString::fromUtf8("통신에러 \n-8540"));
+  EXPECT_EQ(FromCoreText(std::string("a\0b", 3)).size(), 3);  // an embedded NUL stays
+}
+
+// A path goes to the core and comes back unchanged, Korean and spaces included; the text a path
+// field shows uses the platform's separators.
+TEST(UiPaths, PathsRoundTripAndShowNativeSeparators) {
+  const QString paths[] = {
+      QStringLiteral("/tmp/image.bin"),
+      QString::fromUtf8("/tmp/펌웨어 이미지/fw.bin"),
+      QStringLiteral("relative/dir/x.bin"),
+  };
+  for (const QString& path : paths) {
+    SCOPED_TRACE(path.toStdString());
+    const std::filesystem::path native = ToPath(path);
+    EXPECT_EQ(native.filename().u16string(), QFileInfo(path).fileName().toStdU16String());
+    EXPECT_EQ(FromPath(native), path);
+    EXPECT_EQ(NativePathText(path), QString(path).replace(u'/', QDir::separator()));
+  }
 }
 
 }  // namespace

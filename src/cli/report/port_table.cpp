@@ -6,6 +6,8 @@
 
 namespace vantor::cli {
 
+using production::PortRow;
+
 namespace {
 
 using Clock = PortRow::Clock;

@@ -11,19 +11,17 @@
 
 namespace vantor::cli {
 
-using production::PortRow;
-
 // The live table's header line and the line of one row; `totalBytes` gives the rate and the
 // estimate of a running row.
 std::string TableHeader();
-std::string TableLine(const PortRow& row, std::int64_t totalBytes);
+std::string TableLine(const production::PortRow& row, std::int64_t totalBytes);
 
 // A finished row's result: "ok", "failed CODE", "cancelled", with the row's note; empty while
 // it runs.
-std::string ResultText(const PortRow& row);
+std::string ResultText(const production::PortRow& row);
 
 // The final table: port, answered, result, attempts, seconds and message, one row per port.
-void PrintSummary(std::ostream& out, const std::vector<const PortRow*>& rows);
+void PrintSummary(std::ostream& out, const std::vector<const production::PortRow*>& rows);
 
 // A message on one line (the programs' texts carry line breaks).
 std::string OneLine(std::string text);

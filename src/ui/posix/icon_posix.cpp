@@ -3,7 +3,7 @@
 #include <QPixmap>
 #include <QSvgRenderer>
 
-#include "ui/ui.h"
+#include "ui/icon.h"
 
 namespace vantor::ui {
 

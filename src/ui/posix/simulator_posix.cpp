@@ -4,7 +4,7 @@
 
 #include "devsim/pty_transport.h"
 #include "serial/port_enumeration.h"
-#include "ui/ui.h"
+#include "ui/simulator.h"
 
 namespace vantor::ui {
 

@@ -1,6 +1,6 @@
 // No system menu to extend here: the window manager owns the title bar's menu, so the dialogs
 // offer the about item on their context menu instead.
-#include "ui/ui.h"
+#include "ui/system_menu.h"
 
 namespace vantor::ui {
 

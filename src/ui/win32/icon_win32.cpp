@@ -2,7 +2,7 @@
 // (cmake/icons.cmake), so that the program needs no SVG renderer at run time.
 #include <QFile>
 
-#include "ui/ui.h"
+#include "ui/icon.h"
 
 namespace vantor::ui {
 

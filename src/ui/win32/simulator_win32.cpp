@@ -1,7 +1,7 @@
 // The --simulator start on Windows: no pseudo-terminal exists there, so there is no simulator.
 #include <cstdio>
 
-#include "ui/ui.h"
+#include "ui/simulator.h"
 
 namespace vantor::ui {
 

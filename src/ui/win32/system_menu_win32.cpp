@@ -2,7 +2,7 @@
 // and the system commands that reach the window's native message loop.
 #include <windows.h>
 
-#include "ui/ui.h"
+#include "ui/system_menu.h"
 
 namespace vantor::ui {
 

@@ -1,8 +1,8 @@
-// The dialog font, dialog units to pixels as Windows maps them, and the child under a drop point.
+// The dialog font and dialog units to pixels as Windows maps them (see dialog_units.h).
+#include "ui/dialog_units.h"
+
 #include <QFontDatabase>
 #include <QFontMetrics>
-
-#include "ui/ui.h"
 
 namespace vantor::ui {
 
@@ -39,23 +39,6 @@ QRect DialogUnitsToPixels(const QFont& font, int x, int y, int width, int height
 
 void PlaceControl(QWidget* control, const QFont& font, int x, int y, int width, int height) {
   control->setGeometry(DialogUnitsToPixels(font, x, y, width, height));
-}
-
-QWidget* ChildAtDropPoint(QWidget* dialog, const QPoint& point) {
-  if (dialog == nullptr)
-    return nullptr;
-  const QObjectList& children = dialog->children();
-  // Later children are stacked above earlier ones: the topmost control under the point wins.
-  for (auto it = children.crbegin(); it != children.crend(); ++it) {
-    if (!(*it)->isWidgetType())
-      continue;
-    auto* child = static_cast<QWidget*>(*it);
-    if (child->isWindow() || child->isHidden())
-      continue;
-    if (child->geometry().contains(point))
-      return child;
-  }
-  return nullptr;
 }
 
 }  // namespace vantor::ui
