@@ -105,22 +105,22 @@ LineChaos RandomNoise(std::mt19937_64& rng) {
 // system error (positive: errno values, the time-out, cancellation) and a system error inside a
 // segment (DL_ERR_IO_BASE + the error).
 bool SystemError(std::int32_t code) {
-  return (code > 0 && code < 4096) || code == vantor::kErrorTimeout ||
-         code == vantor::kErrorCancelled;
+  return (code > 0 && code < 4096) || code == vantor::serial::kErrorTimeout ||
+         code == vantor::serial::kErrorCancelled;
 }
 bool Documented(std::int32_t code) {
   using namespace vantor;
   const std::int32_t own[] = {0,
                               -1,
-                              kReadBackMalformed,
-                              DL_ERR_TOO_LONG,
-                              DL_ERR_NOT_READY,
-                              DL_ERR_REFUSED_2,
-                              DL_ERR_REFUSED_5,
-                              DL_ERR_REFUSED,
-                              DL_ERR_NO_CAPABILITY};
+                              protocol::kReadBackMalformed,
+                              protocol::DL_ERR_TOO_LONG,
+                              protocol::DL_ERR_NOT_READY,
+                              protocol::DL_ERR_REFUSED_2,
+                              protocol::DL_ERR_REFUSED_5,
+                              protocol::DL_ERR_REFUSED,
+                              protocol::DL_ERR_NO_CAPABILITY};
   return std::find(std::begin(own), std::end(own), code) != std::end(own) || SystemError(code) ||
-         SystemError(code - DL_ERR_IO_BASE);
+         SystemError(code - protocol::DL_ERR_IO_BASE);
 }
 
 double Seconds(Ms ms) {
@@ -139,29 +139,29 @@ double ReadBackWireBytes(std::size_t n) {
 double SessionBound(Flow flow, bool firmware, std::size_t bytes) {
   using namespace vantor;
   const Ms slack{10000};                      // a shared, loaded machine included
-  const Ms query = 2 * kVersionQueryTimeout;  // asked twice
-  const Ms detect = query + kTextExchangeTimeout;
+  const Ms query = 2 * protocol::kVersionQueryTimeout;  // asked twice
+  const Ms detect = query + protocol::kTextExchangeTimeout;
   const Ms reopen = device::kReopenRetryTime;
   double wire = 0;
   Ms bound = slack;
   if (flow == kRead) {
     wire = 2 * ReadBackWireBytes(bytes);  // read twice
-    bound += kTextExchangeTimeout;
+    bound += protocol::kTextExchangeTimeout;
   } else {
     wire = 1.1 * static_cast<double>(bytes);  // frame headers and replies
     bound += firmware ? detect : query;
     if (firmware && flow != kWrite)
       bound +=
           Ms(static_cast<long>(device::kBootRestartWait.count() * kWaitScale)) + reopen + query;
-    bound += kWaitPhaseTimeout + kFrameSilenceTimeout + kEndReplyTimeout;
+    bound += protocol::kWaitPhaseTimeout + protocol::kFrameSilenceTimeout + protocol::kEndReplyTimeout;
     if (flow != kWrite)
       bound += Ms(static_cast<long>(device::kRedetectWait.count() * kWaitScale)) + reopen + detect;
     if (flow == kDownloadVerify) {
       wire += ReadBackWireBytes(bytes);
-      bound += kTextExchangeTimeout;
+      bound += protocol::kTextExchangeTimeout;
     }
   }
-  return Seconds(bound) + wire / kBytesPerSecond;
+  return Seconds(bound) + wire / serial::kBytesPerSecond;
 }
 
 Record RunSession(std::uint64_t seed, const std::filesystem::path& dir, bool verbose) {

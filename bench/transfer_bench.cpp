@@ -74,8 +74,8 @@ double Median(std::vector<double> values) {
 
 struct Rig {
   std::unique_ptr<devsim::PtyDevice> device;
-  std::unique_ptr<SerialPort> port;
-  BootLink link;
+  std::unique_ptr<serial::SerialPort> port;
+  protocol::BootLink link;
 };
 
 devsim::DeviceOptions Options(bool paced) {
@@ -92,7 +92,7 @@ Rig Start(const devsim::DeviceOptions& options) {
     std::fprintf(stderr, "the simulated device did not start\n");
     std::exit(1);
   }
-  rig.port = CreatePort(rig.device->path(), false);
+  rig.port = serial::CreatePort(rig.device->path(), false);
   if (!rig.port->IsOpen()) {
     std::fprintf(stderr, "%s did not open\n", rig.device->path().c_str());
     std::exit(1);
@@ -112,15 +112,15 @@ Measure Timed(Fn fn) {
   return m;
 }
 
-SegmentList CodeImage() {
-  SegmentList list;
-  Segment code;
+protocol::SegmentList CodeImage() {
+  protocol::SegmentList list;
+  protocol::Segment code;
   code.address = kCodeAddress;
   code.length = static_cast<std::int32_t>(kCodeSize);
   code.data.resize(kCodeSize);
   for (std::size_t i = 0; i < kCodeSize; ++i)
     code.data[i] = static_cast<std::uint8_t>(i * 31 + 7);
-  InsertSegment(list, std::move(code));
+  protocol::InsertSegment(list, std::move(code));
   return list;
 }
 
@@ -131,10 +131,10 @@ class PlainLoop {
  public:
   PlainLoop(int fd, std::vector<Clock::time_point>& replied) : m_fd(fd), m_replied(replied) {}
 
-  std::int32_t Download(const SegmentList& list, std::uint32_t flags) {
-    if (!Write(CommandFrame{kKindCommand, CMD_OPEN_SESSION, flags}.Encode()))
+  std::int32_t Download(const protocol::SegmentList& list, std::uint32_t flags) {
+    if (!Write(protocol::CommandFrame{protocol::kKindCommand, protocol::CMD_OPEN_SESSION, flags}.Encode()))
       return -1;
-    for (const Segment& segment : list) {
+    for (const protocol::Segment& segment : list) {
       if (const std::int32_t r = DownloadSegment(segment, flags); r != 0)
         return r;
     }
@@ -142,39 +142,39 @@ class PlainLoop {
   }
 
  private:
-  std::int32_t DownloadSegment(const Segment& segment, std::uint32_t flags) {
-    if (!Write(CommandFrame{kKindCommand, CMD_START_SEGMENT, 1}.Encode()))
+  std::int32_t DownloadSegment(const protocol::Segment& segment, std::uint32_t flags) {
+    if (!Write(protocol::CommandFrame{protocol::kKindCommand, protocol::CMD_START_SEGMENT, 1}.Encode()))
       return -1;
     std::uint32_t frameWords = 0;
     for (;;) {
       std::vector<std::uint8_t> frame;
       if (!ReadFrame(frame))
         return -2;
-      const std::uint16_t code = GetU16(&frame[2]);
-      if (code == kFrameReady)
+      const std::uint16_t code = protocol::GetU16(&frame[2]);
+      if (code == protocol::kFrameReady)
         break;
-      if (code == kFrameCapability && frame.size() >= 12)
-        frameWords = GetU32(&frame[8]);
+      if (code == protocol::kFrameCapability && frame.size() >= 12)
+        frameWords = protocol::GetU32(&frame[8]);
     }
-    if (!ReadStatus(STATUS_READY) || frameWords == 0)
+    if (!ReadStatus(protocol::STATUS_READY) || frameWords == 0)
       return -3;
     std::vector<std::uint8_t> frame(4 * static_cast<std::size_t>(frameWords));
-    const auto payloadMax = static_cast<std::size_t>(PayloadPerFrame(frameWords));
+    const auto payloadMax = static_cast<std::size_t>(protocol::PayloadPerFrame(frameWords));
     std::uint16_t lengthWords = static_cast<std::uint16_t>(frameWords - 2);
     std::uint32_t address = segment.address;
     for (std::size_t at = 0; at < segment.data.size();) {
       const std::size_t len = std::min(payloadMax, segment.data.size() - at);
       if (len < payloadMax)
-        lengthWords = DataFrameLengthWords(len);
-      const std::size_t bytes = EncodeDataFrame(frame.data(), lengthWords, address,
+        lengthWords = protocol::DataFrameLengthWords(len);
+      const std::size_t bytes = protocol::EncodeDataFrame(frame.data(), lengthWords, address,
                                                 std::span(segment.data).subspan(at, len), flags);
-      if (!Write(std::span<const std::uint8_t>(frame.data(), bytes)) || !ReadStatus(STATUS_OK))
+      if (!Write(std::span<const std::uint8_t>(frame.data(), bytes)) || !ReadStatus(protocol::STATUS_OK))
         return -4;
       m_replied.push_back(Clock::now());
       address += static_cast<std::uint32_t>(len);
       at += len;
     }
-    if (!Write(EndFrame()) || !ReadStatus(STATUS_END_9))
+    if (!Write(protocol::EndFrame()) || !ReadStatus(protocol::STATUS_END_9))
       return -5;
     return 0;
   }
@@ -211,17 +211,17 @@ class PlainLoop {
     return true;
   }
   bool ReadFrame(std::vector<std::uint8_t>& frame) {
-    frame.assign(kHeaderSize, 0);
-    if (!Read(frame.data(), kHeaderSize))
+    frame.assign(protocol::kHeaderSize, 0);
+    if (!Read(frame.data(), protocol::kHeaderSize))
       return false;
-    if (frame[0] == kShortFrameMark)
+    if (frame[0] == protocol::kShortFrameMark)
       return true;
-    frame.resize(kHeaderSize + 4u * GetU16(&frame[4]));
-    return Read(frame.data() + kHeaderSize, frame.size() - kHeaderSize);
+    frame.resize(protocol::kHeaderSize + 4u * protocol::GetU16(&frame[4]));
+    return Read(frame.data() + protocol::kHeaderSize, frame.size() - protocol::kHeaderSize);
   }
   bool ReadStatus(std::uint32_t expected) {
     std::vector<std::uint8_t> reply;
-    return ReadFrame(reply) && reply.size() == kStatusReplySize && GetU32(&reply[12]) == expected;
+    return ReadFrame(reply) && reply.size() == protocol::kStatusReplySize && protocol::GetU32(&reply[12]) == expected;
   }
 
   int m_fd;
@@ -233,22 +233,22 @@ class PlainLoop {
 Measure Download(const devsim::DeviceOptions& options, bool plain = false,
                  std::vector<std::uint8_t>* wire = nullptr) {
   Rig rig = Start(options);
-  const SegmentList list = CodeImage();
-  TransferContext context;
+  const protocol::SegmentList list = CodeImage();
+  protocol::TransferContext context;
   context.link = rig.link;
   std::vector<Clock::time_point> replied;
   replied.reserve(kCodeSize / 64);
   // The progress callback comes once per data frame, right after its reply.
-  const ProgressCallback mark = [](void* user, std::int32_t) -> std::int32_t {
+  const protocol::ProgressCallback mark = [](void* user, std::int32_t) -> std::int32_t {
     static_cast<std::vector<Clock::time_point>*>(user)->push_back(Clock::now());
     return 0;
   };
   Measure m = Timed([&] {
     if (plain) {
       return PlainLoop(static_cast<int>(rig.port->handle), replied)
-          .Download(list, kCodeDownloadFlags);
+          .Download(list, protocol::kCodeDownloadFlags);
     }
-    return DownloadSegments(list, context, mark, &replied, kCodeDownloadFlags);
+    return protocol::DownloadSegments(list, context, mark, &replied, protocol::kCodeDownloadFlags);
   });
   m.replied = std::move(replied);
   rig.device->With([&](devsim::Device& d) {
@@ -274,16 +274,16 @@ Measure Download(const devsim::DeviceOptions& options, bool plain = false,
 
 Measure ReadBack(bool paced) {
   Rig rig = Start(Options(paced));
-  SegmentList list;
-  Segment region;
+  protocol::SegmentList list;
+  protocol::Segment region;
   region.address = kBootRegion;
   region.length = kBootRegionSize;
   region.data.resize(kBootRegionSize);
-  InsertSegment(list, std::move(region));
-  TransferContext context;
+  protocol::InsertSegment(list, std::move(region));
+  protocol::TransferContext context;
   context.link = rig.link;
-  ReadBackReport report;
-  Measure m = Timed([&] { return ReadBackSegments(context, list, nullptr, nullptr, report); });
+  protocol::ReadBackReport report;
+  Measure m = Timed([&] { return protocol::ReadBackSegments(context, list, nullptr, nullptr, report); });
   rig.device->With([&](devsim::Device& d) {
     m.hostBytes = d.received().size();
     for (const auto& e : d.events()) {
@@ -303,7 +303,7 @@ Measure ReadBack(bool paced) {
 void PrintPaced(const char* name, std::size_t payload, const Measure& m) {
   const double rate = payload / m.wall;
   const double line = static_cast<double>(m.hostBytes + m.deviceBytes);
-  const double bound = payload / line * kBytesPerSecond;
+  const double bound = payload / line * serial::kBytesPerSecond;
   std::printf(
       "%-9s paced   result %d  payload %zu B  line %zu B (host %zu + device %zu)  wall %.3f s\n"
       "          payload %.0f B/s  wire bound %.0f B/s  ratio %.1f %%  host CPU %.3f s = %.2f %% "

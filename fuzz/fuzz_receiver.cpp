@@ -18,7 +18,7 @@ namespace {
 struct Line {
   int master = -1;
   int keeper = -1;
-  std::unique_ptr<vantor::SerialPort> port;
+  std::unique_ptr<vantor::serial::SerialPort> port;
 };
 
 Line& TheLine() {
@@ -29,7 +29,7 @@ Line& TheLine() {
       std::abort();
     const char* name = ptsname(l.master);
     l.keeper = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    l.port = vantor::CreatePort(name, false);
+    l.port = vantor::serial::CreatePort(name, false);
     if (!l.port->IsOpen())
       std::abort();
     return l;
@@ -48,14 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     written += static_cast<std::size_t>(n);
   }
-  vantor::BootLink link{line.port.get()};
-  vantor::Receiver receiver;
+  vantor::protocol::BootLink link{line.port.get()};
+  vantor::protocol::Receiver receiver;
   for (;;) {
     std::uint8_t room[16];
     std::uint32_t got = size > 0 && data[0] % 2 == 0 ? 8 : 16;
     const std::uint32_t asked = got;
     const std::int32_t result =
-        vantor::ReceiveFrame(link, receiver, room, got, std::chrono::milliseconds(1));
+        vantor::protocol::ReceiveFrame(link, receiver, room, got, std::chrono::milliseconds(1));
     if (result != 0 && result != 1) {
       if (got != 0)
         std::abort();

@@ -21,7 +21,7 @@ inline constexpr int kExitUsage = 2;
 // stderr. `errIsTerminal` allows the progress bar.
 // `cancel`, when given, ends the running flow (SIGINT/SIGTERM in the program).
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           bool errIsTerminal, const CancelToken* cancel = nullptr);
+           bool errIsTerminal, const serial::CancelToken* cancel = nullptr);
 
 // The program's main: the process's arguments, std::cout and std::cerr.
 int Main(int argc, char** argv);

@@ -53,7 +53,7 @@ class TraceToStream {
   TraceToStream(bool enabled, std::ostream& err) : m_enabled(enabled) {
     if (!m_enabled)
       return;
-    SetDebugSink([&err, this](std::string_view text) {
+    serial::SetDebugSink([&err, this](std::string_view text) {
       std::lock_guard lock(m_mutex);
       err << text;
       if (!text.empty() && text.back() != '\n')
@@ -63,7 +63,7 @@ class TraceToStream {
   }
   ~TraceToStream() {
     if (m_enabled)
-      SetDebugSink({});
+      serial::SetDebugSink({});
   }
   TraceToStream(const TraceToStream&) = delete;
   TraceToStream& operator=(const TraceToStream&) = delete;
@@ -79,7 +79,7 @@ int UsageError(Env& env, const std::string& message) {
 }
 
 bool ParseFlags(const std::string& text, std::uint32_t& flags) {
-  const auto value = ParseNumber<std::uint32_t>(text, NumberSyntax::kPrefixed);
+  const auto value = serial::ParseNumber<std::uint32_t>(text, serial::NumberSyntax::kPrefixed);
   if (value)
     flags = static_cast<std::uint32_t>(*value);
   return value.has_value();
@@ -151,7 +151,7 @@ int DetectCommand(Env& env, const PortArgs& portArgs) {
   reporter->PortOpened(name);
   const DetectedState state = device::DetectDevice(*port);
   if (IsCancelled(env.cancel)) {
-    reporter->Result(kErrorCancelled, device::kCancelledText);
+    reporter->Result(serial::kErrorCancelled, device::kCancelledText);
     return kExitFailure;
   }
   reporter->Detected(state, "detect");
@@ -268,7 +268,7 @@ std::vector<std::string> CodesAsPositionals(std::vector<std::string> args) {
 int PortsCommand(Env& env, bool verbose) {
   if (verbose)
     return ListPortsVerbose(env);
-  for (const std::string& name : EnumerateComPorts())
+  for (const std::string& name : serial::EnumerateComPorts())
     env.out << name << "\n";
   env.out.flush();
   return kExitOk;
@@ -282,7 +282,7 @@ int ExitCodeOf(const DownloadOutcome& outcome) {
 
 device::Job MakeJob(const LoadedImages& images, bool slots) {
   device::Job job;
-  job.segments = std::make_shared<const SegmentList>(images.segments);
+  job.segments = std::make_shared<const protocol::SegmentList>(images.segments);
   job.flags = images.flags;
   job.enterBootloader = !slots;
   return job;
@@ -397,7 +397,7 @@ void AddReadAndCodes(CLI::App& app, Env& env, Choices& c, Action& action) {
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           bool errIsTerminal, const CancelToken* cancel) {
+           bool errIsTerminal, const serial::CancelToken* cancel) {
   Env env{out, err, errIsTerminal};
   env.cancel = cancel;
   CLI::App app{
@@ -434,7 +434,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
 int Main(int argc, char** argv) {
   PrepareConsole();
-  static CancelToken cancel;
+  static serial::CancelToken cancel;
   CancelOnSignals(cancel);
   std::vector<std::string> args(argv, argv + argc);
   const int code = RunCli(args, std::cout, std::cerr, StderrIsTerminal(), &cancel);

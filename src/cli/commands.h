@@ -27,7 +27,7 @@ struct Env {
   bool quiet = false;
   bool json = false;
   // Cancelled by SIGINT/SIGTERM: every flow of the run watches it (null: nothing cancels).
-  const CancelToken* cancel = nullptr;
+  const serial::CancelToken* cancel = nullptr;
 
   // The reporter for one port: JSON objects tagged with `port`, or text lines.
   std::unique_ptr<Reporter> MakeReporter(const std::string& port) const;

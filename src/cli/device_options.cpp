@@ -14,7 +14,7 @@ namespace {
 
 // Decimal, 0x hex or 0 octal, within 32 bits.
 bool ParseWord(const std::string& text, std::uint32_t& value) {
-  const auto parsed = ParseNumber<std::uint32_t>(text, NumberSyntax::kPrefixed);
+  const auto parsed = serial::ParseNumber<std::uint32_t>(text, serial::NumberSyntax::kPrefixed);
   if (parsed)
     value = static_cast<std::uint32_t>(*parsed);
   return parsed.has_value();

@@ -55,7 +55,7 @@ int RunOnSeveralPorts(Env& env, const std::vector<std::string>& ports, const dev
       std::string error;
       const bool started = pool.Start(
           port,
-          [&job, port, observer](const CancelToken& cancel) {
+          [&job, port, observer](const serial::CancelToken& cancel) {
             return device::RunJob(port, job, &cancel, *observer).ok();
           },
           error);

@@ -194,8 +194,8 @@ void AddStationCommand(CLI::App& app, Env& env, Action& action) {
         env.err << "vantor: " << error << "\n";
         return kExitUsage;
       }
-      std::vector<const PortInfo*> none;
-      if (IsUsbName(options->match) && !MatchUsbPorts(options->match, {}, none, error)) {
+      std::vector<const serial::PortInfo*> none;
+      if (serial::IsUsbName(options->match) && !serial::MatchUsbPorts(options->match, {}, none, error)) {
         env.err << "vantor: " << error << "\n";
         return kExitUsage;
       }

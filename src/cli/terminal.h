@@ -11,7 +11,7 @@ bool StderrIsTerminal();
 void PrepareConsole();
 // SIGINT and SIGTERM (Windows: Ctrl+C, Ctrl+Break, closing the console) cancel `token`, which
 // every wait of the running flow watches; a second SIGINT ends the process at once (exit 130).
-void CancelOnSignals(CancelToken& token);
+void CancelOnSignals(serial::CancelToken& token);
 // The signal that cancelled the run (SIGINT 2, SIGTERM 15), or 0.
 int CancelSignal();
 

@@ -24,20 +24,20 @@ DownloadOutcome Fail(DownloadOutcome outcome, std::int32_t code, std::string_vie
 }
 
 DownloadOutcome Cancelled(DownloadOutcome outcome, FlowObserver& reporter) {
-  return Fail(std::move(outcome), kErrorCancelled, kCancelledText, reporter);
+  return Fail(std::move(outcome), serial::kErrorCancelled, kCancelledText, reporter);
 }
 
 const std::string kNoAnswerLine(WithoutLineBreak(kNoAnswerText));
 
 }  // namespace
 
-VerifyResult VerifySegments(SerialPort& port, const SegmentList& segments, FlowObserver& reporter) {
+VerifyResult VerifySegments(serial::SerialPort& port, const protocol::SegmentList& segments, FlowObserver& reporter) {
   VerifyResult verify;
   const auto start = std::chrono::steady_clock::now();
   const std::int64_t total = segments.TotalBytes();
   std::int64_t before = 0;
   std::size_t index = 0;
-  for (const Segment& s : segments) {
+  for (const protocol::Segment& s : segments) {
     reporter.SegmentStarted(index, segments.size(), s.address, s.length, "verify");
     std::vector<std::uint8_t> data;
     const std::int32_t result =
@@ -68,7 +68,7 @@ DownloadOutcome RunDownloadFlow(const DownloadJob& job, FlowObserver& reporter) 
   outcome.bytes = job.segments->TotalBytes();
   std::int32_t error = 0;
   auto port = OpenDevicePort(job.port, job.trace, error, job.cancel, job.portWait);
-  if (!port && error == kErrorCancelled)
+  if (!port && error == serial::kErrorCancelled)
     return Cancelled(outcome, reporter);
   if (!port)
     return Fail(outcome, error, OpenFailureText(job.port, error), reporter);

@@ -21,9 +21,9 @@ std::atomic<double> g_waitScale{1.0};
 // Where the download stands, read from the context after every confirmed frame so that the
 // per-segment steps can be told although the session reports one percentage for the whole list.
 struct DownloadWatch {
-  TransferContext* context = nullptr;
+  protocol::TransferContext* context = nullptr;
   FlowObserver* reporter = nullptr;
-  std::vector<const Segment*> segments;
+  std::vector<const protocol::Segment*> segments;
   std::vector<std::int64_t> ends;  // cumulative byte count at the end of each segment
   std::size_t current = 0;
 
@@ -42,7 +42,7 @@ struct DownloadWatch {
     }
   }
   void Start() {
-    const Segment& s = *segments[current];
+    const protocol::Segment& s = *segments[current];
     reporter->SegmentStarted(current, segments.size(), s.address, s.length, "segment");
   }
 };
@@ -86,11 +86,11 @@ std::chrono::milliseconds ScaledWait(std::chrono::milliseconds wait) {
       static_cast<std::int64_t>(static_cast<double>(wait.count()) * g_waitScale.load()));
 }
 
-std::int32_t WaitScaled(std::chrono::milliseconds wait, const CancelToken* cancel) {
-  return SleepUnlessCancelled(cancel, ScaledWait(wait));
+std::int32_t WaitScaled(std::chrono::milliseconds wait, const serial::CancelToken* cancel) {
+  return serial::SleepUnlessCancelled(cancel, ScaledWait(wait));
 }
 
-bool IsCancelled(const CancelToken* cancel) {
+bool IsCancelled(const serial::CancelToken* cancel) {
   return cancel != nullptr && cancel->cancelled();
 }
 
@@ -102,34 +102,34 @@ std::string DescribeState(const DetectedState& state) {
   return kNoDeviceState;
 }
 
-std::unique_ptr<SerialPort> OpenDevicePort(const std::string& name, bool trace, std::int32_t& error,
-                                           const CancelToken* cancel,
+std::unique_ptr<serial::SerialPort> OpenDevicePort(const std::string& name, bool trace, std::int32_t& error,
+                                           const serial::CancelToken* cancel,
                                            std::chrono::milliseconds waitFor) {
   const auto deadline = std::chrono::steady_clock::now() + waitFor;
   for (;;) {
     error = 0;
-    auto port = CreatePort(name, trace);
+    auto port = serial::CreatePort(name, trace);
     if (port->IsOpen()) {
       port->cancel = cancel;
-      RequestLowLatency(*port);
+      serial::RequestLowLatency(*port);
       return port;
     }
-    error = SerialPort::LastOpenError();
+    error = serial::SerialPort::LastOpenError();
     if (std::chrono::steady_clock::now() >= deadline)
       return nullptr;
-    if (SleepUnlessCancelled(cancel, kReopenPause) != 0) {
-      error = kErrorCancelled;
+    if (serial::SleepUnlessCancelled(cancel, kReopenPause) != 0) {
+      error = serial::kErrorCancelled;
       return nullptr;
     }
   }
 }
 
-std::unique_ptr<SerialPort> ReopenPort(std::unique_ptr<SerialPort> port) {
+std::unique_ptr<serial::SerialPort> ReopenPort(std::unique_ptr<serial::SerialPort> port) {
   if (!port)
     return nullptr;
   const std::string name = port->reopenPort;
   const bool trace = port->trace;
-  const CancelToken* cancel = port->cancel;
+  const serial::CancelToken* cancel = port->cancel;
   port.reset();
   if (IsCancelled(cancel))
     return nullptr;
@@ -139,25 +139,25 @@ std::unique_ptr<SerialPort> ReopenPort(std::unique_ptr<SerialPort> port) {
   return OpenDevicePort(name, trace, error, cancel, kReopenRetryTime);
 }
 
-std::optional<std::uint32_t> QueryBootVersionTwice(SerialPort& port) {
-  BootLink link{&port};
+std::optional<std::uint32_t> QueryBootVersionTwice(serial::SerialPort& port) {
+  protocol::BootLink link{&port};
   std::uint32_t version = 0;
-  const std::int32_t first = QueryBootVersion(link, version);
+  const std::int32_t first = protocol::QueryBootVersion(link, version);
   if (first == 0)
     return version;
-  if (first != kErrorCancelled && QueryBootVersion(link, version) == 0)
+  if (first != serial::kErrorCancelled && protocol::QueryBootVersion(link, version) == 0)
     return version;
   return std::nullopt;
 }
 
-DetectedState DetectDevice(SerialPort& port) {
+DetectedState DetectDevice(serial::SerialPort& port) {
   DetectedState state;
   state.bootVersion = QueryBootVersionTwice(port);
   if (state.bootVersion || IsCancelled(port.cancel))
     return state;
-  BootLink link{&port};
-  TextReplies replies;
-  if (const char* text = QueryFirmwareVersion(link, replies)) {
+  protocol::BootLink link{&port};
+  protocol::TextReplies replies;
+  if (const char* text = protocol::QueryFirmwareVersion(link, replies)) {
     std::string version(text);
     if (version.size() >= 2 && version.compare(version.size() - 2, 2, "\r\n") == 0)
       version.resize(version.size() - 2);
@@ -166,22 +166,22 @@ DetectedState DetectDevice(SerialPort& port) {
   return state;
 }
 
-BootEntry EnterBootloader(std::unique_ptr<SerialPort>& port, DetectedState& state,
+BootEntry EnterBootloader(std::unique_ptr<serial::SerialPort>& port, DetectedState& state,
                           FlowObserver& reporter) {
   if (state.bootVersion)
     return BootEntry::kAlreadyRunning;
-  const CancelToken* cancel = port->cancel;
+  const serial::CancelToken* cancel = port->cancel;
   auto cancelled = [&] {
     port.reset();
     return BootEntry::kCancelled;
   };
-  BootLink link{port.get()};
-  TextReplies replies;
-  const BootModeOutcome outcome = RequestBootMode(link, replies);
+  protocol::BootLink link{port.get()};
+  protocol::TextReplies replies;
+  const protocol::BootModeOutcome outcome = protocol::RequestBootMode(link, replies);
   if (IsCancelled(cancel))
     return cancelled();
   reporter.BootRequested(outcome);
-  if (outcome == BootModeOutcome::kRefused) {
+  if (outcome == protocol::BootModeOutcome::kRefused) {
     port.reset();
     return BootEntry::kRefused;
   }
@@ -203,19 +203,19 @@ BootEntry EnterBootloader(std::unique_ptr<SerialPort>& port, DetectedState& stat
 
 double PayloadBound(std::int64_t payload, std::int64_t lineBytes) {
   return lineBytes > 0 ? static_cast<double>(payload) / static_cast<double>(lineBytes) *
-                             static_cast<double>(kBytesPerSecond)
+                             static_cast<double>(serial::kBytesPerSecond)
                        : 0.0;
 }
 
-std::int32_t RunDownload(SerialPort& port, const SegmentList& segments, std::uint32_t flags,
+std::int32_t RunDownload(serial::SerialPort& port, const protocol::SegmentList& segments, std::uint32_t flags,
                          FlowObserver& reporter, std::int64_t* lineBytes) {
-  TransferContext context;
+  protocol::TransferContext context;
   context.link.port = &port;
   DownloadWatch watch;
   watch.context = &context;
   watch.reporter = &reporter;
   std::int64_t end = 0;
-  for (const Segment& s : segments) {
+  for (const protocol::Segment& s : segments) {
     watch.segments.push_back(&s);
     end += s.length;
     watch.ends.push_back(end);
@@ -223,7 +223,7 @@ std::int32_t RunDownload(SerialPort& port, const SegmentList& segments, std::uin
   if (!watch.segments.empty())
     watch.Start();
   const std::int32_t result =
-      DownloadSegments(segments, context, OnDownloadProgress, &watch, flags);
+      protocol::DownloadSegments(segments, context, OnDownloadProgress, &watch, flags);
   if (lineBytes != nullptr)
     *lineBytes = context.lineBytes;
   if (result == 0) {
@@ -234,39 +234,39 @@ std::int32_t RunDownload(SerialPort& port, const SegmentList& segments, std::uin
   return result;
 }
 
-std::int32_t RunReadBack(SerialPort& port, std::uint32_t address, std::int32_t length,
+std::int32_t RunReadBack(serial::SerialPort& port, std::uint32_t address, std::int32_t length,
                          std::vector<std::uint8_t>& data, FlowObserver& reporter,
                          std::int64_t progressBefore, std::int64_t progressTotal) {
-  SegmentList list;
-  Segment segment;
+  protocol::SegmentList list;
+  protocol::Segment segment;
   segment.address = address;
   segment.length = length;
   segment.data.assign(static_cast<std::size_t>(length), 0);
-  InsertSegment(list, std::move(segment));
+  protocol::InsertSegment(list, std::move(segment));
 
-  TransferContext context;
+  protocol::TransferContext context;
   context.link.port = &port;
   ReadBackWatch watch{&reporter, progressBefore, length, progressTotal};
-  ReadBackReport report;
-  const std::int32_t result = ReadBackSegments(context, list, OnReadBackProgress, &watch, report);
+  protocol::ReadBackReport report;
+  const std::int32_t result = protocol::ReadBackSegments(context, list, OnReadBackProgress, &watch, report);
   data = std::move(list.begin()->data);
   return result;
 }
 
-ReadBackListOutcome RunReadBackList(SerialPort& port, SegmentList& segments,
+ReadBackListOutcome RunReadBackList(serial::SerialPort& port, protocol::SegmentList& segments,
                                     FlowObserver& observer) {
-  TransferContext context;
+  protocol::TransferContext context;
   context.link.port = &port;
-  ReadBackReport report;
+  protocol::ReadBackReport report;
   ReadBackListOutcome outcome;
-  outcome.result = ReadBackSegments(context, segments, OnListProgress, &observer, report);
+  outcome.result = protocol::ReadBackSegments(context, segments, OnListProgress, &observer, report);
   outcome.boxText = ReadBackBoxText(outcome.result, report.blocks);
   outcome.informationIcon = outcome.result != 0;
   outcome.unreadSegments = std::move(report.unreadSegments);
   return outcome;
 }
 
-std::int32_t RunCheckedReadBack(SerialPort& port, std::uint32_t address, std::int32_t length,
+std::int32_t RunCheckedReadBack(serial::SerialPort& port, std::uint32_t address, std::int32_t length,
                                 std::vector<std::uint8_t>& data, bool& differed,
                                 FlowObserver& observer, std::int64_t progressBefore,
                                 std::int64_t progressTotal) {

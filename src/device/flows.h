@@ -36,27 +36,27 @@ inline constexpr std::chrono::milliseconds kReopenPause{100};
 void SetWaitScaleForTesting(double scale);
 std::chrono::milliseconds ScaledWait(std::chrono::milliseconds wait);
 // Waits `wait` times the scale; kErrorCancelled at once when `cancel` (may be null) is cancelled.
-std::int32_t WaitScaled(std::chrono::milliseconds wait, const CancelToken* cancel);
+std::int32_t WaitScaled(std::chrono::milliseconds wait, const serial::CancelToken* cancel);
 
-bool IsCancelled(const CancelToken* cancel);
+bool IsCancelled(const serial::CancelToken* cancel);
 
 // Opens `name` (queue sizes and reopen name as every creator sets them), hands it `cancel`, and
 // asks a USB serial adapter for low latency. A port that does not open (missing, or busy) is tried
 // again every kReopenPause until `waitFor` has passed: a USB port may be listed a moment before it
 // can be opened. Null with `error` = the system's reason when it did not open, or kErrorCancelled
 // when `cancel` ended the wait (at once).
-std::unique_ptr<SerialPort> OpenDevicePort(const std::string& name, bool trace, std::int32_t& error,
-                                           const CancelToken* cancel = nullptr,
+std::unique_ptr<serial::SerialPort> OpenDevicePort(const std::string& name, bool trace, std::int32_t& error,
+                                           const serial::CancelToken* cancel = nullptr,
                                            std::chrono::milliseconds waitFor = {});
 // Closes `port` and opens its name again, retrying for kReopenRetryTime with kReopenPause
 // between attempts (the pauses end at once on a cancel). Null when it did not open in that time
 // or the flow was cancelled. The new port keeps the old one's trace and cancel token.
-std::unique_ptr<SerialPort> ReopenPort(std::unique_ptr<SerialPort> port);
+std::unique_ptr<serial::SerialPort> ReopenPort(std::unique_ptr<serial::SerialPort> port);
 
 // The binary version query, asked a second time when the first gets no answer.
-std::optional<std::uint32_t> QueryBootVersionTwice(SerialPort& port);
+std::optional<std::uint32_t> QueryBootVersionTwice(serial::SerialPort& port);
 // The version query twice, then "~rv" when the bootloader did not answer.
-DetectedState DetectDevice(SerialPort& port);
+DetectedState DetectDevice(serial::SerialPort& port);
 
 enum class BootEntry {
   kAlreadyRunning,  // the bootloader answered the detection: nothing sent
@@ -67,18 +67,18 @@ enum class BootEntry {
 };
 // Switches a running firmware into its bootloader: "~dboot", the 3000 ms wait, reopening the port
 // and the version query twice. Updates `state.bootVersion` on success.
-BootEntry EnterBootloader(std::unique_ptr<SerialPort>& port, DetectedState& state,
+BootEntry EnterBootloader(std::unique_ptr<serial::SerialPort>& port, DetectedState& state,
                           FlowObserver& observer);
 
 // Runs the block download session over `segments` with `flags`, reporting each segment and the
 // progress. 0 or the session's code. `lineBytes`, when given, receives the bytes the session moved.
-std::int32_t RunDownload(SerialPort& port, const SegmentList& segments, std::uint32_t flags,
+std::int32_t RunDownload(serial::SerialPort& port, const protocol::SegmentList& segments, std::uint32_t flags,
                          FlowObserver& observer, std::int64_t* lineBytes = nullptr);
 
 // Reads `length` bytes at `address` with the "~du" read-back into `data`. 0 only when every piece
 // got a valid reply; otherwise the first failure's code. Progress is reported as the share of
 // `progressTotal` bytes, of which `progressBefore` were done before this call.
-std::int32_t RunReadBack(SerialPort& port, std::uint32_t address, std::int32_t length,
+std::int32_t RunReadBack(serial::SerialPort& port, std::uint32_t address, std::int32_t length,
                          std::vector<std::uint8_t>& data, FlowObserver& observer,
                          std::int64_t progressBefore, std::int64_t progressTotal);
 
@@ -93,14 +93,14 @@ struct ReadBackListOutcome {
   // The segments not read whole: their data is not the device's.
   std::vector<std::uint32_t> unreadSegments;
 };
-ReadBackListOutcome RunReadBackList(SerialPort& port, SegmentList& segments,
+ReadBackListOutcome RunReadBackList(serial::SerialPort& port, protocol::SegmentList& segments,
                                     FlowObserver& observer);
 
 // Reads the region twice and keeps it only when both read-backs agree: the replies carry no
 // checksum, so a bit flipped on the line can turn one hex digit into another. Progress counts
 // both passes (2 x `length` bytes from `progressBefore`). 0 with `data` set; the first failing
 // read-back's code; or -1 with `differed` set when the two read-backs differ.
-std::int32_t RunCheckedReadBack(SerialPort& port, std::uint32_t address, std::int32_t length,
+std::int32_t RunCheckedReadBack(serial::SerialPort& port, std::uint32_t address, std::int32_t length,
                                 std::vector<std::uint8_t>& data, bool& differed,
                                 FlowObserver& observer, std::int64_t progressBefore,
                                 std::int64_t progressTotal);
@@ -111,17 +111,17 @@ struct VerifyResult {
   std::optional<std::uint32_t> firstDifference;  // the first differing address
   double seconds = 0;
 };
-VerifyResult VerifySegments(SerialPort& port, const SegmentList& segments, FlowObserver& observer);
+VerifyResult VerifySegments(serial::SerialPort& port, const protocol::SegmentList& segments, FlowObserver& observer);
 
 struct DownloadJob {
   std::string port;
-  const SegmentList* segments = nullptr;
+  const protocol::SegmentList* segments = nullptr;
   std::uint32_t flags = 0;
   bool enterBootloader = true;  // false: the bootloader must already answer ("write")
   bool redetect = true;         // detect again after kRedetectWait
   bool verify = false;          // read every segment back and compare
   bool trace = false;           // the byte trace of the port
-  const CancelToken* cancel = nullptr;
+  const serial::CancelToken* cancel = nullptr;
   std::chrono::milliseconds portWait{};  // how long a port that does not open is waited for
 };
 
@@ -150,7 +150,7 @@ struct ReadJob {
   std::filesystem::path directory;  // where the files go
   SaveFormat format = SaveFormat::kBin;
   bool trace = false;
-  const CancelToken* cancel = nullptr;
+  const serial::CancelToken* cancel = nullptr;
   std::chrono::milliseconds portWait{};  // how long a port that does not open is waited for
 };
 

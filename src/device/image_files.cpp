@@ -81,12 +81,12 @@ TakeFault RawSizeFault(const ImagePlace& place, std::uint64_t size) {
   return TakeFault::kNone;
 }
 
-void Insert(SegmentList& segments, std::uint32_t address, std::vector<std::uint8_t> bytes) {
-  Segment segment;
+void Insert(protocol::SegmentList& segments, std::uint32_t address, std::vector<std::uint8_t> bytes) {
+  protocol::Segment segment;
   segment.address = address;
   segment.length = static_cast<std::int32_t>(bytes.size());
   segment.data = std::move(bytes);
-  InsertSegment(segments, std::move(segment));
+  protocol::InsertSegment(segments, std::move(segment));
 }
 
 }  // namespace
@@ -115,7 +115,7 @@ bool ReadImageFile(const std::filesystem::path& path, std::vector<std::uint8_t>&
 
 TakenImage TakeImageFile(const PlaceTable& table, const ImagePlace* place,
                          const std::filesystem::path& path, ImageFormats formats,
-                         SegmentList& segments) {
+                         protocol::SegmentList& segments) {
   TakenImage result;
   const std::string name = path.string();
   const auto notRead = [&](std::string detail) {

@@ -62,6 +62,6 @@ struct TakenImage {
 // then holds nothing for a place whose file was not taken, never an older file's bytes.
 TakenImage TakeImageFile(const PlaceTable& table, const ImagePlace* place,
                          const std::filesystem::path& path, ImageFormats formats,
-                         SegmentList& segments);
+                         protocol::SegmentList& segments);
 
 }  // namespace vantor::device

@@ -105,7 +105,7 @@ class Lines {
 bool DecodeHex(std::string_view digits, std::vector<std::uint8_t>& bytes, std::string& reason) {
   bytes.clear();
   for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (HexDigit(digits[i]) < 0) {
+    if (protocol::HexDigit(digits[i]) < 0) {
       const auto c = static_cast<unsigned char>(digits[i]);
       reason = "malformed record: " +
                (c >= 0x20 && c < 0x7F ? "'" + std::string(1, digits[i]) + "'" : Hex(c, 2)) +
@@ -118,7 +118,7 @@ bool DecodeHex(std::string_view digits, std::vector<std::uint8_t>& bytes, std::s
     return false;
   }
   for (std::size_t i = 0; i < digits.size(); i += 2) {
-    bytes.push_back(static_cast<std::uint8_t>(HexDigit(digits[i]) * 16 + HexDigit(digits[i + 1])));
+    bytes.push_back(static_cast<std::uint8_t>(protocol::HexDigit(digits[i]) * 16 + protocol::HexDigit(digits[i + 1])));
   }
   return true;
 }
@@ -142,7 +142,7 @@ bool StartsAsRecord(std::string_view line, char marker, std::size_t skip, std::s
   if (marker == 'S' && (line[1] < '0' || line[1] > '9'))
     return false;
   return std::all_of(line.begin() + static_cast<std::ptrdiff_t>(skip), line.end(),
-                     [](char c) { return HexDigit(c) >= 0; });
+                     [](char c) { return protocol::HexDigit(c) >= 0; });
 }
 
 std::uint32_t BigEndian(std::span<const std::uint8_t> bytes) {

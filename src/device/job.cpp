@@ -7,12 +7,12 @@ namespace {
 
 // The device's copy of the segments with its unit number; null with the outcome failed (nothing
 // sent) when no number could be taken or it could not be written.
-std::shared_ptr<const SegmentList> NumberedSegments(const Job& job, JobOutcome& outcome,
+std::shared_ptr<const protocol::SegmentList> NumberedSegments(const Job& job, JobOutcome& outcome,
                                                     FlowObserver& observer) {
   std::uint64_t number = 0;
   std::string error = "no source of unit numbers";
   UnitPatch patch;
-  std::shared_ptr<const SegmentList> patched;
+  std::shared_ptr<const protocol::SegmentList> patched;
   if (job.takeNumber && job.takeNumber(number, error)) {
     patched = PatchUnitNumber(*job.segments, *job.unitPlace, number, patch, error);
     outcome.unit = std::move(patch);  // taken: the number stays this device's, written or not
@@ -29,7 +29,7 @@ std::shared_ptr<const SegmentList> NumberedSegments(const Job& job, JobOutcome& 
 
 }  // namespace
 
-int RunWithRetries(int retries, const CancelToken* cancel, FlowObserver& observer,
+int RunWithRetries(int retries, const serial::CancelToken* cancel, FlowObserver& observer,
                    const std::function<bool()>& attempt) {
   const int total = 1 + retries;
   for (int number = 1;; ++number) {
@@ -44,7 +44,7 @@ std::chrono::milliseconds PortWaitForRetries(int retries) {
   return retries > 0 ? kReopenRetryTime : std::chrono::milliseconds{0};
 }
 
-JobOutcome RunJob(const std::string& port, const Job& job, const CancelToken* cancel,
+JobOutcome RunJob(const std::string& port, const Job& job, const serial::CancelToken* cancel,
                   FlowObserver& observer) {
   JobOutcome outcome;
   outcome.port = port;
@@ -62,7 +62,7 @@ JobOutcome RunJob(const std::string& port, const Job& job, const CancelToken* ca
   flow.cancel = cancel;
   flow.portWait = PortWaitForRetries(job.retries);
   // Kept for every attempt: a retried device keeps its number, and verify reads this copy back.
-  const std::shared_ptr<const SegmentList> numbered =
+  const std::shared_ptr<const protocol::SegmentList> numbered =
       job.unitPlace ? NumberedSegments(job, outcome, observer) : nullptr;
   if (numbered)
     flow.segments = numbered.get();

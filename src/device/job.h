@@ -28,7 +28,7 @@ struct RecordResult {
 };
 
 struct Job {
-  std::shared_ptr<const SegmentList> segments;
+  std::shared_ptr<const protocol::SegmentList> segments;
   std::uint32_t flags = 0;
   bool enterBootloader = true;  // false: the bootloader must already answer ("write")
   bool redetect = true;
@@ -59,7 +59,7 @@ struct JobOutcome {
 // Runs `attempt` (true when it succeeded) once, and again up to `retries` more times while it
 // fails and `cancel` (may be null) is not cancelled. With retries each attempt is announced to
 // `observer` first. Returns the number of attempts made.
-int RunWithRetries(int retries, const CancelToken* cancel, FlowObserver& observer,
+int RunWithRetries(int retries, const serial::CancelToken* cancel, FlowObserver& observer,
                    const std::function<bool()>& attempt);
 
 // How long a flow of a run with `retries` waits for a port that does not open before the open
@@ -69,7 +69,7 @@ std::chrono::milliseconds PortWaitForRetries(int retries);
 
 // The download flow of `job` on `port` with its retries (each attempt's open waits for the port as
 // PortWaitForRetries says), then its record.
-JobOutcome RunJob(const std::string& port, const Job& job, const CancelToken* cancel,
+JobOutcome RunJob(const std::string& port, const Job& job, const serial::CancelToken* cancel,
                   FlowObserver& observer);
 
 }  // namespace vantor::device

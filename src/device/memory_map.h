@@ -18,7 +18,7 @@ inline constexpr std::uint32_t kDeviceBase = 0x100000;
 inline constexpr std::uint32_t kWindowBase = 0x100000;
 inline constexpr std::int32_t kWindowSize = 0x40000;
 // The download flags word while the CODE area (or Pelion's firmware slot) is involved.
-inline constexpr std::uint32_t kCodeAreaFlags = kCodeDownloadFlags;
+inline constexpr std::uint32_t kCodeAreaFlags = protocol::kCodeDownloadFlags;
 
 enum class SizeRule {
   kUpTo,   // any size up to `size` ("잘못된 파일입니다." above it)

@@ -35,7 +35,7 @@ class FlowObserver {
   virtual void PortOpened(const std::string& /*port*/) {}
   // `purpose` tells which detection: "detect" (the first) or "redetect" (after the download).
   virtual void Detected(const DetectedState& /*state*/, std::string_view /*purpose*/) {}
-  virtual void BootRequested(BootModeOutcome /*outcome*/) {}
+  virtual void BootRequested(protocol::BootModeOutcome /*outcome*/) {}
   virtual void BootloaderEntered(std::uint32_t /*version*/) {}
   // `index` counts from 0 among `count` segments (or regions of a read).
   virtual void SegmentStarted(std::size_t /*index*/, std::size_t /*count*/,

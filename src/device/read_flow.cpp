@@ -12,9 +12,9 @@ namespace vantor::device {
 std::int32_t RunReadFlow(const ReadJob& job, FlowObserver& observer) {
   std::int32_t openError = 0;
   auto port = OpenDevicePort(job.port, job.trace, openError, job.cancel, job.portWait);
-  if (!port && openError == kErrorCancelled) {
-    observer.Result(kErrorCancelled, kCancelledText);
-    return kErrorCancelled;
+  if (!port && openError == serial::kErrorCancelled) {
+    observer.Result(serial::kErrorCancelled, kCancelledText);
+    return serial::kErrorCancelled;
   }
   if (!port) {
     observer.Result(openError, OpenFailureText(job.port, openError));
@@ -40,8 +40,8 @@ std::int32_t RunReadFlow(const ReadJob& job, FlowObserver& observer) {
     observer.SegmentDone(i, r.address, result);
     if (IsCancelled(job.cancel)) {
       // Nothing of the region being read is saved; regions read whole before stay saved.
-      observer.Result(kErrorCancelled, kCancelledText);
-      return kErrorCancelled;
+      observer.Result(serial::kErrorCancelled, kCancelledText);
+      return serial::kErrorCancelled;
     }
     if (result != 0) {
       // No file for a region that did not come back whole.

@@ -29,28 +29,28 @@ struct NamedCode {
 // download code that coincides with "system error N - 10000" means the download's failure.
 const std::vector<NamedCode>& NamedCodes() {
   static const std::vector<NamedCode> codes = {
-      {DL_ERR_IO_BASE + kErrorTimeout,
-       "the device stopped answering (no reply within " + Ms(kFrameSilenceTimeout) + ")"},
-      {DL_ERR_IO_BASE + kErrorCancelled, "cancelled while the transfer waited for the device"},
-      {DL_ERR_REFUSED_2, "the device refused a data frame (status 2)"},
-      {DL_ERR_REFUSED_5, "the device refused a data frame (status 5)"},
-      {DL_ERR_REFUSED,
+      {protocol::DL_ERR_IO_BASE + serial::kErrorTimeout,
+       "the device stopped answering (no reply within " + Ms(protocol::kFrameSilenceTimeout) + ")"},
+      {protocol::DL_ERR_IO_BASE + serial::kErrorCancelled, "cancelled while the transfer waited for the device"},
+      {protocol::DL_ERR_REFUSED_2, "the device refused a data frame (status 2)"},
+      {protocol::DL_ERR_REFUSED_5, "the device refused a data frame (status 5)"},
+      {protocol::DL_ERR_REFUSED,
        "the device refused a frame (another status, a status reply too short to carry one, or "
        "the end frame's write not confirmed)"},
-      {DL_ERR_NO_CAPABILITY,
+      {protocol::DL_ERR_NO_CAPABILITY,
        "the device announced no usable frame size (no capability frame, one too short, or W out "
        "of range)"},
-      {DL_ERR_TOO_LONG,
+      {protocol::DL_ERR_TOO_LONG,
        "the device sent a frame longer than 16 bytes where a status reply or a capability frame "
        "was due"},
-      {DL_ERR_NOT_READY, "the device did not report ready (no status 14 after the ready frame)"},
-      {-1, "the device did not answer a text command in time (" + Ms(kTextExchangeTimeout) + ", " +
-               Ms(kWideExchangeTimeout) + " for a read-back piece)"},
-      {kReadBackMalformed,
+      {protocol::DL_ERR_NOT_READY, "the device did not report ready (no status 14 after the ready frame)"},
+      {-1, "the device did not answer a text command in time (" + Ms(protocol::kTextExchangeTimeout) + ", " +
+               Ms(protocol::kWideExchangeTimeout) + " for a read-back piece)"},
+      {protocol::kReadBackMalformed,
        "the device's read-back reply was malformed (not \"~Du0000\", two hex digits per byte and "
        "CR LF)"},
-      {kErrorTimeout, "the port took no bytes within " + Ms(kWriteStallTimeout) + " (time-out)"},
-      {kErrorCancelled, "cancelled"},
+      {serial::kErrorTimeout, "the port took no bytes within " + Ms(protocol::kWriteStallTimeout) + " (time-out)"},
+      {serial::kErrorCancelled, "cancelled"},
       {kErrorUnitNumber,
        "no unit number could be taken for the device (the counter, list or database could not "
        "give one, or it did not fit); nothing was sent"},
@@ -59,7 +59,7 @@ const std::vector<NamedCode>& NamedCodes() {
 }
 
 std::string SystemError(std::int32_t error) {
-  return "system error " + std::to_string(error) + " on the port: " + SystemErrorText(error);
+  return "system error " + std::to_string(error) + " on the port: " + serial::SystemErrorText(error);
 }
 
 }  // namespace
@@ -73,8 +73,8 @@ std::string ResultCodeMeaning(std::int32_t code) {
     return "success";
   if (code > 0)
     return SystemError(code);
-  if (code > DL_ERR_IO_BASE)
-    return SystemError(code - DL_ERR_IO_BASE) + " (inside a segment)";
+  if (code > protocol::DL_ERR_IO_BASE)
+    return SystemError(code - protocol::DL_ERR_IO_BASE) + " (inside a segment)";
   return "not a code the tools give";
 }
 
@@ -93,13 +93,13 @@ std::vector<ResultCodeRow> ResultCodeTable() {
   return rows;
 }
 
-const char* BootOutcomeName(BootModeOutcome outcome) {
+const char* BootOutcomeName(protocol::BootModeOutcome outcome) {
   switch (outcome) {
-    case BootModeOutcome::kAcknowledged:
+    case protocol::BootModeOutcome::kAcknowledged:
       return "acknowledged";
-    case BootModeOutcome::kSilent:
+    case protocol::BootModeOutcome::kSilent:
       return "silent";
-    case BootModeOutcome::kRefused:
+    case protocol::BootModeOutcome::kRefused:
       return "refused";
   }
   return "";

@@ -25,7 +25,7 @@ std::string ExplainResultCode(std::int32_t code);
 std::optional<std::string> CodeMeaning(std::int32_t code, std::string_view message);
 
 // "acknowledged", "silent" or "refused".
-const char* BootOutcomeName(BootModeOutcome outcome);
+const char* BootOutcomeName(protocol::BootModeOutcome outcome);
 
 // The table of codes for a reader: the fixed codes, then the rules for system errors.
 struct ResultCodeRow {

@@ -12,8 +12,8 @@ namespace {
 // Decimal digits of the largest 64-bit number.
 constexpr std::size_t kMaxNumberBytes = 20;
 
-const Segment* Holding(const SegmentList& segments, const NumberPlace& place) {
-  for (const Segment& s : segments) {
+const protocol::Segment* Holding(const protocol::SegmentList& segments, const NumberPlace& place) {
+  for (const protocol::Segment& s : segments) {
     const std::uint64_t start = s.address;
     const std::uint64_t end = start + s.data.size();
     if (place.address >= start && place.address + std::uint64_t{place.size} <= end)
@@ -63,7 +63,7 @@ bool EncodeNumber(std::uint64_t number, const NumberPlace& place, std::vector<st
   return true;
 }
 
-std::optional<std::string> CheckNumberPlace(const SegmentList& segments, const NumberPlace& place) {
+std::optional<std::string> CheckNumberPlace(const protocol::SegmentList& segments, const NumberPlace& place) {
   if (place.size == 0 || place.size > kMaxNumberBytes)
     return "unit number size must be 1 to " + std::to_string(kMaxNumberBytes) + " bytes";
   if (Holding(segments, place) == nullptr)
@@ -72,7 +72,7 @@ std::optional<std::string> CheckNumberPlace(const SegmentList& segments, const N
   return std::nullopt;
 }
 
-std::shared_ptr<const SegmentList> PatchUnitNumber(const SegmentList& shared,
+std::shared_ptr<const protocol::SegmentList> PatchUnitNumber(const protocol::SegmentList& shared,
                                                    const NumberPlace& place, std::uint64_t number,
                                                    UnitPatch& patch, std::string& error) {
   if (const auto problem = CheckNumberPlace(shared, place)) {
@@ -83,8 +83,8 @@ std::shared_ptr<const SegmentList> PatchUnitNumber(const SegmentList& shared,
   patch.address = place.address;
   if (!EncodeNumber(number, place, patch.bytes, error))
     return nullptr;
-  auto copy = std::make_shared<SegmentList>(shared);
-  Segment* target = copy->Find(Holding(shared, place)->address);
+  auto copy = std::make_shared<protocol::SegmentList>(shared);
+  protocol::Segment* target = copy->Find(Holding(shared, place)->address);
   std::copy(patch.bytes.begin(), patch.bytes.end(),
             target->data.begin() + static_cast<std::ptrdiff_t>(place.address - target->address));
   return copy;

@@ -6,7 +6,7 @@
 
 namespace vantor::device {
 
-WorkerPool::WorkerPool(const CancelToken* shared) : m_shared(shared) {}
+WorkerPool::WorkerPool(const serial::CancelToken* shared) : m_shared(shared) {}
 
 WorkerPool::~WorkerPool() {
   CancelAll();
@@ -21,7 +21,7 @@ bool WorkerPool::Start(const std::string& port, Task task, std::string& error) {
   Slot& slot = m_slots.emplace_back();
   slot.port = port;
   if (m_shared == nullptr)
-    slot.own = std::make_unique<CancelToken>();
+    slot.own = std::make_unique<serial::CancelToken>();
   slot.cancel = m_shared != nullptr ? m_shared : slot.own.get();
   try {
     slot.thread = StartWorkerThread([this, &slot, task = std::move(task)] {

@@ -21,7 +21,7 @@ namespace vantor::device {
 class WorkerPool {
  public:
   // A worker's task: runs the port's flow, watching `cancel`, and tells whether it succeeded.
-  using Task = std::function<bool(const CancelToken& cancel)>;
+  using Task = std::function<bool(const serial::CancelToken& cancel)>;
 
   struct Ended {
     std::string port;
@@ -31,7 +31,7 @@ class WorkerPool {
 
   // With `shared`, every worker watches that token (one cancel for the whole run); without,
   // each worker has its own, which Cancel and CancelAll set.
-  explicit WorkerPool(const CancelToken* shared = nullptr);
+  explicit WorkerPool(const serial::CancelToken* shared = nullptr);
   // Cancels the workers still running and waits for them.
   ~WorkerPool();
   WorkerPool(const WorkerPool&) = delete;
@@ -53,15 +53,15 @@ class WorkerPool {
  private:
   struct Slot {
     std::string port;
-    std::unique_ptr<CancelToken> own;
-    const CancelToken* cancel = nullptr;
+    std::unique_ptr<serial::CancelToken> own;
+    const serial::CancelToken* cancel = nullptr;
     std::thread thread;
     bool ended = false;
     bool ok = false;
     bool cancelled = false;
   };
 
-  const CancelToken* m_shared;
+  const serial::CancelToken* m_shared;
   mutable std::mutex m_mutex;
   std::condition_variable m_changed;
   std::list<Slot> m_slots;  // stable addresses: a thread holds its slot

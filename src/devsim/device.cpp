@@ -230,7 +230,7 @@ struct Device::Impl {
   enum class Parse { kIdle, kText, kDiscard, kBinary } parse = Parse::kIdle;
   std::string line;
   std::vector<std::uint8_t> frame;
-  std::size_t frameNeed = kHeaderSize;
+  std::size_t frameNeed = protocol::kHeaderSize;
 
   // Download progress.
   int segment = -1;
@@ -303,22 +303,22 @@ struct Device::Impl {
     Send(std::vector<std::uint8_t>(text.begin(), text.end()), at);
   }
   static std::vector<std::uint8_t> DeviceFrame(std::uint16_t code, std::uint16_t lengthWords) {
-    std::vector<std::uint8_t> f(kHeaderSize + 4u * lengthWords, 0);
+    std::vector<std::uint8_t> f(protocol::kHeaderSize + 4u * lengthWords, 0);
     f[0] = kDeviceFrameMark;
-    PutU16(&f[2], code);
-    PutU16(&f[4], lengthWords);
+    protocol::PutU16(&f[2], code);
+    protocol::PutU16(&f[4], lengthWords);
     return f;
   }
   static std::vector<std::uint8_t> StatusReply(std::uint32_t reference, std::uint32_t status) {
     auto f = DeviceFrame(kFrameStatus, 2);
-    PutU32(&f[8], reference);
-    PutU32(&f[12], status);
+    protocol::PutU32(&f[8], reference);
+    protocol::PutU32(&f[12], status);
     return f;
   }
   static std::vector<std::uint8_t> WrongVersionAnswer() {
-    std::vector<std::uint8_t> junk(kHeaderSize, 0);
-    PutU16(&junk[2], kJunkVersionCode);
-    PutU32(&junk[4], 0xDEADBEEF);
+    std::vector<std::uint8_t> junk(protocol::kHeaderSize, 0);
+    protocol::PutU16(&junk[2], kJunkVersionCode);
+    protocol::PutU32(&junk[4], 0xDEADBEEF);
     return junk;
   }
   // Alternately a 16-byte and an 8-byte frame of another code.
@@ -326,10 +326,10 @@ struct Device::Impl {
     return DeviceFrame(kFrameOther, index % 2 == 0 ? 2 : 0);
   }
   static std::vector<std::uint8_t> ShortFrame(std::uint16_t code) {
-    std::vector<std::uint8_t> f(kHeaderSize, 0);
-    f[0] = kShortFrameMark;
-    PutU16(&f[2], code);
-    PutU16(&f[4], 5);  // not used in a short frame; a host that reads it would wait for 20 bytes
+    std::vector<std::uint8_t> f(protocol::kHeaderSize, 0);
+    f[0] = protocol::kShortFrameMark;
+    protocol::PutU16(&f[2], code);
+    protocol::PutU16(&f[4], 5);  // not used in a short frame; a host that reads it would wait for 20 bytes
     return f;
   }
 
@@ -488,7 +488,7 @@ struct Device::Impl {
     parse = Parse::kIdle;
     line.clear();
     frame.clear();
-    frameNeed = kHeaderSize;
+    frameNeed = protocol::kHeaderSize;
   }
 
   // Bytes the parser still needs before anything can happen.
@@ -507,7 +507,7 @@ struct Device::Impl {
         } else if (state == DeviceState::kBootloader) {
           parse = Parse::kBinary;
           frame.assign(1, b);
-          frameNeed = kHeaderSize;
+          frameNeed = protocol::kHeaderSize;
         }
         return;
       case Parse::kText:
@@ -536,8 +536,8 @@ struct Device::Impl {
         return;
       case Parse::kBinary:
         frame.push_back(b);
-        if (frame.size() == kHeaderSize && GetU16(&frame[0]) == kBootFrameMagic) {
-          frameNeed = kHeaderSize + 4u * GetU16(&frame[4]);
+        if (frame.size() == protocol::kHeaderSize && protocol::GetU16(&frame[0]) == protocol::kBootFrameMagic) {
+          frameNeed = protocol::kHeaderSize + 4u * protocol::GetU16(&frame[4]);
         }
         if (frame.size() < frameNeed)
           return;
@@ -551,19 +551,19 @@ struct Device::Impl {
   }
 
   void OnFrame(const std::vector<std::uint8_t>& f, Clock::time_point at) {
-    if (GetU16(&f[0]) == kBootFrameMagic) {
-      const std::uint16_t code = GetU16(&f[2]);
-      if (code == kBootFrameData)
+    if (protocol::GetU16(&f[0]) == protocol::kBootFrameMagic) {
+      const std::uint16_t code = protocol::GetU16(&f[2]);
+      if (code == protocol::kBootFrameData)
         return OnDataFrame(f, at);
-      if (code == kBootFrameEnd)
+      if (code == protocol::kBootFrameEnd)
         return OnEndFrame(f, at);
     } else {
-      const std::uint16_t kind = GetU16(&f[0]);
-      const std::uint16_t code = GetU16(&f[2]);
-      const std::uint32_t argument = GetU32(&f[4]);
-      if (kind == kKindVersionQuery && code == CMD_GET_VERSION)
+      const std::uint16_t kind = protocol::GetU16(&f[0]);
+      const std::uint16_t code = protocol::GetU16(&f[2]);
+      const std::uint32_t argument = protocol::GetU32(&f[4]);
+      if (kind == protocol::kKindVersionQuery && code == protocol::CMD_GET_VERSION)
         return OnVersionQuery(at);
-      if (kind == kKindCommand && code == CMD_OPEN_SESSION) {
+      if (kind == protocol::kKindCommand && code == protocol::CMD_OPEN_SESSION) {
         DeviceEvent e = Event(DeviceEvent::Kind::kOpenSession);
         e.argument = argument;
         AddEvent(std::move(e));
@@ -573,11 +573,11 @@ struct Device::Impl {
         stalled = false;
         return;
       }
-      if (kind == kKindCommand && code == CMD_START_SEGMENT)
+      if (kind == protocol::kKindCommand && code == protocol::CMD_START_SEGMENT)
         return OnStartSegment(argument, at);
     }
     DeviceEvent e = Event(DeviceEvent::Kind::kUnknownFrame);
-    e.argument = GetU32(&f[4]);
+    e.argument = protocol::GetU32(&f[4]);
     e.frameBytes = static_cast<std::uint32_t>(f.size());
     AddEvent(std::move(e));
   }
@@ -590,16 +590,16 @@ struct Device::Impl {
       return StartFlood(Flood::kWrongVersion, at);
     for (int i = 0; i < options.junkVersionAnswers; ++i)
       Send(WrongVersionAnswer(), at);
-    std::vector<std::uint8_t> answer(kHeaderSize, 0);
-    PutU16(&answer[0], kKindVersionQuery);
-    PutU16(&answer[2], CMD_GET_VERSION);
-    PutU32(&answer[4], options.bootVersion);
+    std::vector<std::uint8_t> answer(protocol::kHeaderSize, 0);
+    protocol::PutU16(&answer[0], protocol::kKindVersionQuery);
+    protocol::PutU16(&answer[2], protocol::CMD_GET_VERSION);
+    protocol::PutU32(&answer[4], options.bootVersion);
     Send(std::move(answer), at);
   }
 
   std::vector<std::uint8_t> CapabilityFrame(std::uint32_t words) const {
-    std::vector<std::uint8_t> f = DeviceFrame(kFrameCapability, 2);
-    PutU32(&f[8], words);
+    std::vector<std::uint8_t> f = DeviceFrame(protocol::kFrameCapability, 2);
+    protocol::PutU32(&f[8], words);
     return f;
   }
 
@@ -623,21 +623,21 @@ struct Device::Impl {
       case CapabilityFault::kMissing:
         break;
       case CapabilityFault::kShort:
-        Send(DeviceFrame(kFrameCapability, 0), at);
+        Send(DeviceFrame(protocol::kFrameCapability, 0), at);
         break;
       case CapabilityFault::kTooLong: {
-        auto f = DeviceFrame(kFrameCapability, 3);
-        PutU32(&f[8], options.frameWords);
+        auto f = DeviceFrame(protocol::kFrameCapability, 3);
+        protocol::PutU32(&f[8], options.frameWords);
         Send(std::move(f), at);
         break;
       }
     }
-    Send(options.readyAsShortFrame ? ShortFrame(kFrameReady) : DeviceFrame(kFrameReady, 0), at);
+    Send(options.readyAsShortFrame ? ShortFrame(protocol::kFrameReady) : DeviceFrame(protocol::kFrameReady, 0), at);
     Send(StatusReply(0, options.readyStatus), at);
   }
 
   void OnDataFrame(const std::vector<std::uint8_t>& f, Clock::time_point at) {
-    const std::uint16_t lengthWords = GetU16(&f[4]);
+    const std::uint16_t lengthWords = protocol::GetU16(&f[4]);
     DeviceEvent e = Event(DeviceEvent::Kind::kDataFrame);
     e.lengthWords = lengthWords;
     e.frameBytes = static_cast<std::uint32_t>(f.size());
@@ -645,8 +645,8 @@ struct Device::Impl {
     std::size_t len = 0;
     bool ok = lengthWords >= 3;
     if (ok) {
-      e.address = GetU32(&f[8]);
-      e.flags = GetU32(&f[16]);
+      e.address = protocol::GetU32(&f[8]);
+      e.flags = protocol::GetU32(&f[16]);
       const std::size_t pad = (e.flags >> 1) & 3;
       const std::size_t body = 4u * lengthWords - 12;
       ok = pad <= body;
@@ -656,7 +656,7 @@ struct Device::Impl {
     if (ok) {
       std::uint32_t crc = CrcBitwise(0, f.data(), 12);
       crc = CrcBitwise(crc, f.data() + 16, 4 + len);
-      ok = crc == GetU32(&f[12]);
+      ok = crc == protocol::GetU32(&f[12]);
     }
     e.payloadBytes = static_cast<std::uint32_t>(len);
     e.crcOk = ok;
@@ -680,17 +680,17 @@ struct Device::Impl {
     }
     for (std::size_t i = 0; i < len; ++i) {
       const std::uint32_t address = e.address + static_cast<std::uint32_t>(i);
-      Write(address, f[kPayloadOffset + i]);
+      Write(address, f[protocol::kPayloadOffset + i]);
       if (options.corruptAddress && address == *options.corruptAddress)
         corruptBase = f[20 + i];
     }
-    Send(options.shortStatusReply ? ShortFrame(kFrameStatus) : StatusReply(reference, STATUS_OK),
+    Send(options.shortStatusReply ? ShortFrame(kFrameStatus) : StatusReply(reference, protocol::STATUS_OK),
          at);
   }
 
   void OnEndFrame(const std::vector<std::uint8_t>& f, Clock::time_point at) {
     DeviceEvent e = Event(DeviceEvent::Kind::kEndFrame);
-    e.lengthWords = GetU16(&f[4]);
+    e.lengthWords = protocol::GetU16(&f[4]);
     e.frameBytes = static_cast<std::uint32_t>(f.size());
     AddEvent(std::move(e));
     if (stalled)

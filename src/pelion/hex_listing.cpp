@@ -91,7 +91,7 @@ void HexListingModel::ResetToPlaceholders(std::uint32_t base, int lines) {
   endResetModel();
 }
 
-HexListingModel::Line HexListingModel::MakeDataLine(const Segment& segment, int j) {
+HexListingModel::Line HexListingModel::MakeDataLine(const protocol::Segment& segment, int j) {
   // The segment's bytes are its first `length` bytes of data (never more than data holds).
   const auto length = std::min<std::int64_t>(segment.length, std::ssize(segment.data));
   const std::int64_t offset = static_cast<std::int64_t>(j) * kBytesPerLine;
@@ -104,7 +104,7 @@ HexListingModel::Line HexListingModel::MakeDataLine(const Segment& segment, int 
   return line;
 }
 
-int HexListingModel::WriteSegment(const Segment& segment, std::int64_t first) {
+int HexListingModel::WriteSegment(const protocol::Segment& segment, std::int64_t first) {
   const std::int64_t lines = LineCountOf(segment.length);
   const auto count = static_cast<std::int64_t>(m_lines.size());
   int last = -1;
@@ -149,7 +149,7 @@ void HexListView::ResetToPlaceholders() {
   m_model.ResetToPlaceholders(device::kWindowBase, kWindowLines);
 }
 
-void HexListView::ListSegment(const Segment& segment, std::int64_t first) {
+void HexListView::ListSegment(const protocol::Segment& segment, std::int64_t first) {
   const int last = m_model.WriteSegment(segment, first);
   if (last >= 0) {
     const QModelIndex caret = m_model.index(last);
@@ -158,9 +158,9 @@ void HexListView::ListSegment(const Segment& segment, std::int64_t first) {
   }
 }
 
-void HexListView::ListSegmentsFromTop(const SegmentList& segments) {
+void HexListView::ListSegmentsFromTop(const protocol::SegmentList& segments) {
   std::int64_t first = 0;
-  for (const Segment& segment : segments) {
+  for (const protocol::Segment& segment : segments) {
     ListSegment(segment, first);
     first += LineCountOf(segment.length);
   }

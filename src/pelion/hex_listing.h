@@ -47,7 +47,7 @@ class HexListingModel : public QAbstractListModel {
   void ResetToPlaceholders(std::uint32_t base, int lines);
   // Writes the data lines of `segment` from line `first` on: replaced lines in one dataChanged,
   // appended ones in one insert. Returns the last line written, or -1 when none was.
-  int WriteSegment(const Segment& segment, std::int64_t first);
+  int WriteSegment(const protocol::Segment& segment, std::int64_t first);
 
   QString LineText(int row) const;
 
@@ -58,7 +58,7 @@ class HexListingModel : public QAbstractListModel {
     bool data = false;
     std::array<std::uint8_t, kBytesPerLine> bytes{};
   };
-  static Line MakeDataLine(const Segment& segment, int j);
+  static Line MakeDataLine(const protocol::Segment& segment, int j);
 
   std::vector<Line> m_lines;
 };
@@ -76,9 +76,9 @@ class HexListView : public QListView {
   // The 16384 placeholder lines of the window (dropping any lines it grew past them).
   void ResetToPlaceholders();
   // Writes `segment` from line `first` on and moves the caret to its last line, scrolled into view.
-  void ListSegment(const Segment& segment, std::int64_t first);
+  void ListSegment(const protocol::Segment& segment, std::int64_t first);
   // Lists the segments one after the other from line 0.
-  void ListSegmentsFromTop(const SegmentList& segments);
+  void ListSegmentsFromTop(const protocol::SegmentList& segments);
   // The caret's line, -1 for none.
   int caretLine() const;
 

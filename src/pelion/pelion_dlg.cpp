@@ -164,7 +164,7 @@ void CPelionDlg::OnInitDialog() {
   }
 
   setWindowIcon(m_icon);
-  ClearSegments(m_segments);
+  protocol::ClearSegments(m_segments);
 
   // "Anonymous" bold 14 px where installed, else the system's fixed-pitch font, bold, same size.
   if (QFontDatabase::families().contains(QStringLiteral("Anonymous"))) {
@@ -212,7 +212,7 @@ void CPelionDlg::ListPorts() {
   // The ports present now, in the enumeration's order; the chosen one stays chosen while present.
   const QString chosen = m_comPorts->currentIndex() >= 0 ? m_comPorts->currentText() : QString();
   m_comPorts->clear();
-  for (const std::string& name : EnumerateComPorts()) {
+  for (const std::string& name : serial::EnumerateComPorts()) {
     m_comPorts->addItem(QString::fromStdString(name));
   }
   m_comPorts->setCurrentIndex(chosen.isEmpty() ? -1 : m_comPorts->findText(chosen));
@@ -282,7 +282,7 @@ void CPelionDlg::OnSave() {
     return;
   }
   QString summary;
-  for (const Segment& segment : m_segments) {
+  for (const protocol::Segment& segment : m_segments) {
     const std::filesystem::path path =
         device::DocumentsFolder() / device::ReadBackFileName(segment.address);
     const auto length = std::min<std::size_t>(static_cast<std::size_t>(std::max(segment.length, 0)),
@@ -410,17 +410,17 @@ void CPelionDlg::ResetHexListing() {
 
 void CPelionDlg::ShowSegments() {
   ui::RunOnUiThread(this, [this] {
-    for (const Segment& segment : m_segments) {
+    for (const protocol::Segment& segment : m_segments) {
       ListSegment(m_hexView, segment, LineIndexOf(segment.address));
     }
   });
 }
 
-void CPelionDlg::ListSegment(HexListView* list, const Segment& segment, std::int64_t first) {
+void CPelionDlg::ListSegment(HexListView* list, const protocol::Segment& segment, std::int64_t first) {
   list->ListSegment(segment, first);
 }
 
-void CPelionDlg::ListSegmentsFromTop(HexListView* list, const SegmentList& segments) {
+void CPelionDlg::ListSegmentsFromTop(HexListView* list, const protocol::SegmentList& segments) {
   list->ListSegmentsFromTop(segments);
 }
 
@@ -428,7 +428,7 @@ void CPelionDlg::OnClear() {
   if (m_busy) {
     return;
   }
-  ClearSegments(m_segments);
+  protocol::ClearSegments(m_segments);
   ResetHexListing();
 }
 

@@ -75,8 +75,8 @@ class CPelionDlg : public QDialog {
   void ResetHexListing();
   // Lists every segment of m_segments at its address's line. Any thread.
   void ShowSegments();
-  void ListSegment(HexListView* list, const Segment& segment, std::int64_t first);
-  void ListSegmentsFromTop(HexListView* list, const SegmentList& segments);
+  void ListSegment(HexListView* list, const protocol::Segment& segment, std::int64_t first);
+  void ListSegmentsFromTop(HexListView* list, const protocol::SegmentList& segments);
 
   // Fills the port combo with the ports present now (at start and each time it drops down).
   void ListPorts();
@@ -95,7 +95,7 @@ class CPelionDlg : public QDialog {
   ui::PortCombo* comPorts() const { return m_comPorts; }
   QProgressBar* progress() const { return m_progress; }
   QMenu* systemMenu() const { return m_systemMenu; }
-  const SegmentList& segments() const { return m_segments; }
+  const protocol::SegmentList& segments() const { return m_segments; }
   std::uint32_t downloadFlags() const { return m_downloadFlags; }
   const QFont& listFont() const { return m_listFont; }
   const QFont& buttonFont() const { return m_buttonFont; }
@@ -120,7 +120,7 @@ class CPelionDlg : public QDialog {
   // A port for a transfer: the selection's name, opened, its waits on the worker's cancel token
   // (which closing the dialog cancels); null (after telling the user) when nothing is selected or
   // the port does not open.
-  std::unique_ptr<SerialPort> OpenSelectedPort();
+  std::unique_ptr<serial::SerialPort> OpenSelectedPort();
   // Starts `work` on m_worker with the port-and-list controls disabled (and the wait cursor shown,
   // unless `waitCursor` is false) until it ends.
   void StartWorker(std::function<void()> work, bool waitCursor = true);
@@ -128,13 +128,13 @@ class CPelionDlg : public QDialog {
   void Message(const QString& text, ui::MessageIcon icon = ui::MessageIcon::kNone,
                const QString& caption = QString::fromLatin1(kAppName));
 
-  void DownloadWorker(SerialPort& port);
-  void UploadThread(SerialPort& port, bool binary, const std::array<bool, 4>& slotChecked);
+  void DownloadWorker(serial::SerialPort& port);
+  void UploadThread(serial::SerialPort& port, bool binary, const std::array<bool, 4>& slotChecked);
   void LoadImageThread(const std::array<bool, 4>& slotChecked, const std::array<QString, 4>& paths);
 
   std::uint32_t m_downloadFlags = 0;
-  SegmentList m_segments;
-  std::unique_ptr<SerialPort> m_port;
+  protocol::SegmentList m_segments;
+  std::unique_ptr<serial::SerialPort> m_port;
   ui::Worker m_worker;
   QFont m_listFont;
   QFont m_buttonFont;

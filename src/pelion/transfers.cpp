@@ -22,8 +22,8 @@ namespace vantor::pelion {
 namespace {
 
 // Zero-filled buffers: bytes that get no valid reply read as 0, not as old heap content.
-Segment MakeRegionSegment(std::uint32_t address, std::int32_t length) {
-  Segment segment;
+protocol::Segment MakeRegionSegment(std::uint32_t address, std::int32_t length) {
+  protocol::Segment segment;
   segment.address = address;
   segment.length = length;
   segment.data.assign(static_cast<std::size_t>(length), 0);
@@ -65,7 +65,7 @@ void CPelionDlg::StartWorker(std::function<void()> work, bool waitCursor) {
   });
 }
 
-std::unique_ptr<SerialPort> CPelionDlg::OpenSelectedPort() {
+std::unique_ptr<serial::SerialPort> CPelionDlg::OpenSelectedPort() {
   const std::string name = SelectedPortNumber();
   if (name.empty()) {
     Message(ui::FromCoreText(device::kNoPortChosenText), ui::MessageIcon::kInformation);
@@ -73,7 +73,7 @@ std::unique_ptr<SerialPort> CPelionDlg::OpenSelectedPort() {
   }
   // Its waits end at once when the dialog closes (the worker's token).
   std::int32_t error = 0;
-  std::unique_ptr<SerialPort> port =
+  std::unique_ptr<serial::SerialPort> port =
       device::OpenDevicePort(name, /*trace=*/false, error, m_worker.cancelToken());
   if (!port) {
     Message(ui::FromCoreText(device::kPortNotOpenedText), ui::MessageIcon::kInformation);
@@ -97,11 +97,11 @@ void CPelionDlg::OnDownloadBinary() {
     return;
   }
   // The worker owns the port from here on and closes it at its end.
-  std::shared_ptr<SerialPort> port(std::move(m_port));
+  std::shared_ptr<serial::SerialPort> port(std::move(m_port));
   StartWorker([this, port] { DownloadWorker(*port); });
 }
 
-void CPelionDlg::DownloadWorker(SerialPort& port) {
+void CPelionDlg::DownloadWorker(serial::SerialPort& port) {
   ProgressObserver observer(this);
   const std::int32_t status = device::RunDownload(port, m_segments, m_downloadFlags, observer);
   port.Close();
@@ -125,20 +125,20 @@ void CPelionDlg::OnUpload() {
   for (std::size_t i = 0; i < kImageSlots.size(); ++i) {
     slotChecked[i] = checkBox(kImageSlots[i].checkBox)->isChecked();
   }
-  std::shared_ptr<SerialPort> port(std::move(m_port));
+  std::shared_ptr<serial::SerialPort> port(std::move(m_port));
   StartWorker([this, port, binary, slotChecked] { UploadThread(*port, binary, slotChecked); });
 }
 
-void CPelionDlg::UploadThread(SerialPort& port, bool binary,
+void CPelionDlg::UploadThread(serial::SerialPort& port, bool binary,
                               const std::array<bool, 4>& slotChecked) {
-  ClearSegments(m_segments);
+  protocol::ClearSegments(m_segments);
   if (binary) {
-    InsertSegment(m_segments, MakeRegionSegment(kBinaryRegion.address, kBinaryRegion.length));
+    protocol::InsertSegment(m_segments, MakeRegionSegment(kBinaryRegion.address, kBinaryRegion.length));
   } else {
     for (std::size_t index : device::kUploadOrder) {
       const device::Slot& slot = kImageSlots[index].device;
       if (slotChecked[index]) {
-        InsertSegment(m_segments, MakeRegionSegment(slot.address(), slot.size));
+        protocol::InsertSegment(m_segments, MakeRegionSegment(slot.address(), slot.size));
       }
     }
   }
@@ -164,7 +164,7 @@ void CPelionDlg::OnUploadLog() {
   if (m_busy) {
     return;
   }
-  std::shared_ptr<SerialPort> port = OpenSelectedPort();
+  std::shared_ptr<serial::SerialPort> port = OpenSelectedPort();
   if (!port) {
     return;
   }
@@ -172,8 +172,8 @@ void CPelionDlg::OnUploadLog() {
   QPointer<CImageWnd> window = new CImageWnd(this);
   window->show();
   StartWorker([this, port, window] {
-    SegmentList job;
-    InsertSegment(
+    protocol::SegmentList job;
+    protocol::InsertSegment(
         job, MakeRegionSegment(device::kUploadLogRegion.address, device::kUploadLogRegion.length));
     ProgressObserver observer(this);
     const device::ReadBackListOutcome outcome = device::RunReadBackList(*port, job, observer);

@@ -125,9 +125,9 @@ class PqDatabase final : public ProductionDatabase,
       RecordSummary s;
       s.id = PQgetvalue(r.get(), i, 0);
       s.port = PQgetvalue(r.get(), i, 1);
-      const auto started = ParseNumber<std::int64_t>(PQgetvalue(r.get(), i, 2));
-      const auto finished = ParseNumber<std::int64_t>(PQgetvalue(r.get(), i, 3));
-      const auto code = ParseNumber<std::int32_t>(PQgetvalue(r.get(), i, 4));
+      const auto started = serial::ParseNumber<std::int64_t>(PQgetvalue(r.get(), i, 2));
+      const auto finished = serial::ParseNumber<std::int64_t>(PQgetvalue(r.get(), i, 3));
+      const auto code = serial::ParseNumber<std::int32_t>(PQgetvalue(r.get(), i, 4));
       if (!started || !finished || !code) {
         error = "database: the record " + s.id + " has no times or no result code";
         return false;
@@ -136,7 +136,7 @@ class PqDatabase final : public ProductionDatabase,
       s.finishedMs = *finished;
       s.code = *code;
       if (!PQgetisnull(r.get(), i, 5))
-        s.unit = ParseNumber<std::uint64_t>(PQgetvalue(r.get(), i, 5));
+        s.unit = serial::ParseNumber<std::uint64_t>(PQgetvalue(r.get(), i, 5));
       records.push_back(std::move(s));
     }
     return true;
@@ -187,7 +187,7 @@ class PqDatabase final : public ProductionDatabase,
       return false;
     std::optional<std::uint64_t> stored;
     if (PQntuples(r.get()) == 1)
-      stored = ParseNumber<std::uint64_t>(PQgetvalue(r.get(), 0, 0));
+      stored = serial::ParseNumber<std::uint64_t>(PQgetvalue(r.get(), 0, 0));
     if (!stored && !start) {
       error = "the database has no unit counter '" + name + "' yet: give --serial-start";
       return false;
@@ -253,7 +253,7 @@ class PqDatabase final : public ProductionDatabase,
       PQfinish(c);
       return nullptr;
     }
-    const auto version = ParseNumber<int>(PQgetvalue(v.get(), 0, 0));
+    const auto version = serial::ParseNumber<int>(PQgetvalue(v.get(), 0, 0));
     if (version != kSchemaVersion) {
       error = "the database's schema is version " +
               (version ? std::to_string(*version) : std::string("unknown")) +

@@ -72,7 +72,7 @@ std::string PercentDecoded(std::string_view text) {
   std::string decoded;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto byte = text[i] == '%' && i + 2 < text.size()
-                          ? ParseNumber<std::uint8_t>(text.substr(i + 1, 2), NumberSyntax::kHex)
+                          ? serial::ParseNumber<std::uint8_t>(text.substr(i + 1, 2), serial::NumberSyntax::kHex)
                           : std::nullopt;
     if (byte) {
       decoded += static_cast<char>(*byte);

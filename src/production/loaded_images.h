@@ -11,7 +11,7 @@
 namespace vantor::production {
 
 struct LoadedImages {
-  SegmentList segments;
+  protocol::SegmentList segments;
   std::map<std::uint32_t, std::string> targets;  // each segment's target, by its address
   std::uint32_t flags = 0;  // the download flags word the targets imply together
 };

@@ -38,7 +38,7 @@ class RowObserver final : public device::FlowObserver {
              }
            });
   }
-  void BootRequested(BootModeOutcome outcome) override {
+  void BootRequested(protocol::BootModeOutcome outcome) override {
     Update([&](device::FlowObserver& r) { r.BootRequested(outcome); },
            [&] { m_row.step = std::string("~dboot ") + BootOutcomeName(outcome); });
   }
@@ -151,7 +151,7 @@ void FinishRow(PortRow& row, bool ok, bool cancelled) {
   row.cancelled = cancelled;
   row.seconds = std::chrono::duration<double>(PortRow::Clock::now() - row.started).count();
   if (cancelled) {
-    row.code = kErrorCancelled;
+    row.code = serial::kErrorCancelled;
     row.message = device::kCancelledText;
     row.step = "cancelled";
     return;

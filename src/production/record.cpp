@@ -89,7 +89,7 @@ std::string NewRecordId() {
 
 std::vector<RecordImage> DescribeImages(const LoadedImages& images) {
   std::vector<RecordImage> described;
-  for (const Segment& s : images.segments) {
+  for (const protocol::Segment& s : images.segments) {
     RecordImage image;
     const auto target = images.targets.find(s.address);
     image.target = target == images.targets.end() ? std::string() : target->second;
@@ -187,7 +187,7 @@ std::function<device::RecordResult(const device::JobOutcome&)> MakeRecorder(
     record.seconds = outcome.seconds;
     record.attempts = outcome.attempts;
     record.port = outcome.port;
-    record.usb = UsbIdentityOf(outcome.port);
+    record.usb = serial::UsbIdentityOf(outcome.port);
     record.before = outcome.last.first;
     record.after = outcome.last.after;
     record.images = images;

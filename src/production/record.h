@@ -33,7 +33,7 @@ struct DeviceRecord {
   std::chrono::system_clock::time_point started;
   std::chrono::system_clock::time_point finished;
   std::string port;
-  std::optional<UsbIdentity> usb;
+  std::optional<serial::UsbIdentity> usb;
   std::optional<device::DetectedState>
       before;  // what answered first; none when the port did not open
   std::optional<device::DetectedState>

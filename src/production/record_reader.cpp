@@ -53,13 +53,13 @@ bool ParseIsoUtc(const std::string& text, std::int64_t& ms) {
   if (t.size() != 24 || t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' ||
       t[16] != ':' || t[19] != '.' || t[23] != 'Z')
     return false;
-  const auto y = ParseNumber<int>(t.substr(0, 4));
-  const auto mo = ParseNumber<unsigned>(t.substr(5, 2));
-  const auto d = ParseNumber<unsigned>(t.substr(8, 2));
-  const auto h = ParseNumber<int>(t.substr(11, 2));
-  const auto mi = ParseNumber<int>(t.substr(14, 2));
-  const auto s = ParseNumber<int>(t.substr(17, 2));
-  const auto milli = ParseNumber<int>(t.substr(20, 3));
+  const auto y = serial::ParseNumber<int>(t.substr(0, 4));
+  const auto mo = serial::ParseNumber<unsigned>(t.substr(5, 2));
+  const auto d = serial::ParseNumber<unsigned>(t.substr(8, 2));
+  const auto h = serial::ParseNumber<int>(t.substr(11, 2));
+  const auto mi = serial::ParseNumber<int>(t.substr(14, 2));
+  const auto s = serial::ParseNumber<int>(t.substr(17, 2));
+  const auto milli = serial::ParseNumber<int>(t.substr(20, 3));
   if (!y || !mo || !d || !h || !mi || !s || !milli || *h > 23 || *mi > 59 || *s > 59)
     return false;
   const year_month_day date{year{*y}, month{*mo}, day{*d}};

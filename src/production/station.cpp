@@ -29,7 +29,7 @@ void Station::Cancel() {
 }
 
 void Station::Scan() {
-  const std::vector<std::string> present = MatchStationPorts(m_settings.match);
+  const std::vector<std::string> present = serial::MatchStationPorts(m_settings.match);
   std::lock_guard lock(m_rows.mutex());
   // A port is flashed again only after it was seen gone while no worker used it.
   for (auto it = m_seen.begin(); it != m_seen.end();) {
@@ -52,7 +52,7 @@ void Station::Scan() {
 void Station::Start(const std::string& port) {
   ++m_started;
   PortRow& row = m_rows.Add(port);
-  if (const auto usb = UsbIdentityOf(port))
+  if (const auto usb = serial::UsbIdentityOf(port))
     row.usbSerial = usb->serial;
   m_observer.Appeared(row);
   std::shared_ptr<device::FlowObserver> observer = MakeRowObserver(
@@ -61,7 +61,7 @@ void Station::Start(const std::string& port) {
   std::string error;
   const bool started = m_pool.Start(
       port,
-      [this, port, observer, &row](const CancelToken& cancel) {
+      [this, port, observer, &row](const serial::CancelToken& cancel) {
         const device::JobOutcome outcome = device::RunJob(port, m_job, &cancel, *observer);
         if (outcome.recordNote) {
           std::lock_guard lock(m_rows.mutex());

@@ -31,7 +31,7 @@ bool ParseState(const std::string& content, std::optional<std::uint64_t>& value)
     value.reset();
     return true;
   }
-  value = ParseNumber<std::uint64_t>(text, NumberSyntax::kDecimalOrHex);
+  value = serial::ParseNumber<std::uint64_t>(text, serial::NumberSyntax::kDecimalOrHex);
   return value.has_value();
 }
 
@@ -175,7 +175,7 @@ std::unique_ptr<UnitNumbers> OpenUnitList(const std::string& path, std::string& 
     if (line.empty() || line[0] == '#')
       continue;
     // Decimal (a counter file's zero padding is no octal) or 0x hex.
-    const auto value = ParseNumber<std::uint64_t>(line, NumberSyntax::kDecimalOrHex);
+    const auto value = serial::ParseNumber<std::uint64_t>(line, serial::NumberSyntax::kDecimalOrHex);
     if (!value) {
       error = path + ":" + std::to_string(lineNumber) + ": not a number: '" + line + "'";
       return nullptr;

@@ -35,8 +35,8 @@ bool ParseNumberPlace(const std::string& text, device::NumberPlace& place, std::
   error = "--serial: ADDR:SIZE[:le|be|ascii], not '" + text + "'";
   if (parts.size() < 2 || parts.size() > 3)
     return false;
-  const auto address = ParseNumber<std::uint32_t>(parts[0], NumberSyntax::kDecimalOrHex);
-  const auto size = ParseNumber<std::uint64_t>(parts[1], NumberSyntax::kDecimalOrHex);
+  const auto address = serial::ParseNumber<std::uint32_t>(parts[0], serial::NumberSyntax::kDecimalOrHex);
+  const auto size = serial::ParseNumber<std::uint64_t>(parts[1], serial::NumberSyntax::kDecimalOrHex);
   if (!address || !size)
     return false;
   place.address = static_cast<std::uint32_t>(*address);
@@ -67,14 +67,14 @@ bool ApplyUnitOptions(const UnitArgs& args, device::Job& job, std::string& error
   std::optional<std::uint64_t> start;
   std::uint64_t step = 1;
   if (!args.start.empty()) {
-    start = ParseNumber<std::uint64_t>(args.start, NumberSyntax::kDecimalOrHex);
+    start = serial::ParseNumber<std::uint64_t>(args.start, serial::NumberSyntax::kDecimalOrHex);
     if (!start) {
       error = "--serial-start: not a number: '" + args.start + "'";
       return false;
     }
   }
   if (!args.step.empty()) {
-    const auto parsed = ParseNumber<std::uint64_t>(args.step, NumberSyntax::kDecimalOrHex);
+    const auto parsed = serial::ParseNumber<std::uint64_t>(args.step, serial::NumberSyntax::kDecimalOrHex);
     if (!parsed || *parsed == 0) {
       error = "--serial-step: not a number of 1 or more: '" + args.step + "'";
       return false;

@@ -10,7 +10,7 @@
 
 #include "serial/debug_output.h"
 
-namespace vantor {
+namespace vantor::protocol {
 
 namespace {
 
@@ -44,7 +44,7 @@ std::int32_t ReceiveStatus(TransferContext& context, std::chrono::milliseconds s
 void TraceBytesLeft(std::int32_t remaining, std::uint32_t blockAddress) {
   char line[64];
   std::snprintf(line, sizeof line, "%i bytes left for block @%08x\n", remaining, blockAddress);
-  DebugOutput(line);
+  serial::DebugOutput(line);
 }
 
 }  // namespace
@@ -71,7 +71,7 @@ std::int32_t DownloadSegment(TransferContext& context, const Segment& segment,
   std::size_t capabilityLength = 0;
   for (;;) {
     if (std::chrono::steady_clock::now() >= waitPhaseEnd)
-      return kErrorTimeout + DL_ERR_IO_BASE;
+      return serial::kErrorTimeout + DL_ERR_IO_BASE;
     std::array<std::uint8_t, kHeaderSize> header{};
     std::uint32_t size = static_cast<std::uint32_t>(header.size());
     r = ReceiveFrame(context.link, context.receiver, header.data(), size, context.replyTimeout,
@@ -184,4 +184,4 @@ std::int32_t DownloadSegments(const SegmentList& segments, TransferContext& cont
   return 0;
 }
 
-}  // namespace vantor
+}  // namespace vantor::protocol

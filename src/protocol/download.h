@@ -11,7 +11,7 @@
 #include "protocol/receiver.h"
 #include "protocol/segments.h"
 
-namespace vantor {
+namespace vantor::protocol {
 
 // Called on the session's thread after every confirmed frame with done x 100 / total (0..100).
 // The returned value is ignored.
@@ -67,4 +67,4 @@ std::int32_t DownloadSegments(const SegmentList& segments, TransferContext& cont
 std::int32_t DownloadSegment(TransferContext& context, const Segment& segment,
                              std::uint32_t downloadFlags);
 
-}  // namespace vantor
+}  // namespace vantor::protocol

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <mutex>
 
-namespace vantor {
+namespace vantor::protocol {
 
 std::array<std::uint32_t, 256> g_crcTable{};
 std::atomic<bool> g_crcTableDirty{true};
@@ -101,7 +101,7 @@ std::int32_t SendBuffer(BootLink& link, const std::uint8_t* data, std::int32_t& 
       if (waited != 0)
         return waited;
       if (std::chrono::steady_clock::now() - since >= kWriteStallTimeout)
-        return kErrorTimeout;
+        return serial::kErrorTimeout;
       continue;
     }
     count += static_cast<std::int32_t>(chunk);
@@ -115,4 +115,4 @@ std::int32_t SendCommand(BootLink& link, std::uint16_t code, std::uint32_t argum
   return SendBuffer(link, bytes.data(), count);
 }
 
-}  // namespace vantor
+}  // namespace vantor::protocol

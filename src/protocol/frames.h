@@ -20,11 +20,11 @@
 
 #include "serial/serial_port.h"
 
-namespace vantor {
+namespace vantor::protocol {
 
 // The protocol's handle on an open port; it never owns or closes the port.
 struct BootLink {
-  SerialPort* port = nullptr;
+  serial::SerialPort* port = nullptr;
 };
 
 // Command codes of a CommandFrame.
@@ -134,4 +134,4 @@ inline constexpr std::chrono::milliseconds kWriteStallTimeout{5000};
 // kErrorCancelled.
 std::int32_t SendBuffer(BootLink& link, const std::uint8_t* data, std::int32_t& count);
 
-}  // namespace vantor
+}  // namespace vantor::protocol

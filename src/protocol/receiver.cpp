@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace vantor {
+namespace vantor::protocol {
 
 namespace {
 
@@ -48,7 +48,7 @@ std::int32_t ReceiveFrame(BootLink& link, Receiver& receiver, std::uint8_t* dest
     if (count == 0) {
       const auto end = std::min(lastInput + silence, deadline);
       if (now >= end)
-        return kErrorTimeout;
+        return serial::kErrorTimeout;
       const std::int32_t waited =
           link.port->WaitReadable(std::chrono::ceil<std::chrono::milliseconds>(end - now));
       if (waited != 0)
@@ -67,10 +67,10 @@ std::int32_t ReceiveFrame(BootLink& link, Receiver& receiver, std::uint8_t* dest
       // Bytes keep coming, but the rest of this frame cannot arrive by the deadline: a chattering
       // line cannot hold the receive open, and a cancel is seen although the port never goes quiet.
       if (deadline != Clock::time_point::max() &&
-          now + WireTime(frameLength - receiver.rxCount) > deadline)
-        return kErrorTimeout;
+          now + serial::WireTime(frameLength - receiver.rxCount) > deadline)
+        return serial::kErrorTimeout;
       if (link.port->cancel != nullptr && link.port->cancel->cancelled())
-        return kErrorCancelled;
+        return serial::kErrorCancelled;
       // Once the driver is drained, sleep while the rest of the frame is still on the wire instead
       // of waking for each byte. A read that filled its request may have left bytes: read on.
       if (count < asked) {
@@ -95,4 +95,4 @@ std::int32_t ReceiveFrame(BootLink& link, Receiver& receiver, std::uint8_t* dest
   return frameLength > copied ? 1 : 0;
 }
 
-}  // namespace vantor
+}  // namespace vantor::protocol

@@ -10,7 +10,7 @@
 
 #include "protocol/frames.h"
 
-namespace vantor {
+namespace vantor::protocol {
 
 inline constexpr std::size_t kRxBufferSize = 256;
 
@@ -53,4 +53,4 @@ std::int32_t ReceiveFrame(
     std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max(),
     std::uint32_t expected = 0);
 
-}  // namespace vantor
+}  // namespace vantor::protocol

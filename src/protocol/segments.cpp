@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-namespace vantor {
+namespace vantor::protocol {
 
 Segment* SegmentList::Find(std::uint32_t address) {
   const auto it = std::find_if(m_items.begin(), m_items.end(),
@@ -40,4 +40,4 @@ void ClearSegments(SegmentList& list) {
   list.m_items.clear();
 }
 
-}  // namespace vantor
+}  // namespace vantor::protocol

@@ -7,7 +7,7 @@
 #include <list>
 #include <vector>
 
-namespace vantor {
+namespace vantor::protocol {
 
 struct Segment {
   std::uint32_t address = 0;       // device address of the first byte
@@ -45,4 +45,4 @@ void InsertSegment(SegmentList& list, Segment segment);
 // Empties the list, releasing every segment and its data.
 void ClearSegments(SegmentList& list);
 
-}  // namespace vantor
+}  // namespace vantor::protocol

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace vantor {
+namespace vantor::protocol {
 
 namespace {
 
@@ -31,7 +31,7 @@ std::uint32_t ReadNow(BootLink& link, std::uint8_t* into, std::uint32_t count) {
 std::int32_t WaitForInput(BootLink& link, Clock::time_point deadline) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
   const std::int32_t r = link.port->WaitReadable(std::max(left, std::chrono::milliseconds(0)));
-  if (r == 0 || r == kErrorCancelled)
+  if (r == 0 || r == serial::kErrorCancelled)
     return r;
   return kTimedOut;
 }
@@ -86,7 +86,7 @@ std::int32_t QueryBootVersion(BootLink& link, std::uint32_t& version) {
     }
     // Checked after every read: a line full of wrong answers cannot hold the query open.
     if (Cancelled(link))
-      return kErrorCancelled;
+      return serial::kErrorCancelled;
     if (Clock::now() >= deadline)
       return kTimedOut;
     if (got == 0) {
@@ -124,7 +124,7 @@ std::int32_t TextExchange(BootLink& link, const std::uint8_t* command, std::uint
       return 0;
     }
     if (Cancelled(link))
-      return kErrorCancelled;
+      return serial::kErrorCancelled;
     if (got == 0) {
       if (const std::int32_t w = WaitForInput(link, deadline); w != 0)
         return w;
@@ -189,7 +189,7 @@ std::int32_t TextExchangeWide(BootLink& link, std::string_view command, std::str
       return 0;
     }
     if (Cancelled(link))
-      return kErrorCancelled;
+      return serial::kErrorCancelled;
     if (got == 0) {
       if (const std::int32_t w = WaitForInput(link, deadline); w != 0)
         return w;
@@ -199,9 +199,9 @@ std::int32_t TextExchangeWide(BootLink& link, std::string_view command, std::str
     const std::size_t due = std::min(expected, kWideReplyRoom);
     if (due > have) {
       if (const std::int32_t w = link.port->WaitForRest(static_cast<std::uint32_t>(due - have),
-                                                        rested, deadline, kBulkRestMargin);
+                                                        rested, deadline, serial::kBulkRestMargin);
           w != 0)
-        return w == kErrorCancelled ? w : kTimedOut;
+        return w == serial::kErrorCancelled ? w : kTimedOut;
       rested = true;
     }
   }
@@ -268,4 +268,4 @@ std::int32_t ReadBackSegments(TransferContext& context, SegmentList& segments,
   return report.result;
 }
 
-}  // namespace vantor
+}  // namespace vantor::protocol

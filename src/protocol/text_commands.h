@@ -12,7 +12,7 @@
 #include "protocol/download.h"
 #include "protocol/segments.h"
 
-namespace vantor {
+namespace vantor::protocol {
 
 inline constexpr std::chrono::milliseconds kVersionQueryTimeout{3000};
 inline constexpr std::chrono::milliseconds kTextExchangeTimeout{3000};
@@ -82,4 +82,4 @@ struct ReadBackReport {
 std::int32_t ReadBackSegments(TransferContext& context, SegmentList& segments,
                               ProgressCallback progress, void* userData, ReadBackReport& report);
 
-}  // namespace vantor
+}  // namespace vantor::protocol

@@ -33,7 +33,7 @@ void CQuorixDlg::OnLinkToggle() {
   // A missing selection counts as a port that is no longer present.
   const QString selected =
       m_portCombo->currentIndex() >= 0 ? m_portCombo->currentText() : QString();
-  const std::vector<std::string> present = EnumerateComPorts();
+  const std::vector<std::string> present = serial::EnumerateComPorts();
   bool found = false;
   for (const std::string& name : present) {
     if (!selected.isEmpty() && QString::fromStdString(name) == selected)
@@ -151,9 +151,9 @@ void CQuorixDlg::EnterBootloader() {
   }
 }
 
-void CQuorixDlg::BootRequested(BootModeOutcome outcome) {
+void CQuorixDlg::BootRequested(protocol::BootModeOutcome outcome) {
   // Acknowledged or unanswered: the wait for the restarting device begins, marked busy.
-  if (outcome != BootModeOutcome::kRefused) {
+  if (outcome != protocol::BootModeOutcome::kRefused) {
     BeginBusy();
     m_bootWaitBusy = true;
   }

@@ -183,7 +183,7 @@ void CQuorixDlg::OnInitDialog() {
   setWindowIcon(QuorixIcon());
   setWindowTitle(QStringLiteral("DOWNLOAD ") + QStringLiteral("1.0"));
   g_mainDlg = this;
-  ClearSegments(m_segments);
+  protocol::ClearSegments(m_segments);
   m_downloadFlags = 0;
   m_bootVersion = kNoBootVersion;
   m_firmwareVersion.reset();
@@ -199,7 +199,7 @@ void CQuorixDlg::OnInitDialog() {
 
 void CQuorixDlg::ListPorts() {
   m_portCombo->clear();
-  for (const std::string& name : EnumerateComPorts()) {
+  for (const std::string& name : serial::EnumerateComPorts()) {
     m_portCombo->AddSorted(QString::fromStdString(name));
   }
   m_portCombo->setCurrentIndex(-1);

@@ -86,8 +86,8 @@ class CQuorixDlg : public QDialog, private device::FlowObserver {
   // State, for tests.
   std::uint32_t bootVersion() const { return m_bootVersion; }
   std::uint32_t downloadFlags() const { return m_downloadFlags; }
-  const SegmentList& segments() const { return m_segments; }
-  const SerialPort* port() const { return m_port.get(); }
+  const protocol::SegmentList& segments() const { return m_segments; }
+  const serial::SerialPort* port() const { return m_port.get(); }
   std::int32_t fileSize() const { return m_fileSize; }
   std::int32_t areaSize() const { return m_areaSize; }
   const QString& filePath() const { return m_filePath; }
@@ -137,7 +137,7 @@ class CQuorixDlg : public QDialog, private device::FlowObserver {
   void DetectDevice();
   void EnterBootloader();
   int DownloadThreadProc();
-  void BootRequested(BootModeOutcome outcome) override;
+  void BootRequested(protocol::BootModeOutcome outcome) override;
   void Progress(std::int32_t percent) override;
   void SetStatus(const QString& text);
   void SetToggleCaption(const QString& caption);
@@ -147,8 +147,8 @@ class CQuorixDlg : public QDialog, private device::FlowObserver {
   std::uint32_t m_downloadFlags = 0;
   std::uint32_t m_bootVersion = kNoBootVersion;
   std::optional<std::string> m_firmwareVersion;  // the text after "~Rv0000", without CR LF
-  SegmentList m_segments;
-  std::unique_ptr<SerialPort> m_port;
+  protocol::SegmentList m_segments;
+  std::unique_ptr<serial::SerialPort> m_port;
   ui::Worker m_worker;
   QString m_filePath;
   std::int32_t m_fileSize = -1;

@@ -1,7 +1,7 @@
 // CancelToken's sleep, over each system's wait on the waker.
 #include "serial/cancel.h"
 
-namespace vantor {
+namespace vantor::serial {
 
 std::int32_t CancelToken::SleepFor(std::chrono::milliseconds duration) const {
   using Clock = std::chrono::steady_clock;
@@ -16,4 +16,4 @@ std::int32_t CancelToken::SleepFor(std::chrono::milliseconds duration) const {
   }
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

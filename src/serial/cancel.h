@@ -7,7 +7,7 @@
 #include <chrono>
 #include <cstdint>
 
-namespace vantor {
+namespace vantor::serial {
 
 // "Cancelled" as a system error code: Windows' ERROR_CANCELLED, used on every platform so the code
 // a user reads is the same everywhere.
@@ -49,4 +49,4 @@ inline std::int32_t SleepUnlessCancelled(const CancelToken* token,
   return never.SleepFor(duration);
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

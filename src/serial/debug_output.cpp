@@ -3,7 +3,7 @@
 
 #include <mutex>
 
-namespace vantor {
+namespace vantor::serial {
 
 // The platform's default destination (the debugger on Windows, nothing elsewhere).
 void PlatformDebugOutput(std::string_view text);
@@ -33,4 +33,4 @@ void SetDebugSink(DebugSink sink) {
   Sink() = std::move(sink);
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string_view>
 
-namespace vantor {
+namespace vantor::serial {
 
 using DebugSink = std::function<void(std::string_view text)>;
 
@@ -18,4 +18,4 @@ void DebugOutput(std::string_view text);
 // the threads that trace start, or while none is tracing.
 void SetDebugSink(DebugSink sink);
 
-}  // namespace vantor
+}  // namespace vantor::serial

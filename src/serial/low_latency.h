@@ -6,7 +6,7 @@
 
 #include "serial/serial_port.h"
 
-namespace vantor {
+namespace vantor::serial {
 
 // Linux: asks the driver for ASYNC_LOW_LATENCY (TIOCGSERIAL, set the flag, TIOCSSERIAL), which
 // makes a USB serial adapter hand over received bytes at once instead of after its latency timer.
@@ -20,4 +20,4 @@ using IoctlFunction = std::function<int(int fd, unsigned long request, void* arg
 // errno of the refused call (ENOTTY where the system has no such request).
 int RequestLowLatencyOn(int fd, const IoctlFunction& ioctlFn);
 
-}  // namespace vantor
+}  // namespace vantor::serial

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <type_traits>
 
-namespace vantor {
+namespace vantor::serial {
 
 enum class NumberSyntax {
   kDecimal,       // "42", "0042"
@@ -40,4 +40,4 @@ std::optional<Integer> ParseNumber(std::string_view text,
   return value;
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace vantor {
+namespace vantor::serial {
 
 // Windows: "COM0".."COM254" for which QueryDosDeviceW answers or that HARDWARE\DEVICEMAP\SERIALCOMM
 // lists, in ascending number order.
@@ -31,4 +31,4 @@ bool IsVirtualPort(const std::string& name);
 // elsewhere any path.
 bool IsPortName(const std::string& name);
 
-}  // namespace vantor
+}  // namespace vantor::serial

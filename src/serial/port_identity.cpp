@@ -8,7 +8,7 @@
 
 #include "serial/number_text.h"
 
-namespace vantor {
+namespace vantor::serial {
 
 namespace {
 
@@ -189,4 +189,4 @@ std::string FormatPortInfo(const PortInfo& p) {
   return line;
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vantor {
+namespace vantor::serial {
 
 struct PortInfo {
   std::string path;  // the name as listed (/dev/ttyUSB0, or a link to it; COM3)
@@ -81,4 +81,4 @@ bool ResolvePortNames(const std::vector<std::string>& requested, bool allPorts,
 // One line per port: the path, then each field the system told ("ports -v").
 std::string FormatPortInfo(const PortInfo& info);
 
-}  // namespace vantor
+}  // namespace vantor::serial

@@ -4,7 +4,7 @@
 #include "serial/port_enumeration.h"
 #include "serial/port_identity.h"
 
-namespace vantor {
+namespace vantor::serial {
 
 std::vector<std::string> MatchStationPorts(const std::string& pattern) {
   if (!IsUsbName(pattern))
@@ -22,4 +22,4 @@ std::vector<std::string> MatchStationPorts(const std::string& pattern) {
   return ports;
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace vantor {
+namespace vantor::serial {
 
 // The ports `pattern` matches now: a usb: name against the ports present (every match), else a
 // path glob against the file system (links count; a link whose target is gone does not); on
@@ -14,4 +14,4 @@ std::vector<std::string> MatchStationPorts(const std::string& pattern);
 // The pattern part of it, per system: a path glob, or a pattern of Windows port names.
 std::vector<std::string> MatchPortPattern(const std::string& pattern);
 
-}  // namespace vantor
+}  // namespace vantor::serial

@@ -7,7 +7,7 @@
 
 #include "serial/debug_output.h"
 
-namespace vantor {
+namespace vantor::serial {
 
 std::unique_ptr<SerialPort> CreatePort(std::string_view name, bool trace) {
   auto port = std::make_unique<SerialPort>();
@@ -48,4 +48,4 @@ void TraceBytes(std::string_view prefix, const std::uint8_t* bytes, std::size_t 
   }
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

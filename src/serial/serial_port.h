@@ -13,7 +13,7 @@
 
 #include "serial/cancel.h"
 
-namespace vantor {
+namespace vantor::serial {
 
 // An OS file handle: a file descriptor on POSIX, a HANDLE on Windows. -1 when closed.
 using PortHandle = std::intptr_t;
@@ -127,4 +127,4 @@ void TraceBytes(std::string_view prefix, const std::uint8_t* bytes, std::size_t 
 // A short text for a system error code (strerror / FormatMessage), for messages.
 std::string SystemErrorText(std::int32_t code);
 
-}  // namespace vantor
+}  // namespace vantor::serial

@@ -4,7 +4,7 @@
 
 #include "serial/port_enumeration.h"
 
-namespace vantor {
+namespace vantor::serial {
 
 namespace {
 std::mutex g_virtualPortsMutex;
@@ -37,4 +37,4 @@ void AppendVirtualPorts(std::vector<std::string>& ports) {
   }
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

@@ -15,7 +15,7 @@ Q_LOGGING_CATEGORY(lcTrace, "vantor.trace", QtInfoMsg)
 }  // namespace
 
 void InstallTraceSink() {
-  SetDebugSink([](std::string_view text) {
+  serial::SetDebugSink([](std::string_view text) {
     if (!lcTrace().isDebugEnabled())
       return;
     QString line = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));

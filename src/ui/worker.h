@@ -31,7 +31,7 @@ class Worker {
   Worker& operator=(const Worker&) = delete;
   void Start(QObject* context, std::function<void()> work, std::function<void()> onFinished = {});
   bool running() const;
-  const CancelToken* cancelToken() const { return &m_cancel; }
+  const serial::CancelToken* cancelToken() const { return &m_cancel; }
   bool cancelled() const { return m_cancel.cancelled(); }
   // Cancels the running work and drops its finish. Idempotent, UI thread.
   void Abandon();
@@ -40,7 +40,7 @@ class Worker {
   void WaitWhileProcessingEvents();
 
  private:
-  CancelToken m_cancel;
+  serial::CancelToken m_cancel;
   std::thread m_thread;
   std::shared_ptr<std::atomic<bool>> m_running;
   // Set when the owner goes away: a finish still queued then no longer runs `onFinished`.

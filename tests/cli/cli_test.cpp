@@ -175,11 +175,11 @@ TEST_F(CliTest, PortThatDoesNotOpenSaysWhy) {
   EXPECT_EQ(run.code, kExitFailure);
   EXPECT_NE(run.err.find(kNoAnswerText), std::string::npos);
   EXPECT_NE(run.err.find("ttyUSB77"), std::string::npos);
-  EXPECT_NE(run.err.find(SystemErrorText(ENOENT)), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(serial::SystemErrorText(ENOENT)), std::string::npos) << run.err;
 
   // Root passes every permission check, so the permission text is checked directly.
   const std::string denied = OpenFailureText("/dev/ttyUSB0", EACCES);
-  EXPECT_NE(denied.find(SystemErrorText(EACCES)), std::string::npos);
+  EXPECT_NE(denied.find(serial::SystemErrorText(EACCES)), std::string::npos);
   EXPECT_NE(denied.find("group"), std::string::npos);
   EXPECT_NE(denied.find("sudo usermod -aG "), std::string::npos) << denied;
 }
@@ -734,7 +734,7 @@ TEST(LowLatencyTest, AsksForLowLatencyAndToleratesARefusal) {
 #if defined(__linux__)
   std::vector<unsigned long> requests;
   int flagsSet = 0;
-  const int result = RequestLowLatencyOn(7, [&](int fd, unsigned long request, void* argument) {
+  const int result = serial::RequestLowLatencyOn(7, [&](int fd, unsigned long request, void* argument) {
     EXPECT_EQ(fd, 7);
     requests.push_back(request);
     auto* info = static_cast<serial_struct*>(argument);
@@ -751,9 +751,9 @@ TEST(LowLatencyTest, AsksForLowLatencyAndToleratesARefusal) {
   // A pseudo-terminal refuses the request; the port opens and works all the same.
   auto device = devsim::PtyDevice::Start({});
   ASSERT_TRUE(device);
-  auto port = CreatePort(device->path(), false);
+  auto port = serial::CreatePort(device->path(), false);
   ASSERT_TRUE(port->IsOpen());
-  const int refusal = RequestLowLatency(*port);
+  const int refusal = serial::RequestLowLatency(*port);
   EXPECT_TRUE(refusal == ENOTTY || refusal == EINVAL) << refusal;
   port.reset();
   std::int32_t error = 0;
@@ -786,7 +786,7 @@ TEST_F(CliTest, SimServesADeviceBehindALinkUntilSigterm) {
   ASSERT_EQ(first.rfind("/dev/pts/", 0), 0u) << first;
   EXPECT_EQ(fs::read_symlink(link).string(), first);
   // The link is a port like any other: the port list sees it and the tool talks through it.
-  const auto listed = EnumerateComPortsUnder(m_dir, "/sys");
+  const auto listed = serial::EnumerateComPortsUnder(m_dir, "/sys");
   ASSERT_EQ(listed.size(), 1u);
   EXPECT_EQ(listed[0], link.string());
   const CliRun run = Cli({"detect", "-p", link.string()});

@@ -123,7 +123,7 @@ TEST_F(SignalTest, SignalsCancelADownloadAtOnceAndFreeThePort) {
     EXPECT_EQ(vantor.Wait(3000ms), 128 + signo) << vantor.Err();
     EXPECT_LT(Clock::now() - signalled, 1000ms);
     EXPECT_NE(vantor.Err().find("cancelled"), std::string::npos) << vantor.Err();
-    auto port = CreatePort(device->path(), false);
+    auto port = serial::CreatePort(device->path(), false);
     EXPECT_TRUE(port->IsOpen());
   }
 }

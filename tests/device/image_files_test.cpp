@@ -33,17 +33,17 @@ class FileTest : public ::testing::Test {
   vantor::testing::TempFolder dir;
 };
 
-void Put(SegmentList& list, std::uint32_t address, Bytes data) {
-  Segment s;
+void Put(protocol::SegmentList& list, std::uint32_t address, Bytes data) {
+  protocol::Segment s;
   s.address = address;
   s.length = static_cast<std::int32_t>(data.size());
   s.data = std::move(data);
-  InsertSegment(list, std::move(s));
+  protocol::InsertSegment(list, std::move(s));
 }
 
-std::vector<std::uint32_t> Addresses(const SegmentList& list) {
+std::vector<std::uint32_t> Addresses(const protocol::SegmentList& list) {
   std::vector<std::uint32_t> out;
-  for (const Segment& s : list)
+  for (const protocol::Segment& s : list)
     out.push_back(s.address);
   return out;
 }
@@ -72,7 +72,7 @@ TEST_F(FileTest, RawFilesFollowTheirPlacesSizeRule) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.table.noun) + " " + c.place + " " + std::to_string(c.size));
-    SegmentList list;
+    protocol::SegmentList list;
     Put(list, 0x120000, {1, 2});  // another place's segment stays whatever happens
     const fs::path path = File("image.bin", c.size, 7);
     const TakenImage taken =
@@ -84,7 +84,7 @@ TEST_F(FileTest, RawFilesFollowTheirPlacesSizeRule) {
       continue;
     }
     ASSERT_EQ(Addresses(list), (std::vector<std::uint32_t>{0x120000, c.address}));
-    const Segment& s = *list.Find(c.address);
+    const protocol::Segment& s = *list.Find(c.address);
     EXPECT_EQ(s.length, static_cast<std::int32_t>(c.size));
     EXPECT_EQ(s.data, vantor::testing::ReadFileBytes(path));
     ASSERT_EQ(taken.taken.size(), 1u);
@@ -94,7 +94,7 @@ TEST_F(FileTest, RawFilesFollowTheirPlacesSizeRule) {
 
 // The command-line tool prints the programs' text and then what is wrong with which file.
 TEST_F(FileTest, FaultMessagesNameTheFileAndThePlace) {
-  SegmentList list;
+  protocol::SegmentList list;
   const fs::path big = File("big.bin", 0x18001);
   EXPECT_EQ(
       TakeImageFile(AreaPlaces(), FindPlace(AreaPlaces(), "CODE"), big, ImageFormats::kDetect, list)
@@ -118,7 +118,7 @@ TEST_F(FileTest, FaultMessagesNameTheFileAndThePlace) {
 // sends an older image under a newer name. Size faults keep the earlier image (the box says so).
 TEST_F(FileTest, UnreadableFileTakesThePlacesEarlierImageOut) {
   for (const ImageFormats formats : {ImageFormats::kRaw, ImageFormats::kDetect}) {
-    SegmentList list;
+    protocol::SegmentList list;
     const ImagePlace* oem = FindPlace(DropPlaces(), "oem");
     ASSERT_TRUE(TakeImageFile(DropPlaces(), oem, File("old.bin", 0x3400), formats, list).ok());
     Put(list, 0x38000, {9});
@@ -141,7 +141,7 @@ TEST_F(FileTest, AddressedFilesAreDetectedAndPlaced) {
                             ":0400000001020304F2\n"
                             ":028000000A0B69\n"
                             ":00000001FF\n");
-  SegmentList list;
+  protocol::SegmentList list;
   const TakenImage byAddress =
       TakeImageFile(AreaPlaces(), nullptr, hex, ImageFormats::kDetect, list);
   ASSERT_TRUE(byAddress.ok()) << byAddress.Message();
@@ -151,7 +151,7 @@ TEST_F(FileTest, AddressedFilesAreDetectedAndPlaced) {
   EXPECT_STREQ(byAddress.taken[1].second->name, "CODE");
   EXPECT_EQ(list.Find(0x100000)->data, (Bytes{1, 2, 3, 4}));
 
-  SegmentList named;
+  protocol::SegmentList named;
   const TakenImage intoCode = TakeImageFile(AreaPlaces(), FindPlace(AreaPlaces(), "CODE"), hex,
                                             ImageFormats::kDetect, named);
   EXPECT_EQ(intoCode.fault, TakeFault::kOutside);

@@ -49,12 +49,12 @@ class PortWaitTest : public ::testing::Test {
     std::filesystem::create_directories(dir);
     missing = (dir / "ttyUSB-late").string();
 
-    auto list = std::make_shared<SegmentList>();
-    Segment boot;
+    auto list = std::make_shared<protocol::SegmentList>();
+    protocol::Segment boot;
     boot.address = 0x100000;
     boot.data.assign(512, 0xA5);
     boot.length = static_cast<std::int32_t>(boot.data.size());
-    InsertSegment(*list, boot);
+    protocol::InsertSegment(*list, boot);
     job.segments = list;
     job.redetect = false;
     job.retries = 1;
@@ -64,7 +64,7 @@ class PortWaitTest : public ::testing::Test {
     std::filesystem::remove_all(dir, ec);
   }
 
-  ReadJob ReadOf(const std::string& port, const CancelToken* cancel) const {
+  ReadJob ReadOf(const std::string& port, const serial::CancelToken* cancel) const {
     ReadJob read;
     read.port = port;
     read.regions = {Region{"start", 0x100000, 64}};
@@ -96,7 +96,7 @@ TEST_F(PortWaitTest, PortThatOpensLateIsOneSuccessfulAttempt) {
     ASSERT_TRUE(device);
     std::error_code ec;
     std::filesystem::remove(missing, ec);
-    std::unique_ptr<SerialPort> holder;
+    std::unique_ptr<serial::SerialPort> holder;
     if (c.busy) {
       std::int32_t error = 0;
       holder = OpenDevicePort(device->path(), false, error);
@@ -110,7 +110,7 @@ TEST_F(PortWaitTest, PortThatOpensLateIsOneSuccessfulAttempt) {
       else
         std::filesystem::create_symlink(device->path(), missing);
     });
-    CancelToken cancel;
+    serial::CancelToken cancel;
     Recorder observer;
     const auto start = Clock::now();
     if (c.readFlow) {
@@ -141,7 +141,7 @@ TEST_F(PortWaitTest, PortThatNeverOpensFailsAfterTheBoundWithTheOpenError) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "retries " << c.retries);
     job.retries = c.retries;
-    CancelToken cancel;
+    serial::CancelToken cancel;
     Recorder observer;
     const auto start = Clock::now();
     const JobOutcome outcome = RunJob(missing, job, &cancel, observer);
@@ -159,34 +159,34 @@ TEST_F(PortWaitTest, CancelEndsTheWaitAtOnce) {
   constexpr auto kCancelAfter = 300ms;
   struct Case {
     const char* name;
-    std::function<std::int32_t(const CancelToken&, Recorder&)> run;
+    std::function<std::int32_t(const serial::CancelToken&, Recorder&)> run;
   };
   const Case cases[] = {
       {"download job",
-       [&](const CancelToken& cancel, Recorder& observer) {
+       [&](const serial::CancelToken& cancel, Recorder& observer) {
          job.retries = 2;
          const JobOutcome outcome = RunJob(missing, job, &cancel, observer);
          EXPECT_EQ(outcome.attempts, 1);  // the cancelled wait is the last attempt
          return outcome.last.code;
        }},
       {"read flow",
-       [&](const CancelToken& cancel, Recorder& observer) {
+       [&](const serial::CancelToken& cancel, Recorder& observer) {
          return RunReadFlow(ReadOf(missing, &cancel), observer);
        }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    CancelToken cancel;
+    serial::CancelToken cancel;
     Recorder observer;
     std::thread canceller([&] {
       std::this_thread::sleep_for(kCancelAfter);
       cancel.Cancel();
     });
     const auto start = Clock::now();
-    EXPECT_EQ(c.run(cancel, observer), kErrorCancelled);
+    EXPECT_EQ(c.run(cancel, observer), serial::kErrorCancelled);
     const auto took = Clock::now() - start;
     canceller.join();
-    EXPECT_EQ(observer.code, kErrorCancelled);
+    EXPECT_EQ(observer.code, serial::kErrorCancelled);
     EXPECT_EQ(observer.message, kCancelledText);
     EXPECT_GE(took, kCancelAfter);
     EXPECT_LT(took, kCancelAfter + 200ms);

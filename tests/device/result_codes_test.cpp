@@ -18,15 +18,15 @@ namespace {
 TEST(ResultCodes, EachCodeTellsItsCause) {
   const std::pair<std::int32_t, const char*> cases[] = {
       {-8540, "-8540: the device stopped answering (no reply within 5000 ms)"},
-      {DL_ERR_REFUSED_2, "-9978: the device refused a data frame (status 2)"},
-      {DL_ERR_REFUSED_5, "-9979: the device refused a data frame (status 5)"},
-      {DL_ERR_NOT_READY,
+      {protocol::DL_ERR_REFUSED_2, "-9978: the device refused a data frame (status 2)"},
+      {protocol::DL_ERR_REFUSED_5, "-9979: the device refused a data frame (status 5)"},
+      {protocol::DL_ERR_NOT_READY,
        "-10014: the device did not report ready (no status 14 after the ready "
        "frame)"},
       {-1,
        "-1: the device did not answer a text command in time (3000 ms, 5000 ms for a "
        "read-back piece)"},
-      {kErrorCancelled, "1223: cancelled"},
+      {serial::kErrorCancelled, "1223: cancelled"},
       {-20000, "-20000: not a code the tools give"},
   };
   for (const auto& [code, line] : cases)
@@ -34,18 +34,18 @@ TEST(ResultCodes, EachCodeTellsItsCause) {
 }
 
 TEST(ResultCodes, EveryFixedCodeHasItsOwnMeaning) {
-  const std::int32_t fixed[] = {DL_ERR_TOO_LONG,
-                                DL_ERR_NOT_READY,
-                                DL_ERR_REFUSED_2,
-                                DL_ERR_REFUSED_5,
-                                DL_ERR_REFUSED,
-                                DL_ERR_NO_CAPABILITY,
+  const std::int32_t fixed[] = {protocol::DL_ERR_TOO_LONG,
+                                protocol::DL_ERR_NOT_READY,
+                                protocol::DL_ERR_REFUSED_2,
+                                protocol::DL_ERR_REFUSED_5,
+                                protocol::DL_ERR_REFUSED,
+                                protocol::DL_ERR_NO_CAPABILITY,
                                 -1,
-                                kReadBackMalformed,
-                                kErrorTimeout,
-                                kErrorCancelled,
-                                DL_ERR_IO_BASE + kErrorTimeout,
-                                DL_ERR_IO_BASE + kErrorCancelled};
+                                protocol::kReadBackMalformed,
+                                serial::kErrorTimeout,
+                                serial::kErrorCancelled,
+                                protocol::DL_ERR_IO_BASE + serial::kErrorTimeout,
+                                protocol::DL_ERR_IO_BASE + serial::kErrorCancelled};
   std::set<std::string> meanings;
   for (const std::int32_t code : fixed) {
     const std::string meaning = ResultCodeMeaning(code);
@@ -58,11 +58,11 @@ TEST(ResultCodes, EveryFixedCodeHasItsOwnMeaning) {
 TEST(ResultCodes, SystemErrorsAreToldWithTheSystemsText) {
   // A failed read inside a segment (system error - 10000) and a failed opening command (the
   // system error itself).
-  EXPECT_EQ(ResultCodeMeaning(DL_ERR_IO_BASE + EIO), "system error " + std::to_string(EIO) +
-                                                         " on the port: " + SystemErrorText(EIO) +
+  EXPECT_EQ(ResultCodeMeaning(protocol::DL_ERR_IO_BASE + EIO), "system error " + std::to_string(EIO) +
+                                                         " on the port: " + serial::SystemErrorText(EIO) +
                                                          " (inside a segment)");
   EXPECT_EQ(ResultCodeMeaning(ENOENT),
-            "system error " + std::to_string(ENOENT) + " on the port: " + SystemErrorText(ENOENT));
+            "system error " + std::to_string(ENOENT) + " on the port: " + serial::SystemErrorText(ENOENT));
 }
 
 TEST(ResultCodes, TheTableListsEveryFixedCodeAndTheRules) {

@@ -8,10 +8,10 @@
 namespace vantor::device {
 namespace {
 
-SegmentList TwoSegments() {
-  SegmentList list;
-  InsertSegment(list, Segment{0x1000, 16, std::vector<std::uint8_t>(16, 0xEE)});
-  InsertSegment(list, Segment{0x2000, 8, std::vector<std::uint8_t>(8, 0xEE)});
+protocol::SegmentList TwoSegments() {
+  protocol::SegmentList list;
+  protocol::InsertSegment(list, protocol::Segment{0x1000, 16, std::vector<std::uint8_t>(16, 0xEE)});
+  protocol::InsertSegment(list, protocol::Segment{0x2000, 8, std::vector<std::uint8_t>(8, 0xEE)});
   return list;
 }
 
@@ -39,12 +39,12 @@ TEST(UnitNumberTest, PatchesTheDeviceCopyOnly) {
       {{0x1000, 0, NumberEncoding::kLittleEndian}, 0, {}},  // no size
   };
   for (const auto& c : cases) {
-    const SegmentList shared = TwoSegments();
+    const protocol::SegmentList shared = TwoSegments();
     UnitPatch patch;
     std::string error;
     const auto copy = PatchUnitNumber(shared, c.place, c.number, patch, error);
     const std::string what = std::to_string(c.place.address) + "/" + std::to_string(c.number);
-    for (const Segment& s : shared)
+    for (const protocol::Segment& s : shared)
       EXPECT_EQ(s.data, std::vector<std::uint8_t>(s.data.size(), 0xEE)) << what;
     if (c.bytes.empty()) {
       EXPECT_EQ(copy, nullptr) << what;
@@ -57,7 +57,7 @@ TEST(UnitNumberTest, PatchesTheDeviceCopyOnly) {
     EXPECT_EQ(patch.number, c.number) << what;
     // The copy holds the bytes at the place and the image elsewhere.
     std::vector<std::uint8_t> image;
-    for (const Segment& s : *copy) {
+    for (const protocol::Segment& s : *copy) {
       for (std::size_t i = 0; i < s.data.size(); ++i) {
         const std::uint32_t at = s.address + static_cast<std::uint32_t>(i);
         const bool inside = at >= c.place.address && at < c.place.address + c.place.size;
@@ -69,11 +69,11 @@ TEST(UnitNumberTest, PatchesTheDeviceCopyOnly) {
 }
 
 TEST(UnitNumberTest, PlaceIsCheckedBeforeANumberIsTaken) {
-  const SegmentList list = TwoSegments();
+  const protocol::SegmentList list = TwoSegments();
   EXPECT_FALSE(CheckNumberPlace(list, {0x2000, 8, NumberEncoding::kAscii}));
   EXPECT_TRUE(CheckNumberPlace(list, {0x2004, 8, NumberEncoding::kAscii}));
   EXPECT_TRUE(CheckNumberPlace(list, {0x1000, 21, NumberEncoding::kAscii}));
-  EXPECT_TRUE(CheckNumberPlace(SegmentList{}, {0, 1, NumberEncoding::kAscii}));
+  EXPECT_TRUE(CheckNumberPlace(protocol::SegmentList{}, {0, 1, NumberEncoding::kAscii}));
   NumberEncoding encoding{};
   EXPECT_TRUE(ParseNumberEncoding("be", encoding));
   EXPECT_EQ(encoding, NumberEncoding::kBigEndian);

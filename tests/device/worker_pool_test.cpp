@@ -43,7 +43,7 @@ TEST(WorkerPoolTest, ManyWorkersOneCancelledOneFailingOneThrowing) {
     const std::string port = "port" + std::to_string(i);
     ASSERT_TRUE(pool.Start(
         port,
-        [&ran, i](const CancelToken& cancel) {
+        [&ran, i](const serial::CancelToken& cancel) {
           ++ran;
           if (i == 5)  // waits for its cancel
             return cancel.SleepFor(20000ms) == 0;
@@ -72,14 +72,14 @@ TEST(WorkerPoolTest, ManyWorkersOneCancelledOneFailingOneThrowing) {
 }
 
 TEST(WorkerPoolTest, ASharedTokenEndsEveryWorkerAndAPoolThatGoesCancelsItsWorkers) {
-  CancelToken run;
+  serial::CancelToken run;
   const auto start = Clock::now();
   {
     WorkerPool pool(&run);
     std::string error;
     for (const char* port : {"a", "b", "c"})
       ASSERT_TRUE(pool.Start(
-          port, [](const CancelToken& cancel) { return cancel.SleepFor(20000ms) == 0; }, error));
+          port, [](const serial::CancelToken& cancel) { return cancel.SleepFor(20000ms) == 0; }, error));
     run.Cancel();
     const auto ended = Collect(pool, 3);
     ASSERT_EQ(ended.size(), 3u);
@@ -91,7 +91,7 @@ TEST(WorkerPoolTest, ASharedTokenEndsEveryWorkerAndAPoolThatGoesCancelsItsWorker
     std::string error;
     for (const char* port : {"a", "b"})
       ASSERT_TRUE(pool.Start(
-          port, [](const CancelToken& cancel) { return cancel.SleepFor(20000ms) == 0; }, error));
+          port, [](const serial::CancelToken& cancel) { return cancel.SleepFor(20000ms) == 0; }, error));
   }
   EXPECT_LT(Clock::now() - start, 5000ms);
 }
@@ -110,7 +110,7 @@ TEST(RetriesTest, AttemptsUntilSuccessTheLimitOrACancel) {
                {0, 1, false, 1}, {3, 0, true, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "retries " << c.retries << " succeeds at " << c.succeedsAt);
-    CancelToken cancel;
+    serial::CancelToken cancel;
     Observer observer;
     int made = 0;
     const int attempts = RunWithRetries(c.retries, &cancel, observer, [&] {
@@ -140,12 +140,12 @@ TEST(JobTest, PoolRunsAJobPerPortWithRetriesAndRecords) {
   auto second = devsim::PtyDevice::Start({});
   ASSERT_TRUE(first && second);
 
-  auto segments = std::make_shared<SegmentList>();
-  Segment boot;
+  auto segments = std::make_shared<protocol::SegmentList>();
+  protocol::Segment boot;
   boot.address = 0x100000;
   boot.data.assign(3000, 0x5A);
   boot.length = static_cast<std::int32_t>(boot.data.size());
-  InsertSegment(*segments, boot);
+  protocol::InsertSegment(*segments, boot);
 
   for (const bool recordFails : {false, true}) {
     SCOPED_TRACE(recordFails ? "the record fails" : "the record is written");
@@ -173,7 +173,7 @@ TEST(JobTest, PoolRunsAJobPerPortWithRetriesAndRecords) {
     for (auto& [port, observer] : observers) {
       ASSERT_TRUE(pool.Start(
           port,
-          [&job, port = port, &observer = observer](const CancelToken& cancel) {
+          [&job, port = port, &observer = observer](const serial::CancelToken& cancel) {
             return RunJob(port, job, &cancel, observer).ok();
           },
           error));

@@ -21,9 +21,9 @@ const Clock::time_point kT0 = Clock::time_point{} + 1000s;
 
 Bytes Command(std::uint16_t kind, std::uint16_t code, std::uint32_t argument) {
   Bytes f(8);
-  PutU16(&f[0], kind);
-  PutU16(&f[2], code);
-  PutU32(&f[4], argument);
+  protocol::PutU16(&f[0], kind);
+  protocol::PutU16(&f[2], code);
+  protocol::PutU32(&f[4], argument);
   return f;
 }
 
@@ -31,11 +31,11 @@ Bytes Command(std::uint16_t kind, std::uint16_t code, std::uint32_t argument) {
 Bytes DataFrame(std::uint32_t address, const Bytes& payload, std::uint32_t flagBit0 = 0) {
   const std::size_t pad = (4 - payload.size() % 4) % 4;
   Bytes f(20 + payload.size() + pad, 0);
-  PutU16(&f[0], 0xF00D);
-  PutU16(&f[2], 1);
-  PutU16(&f[4], static_cast<std::uint16_t>(3 + (payload.size() + 3) / 4));
-  PutU32(&f[8], address);
-  PutU32(&f[16], (flagBit0 & 1) | static_cast<std::uint32_t>(pad << 1));
+  protocol::PutU16(&f[0], 0xF00D);
+  protocol::PutU16(&f[2], 1);
+  protocol::PutU16(&f[4], static_cast<std::uint16_t>(3 + (payload.size() + 3) / 4));
+  protocol::PutU32(&f[8], address);
+  protocol::PutU32(&f[16], (flagBit0 & 1) | static_cast<std::uint32_t>(pad << 1));
   std::memcpy(&f[20], payload.data(), payload.size());
   std::uint32_t crc = 0;
   auto run = [&crc](const std::uint8_t* p, std::size_t n) {
@@ -47,7 +47,7 @@ Bytes DataFrame(std::uint32_t address, const Bytes& payload, std::uint32_t flagB
   };
   run(f.data(), 12);
   run(f.data() + 16, 4 + payload.size());
-  PutU32(&f[12], crc);
+  protocol::PutU32(&f[12], crc);
   return f;
 }
 
@@ -69,7 +69,7 @@ std::vector<Bytes> Frames(const Bytes& out) {
   std::vector<Bytes> frames;
   std::size_t at = 0;
   while (at + 8 <= out.size()) {
-    std::size_t n = out[at] == 0x40 ? 8 : 8 + 4u * GetU16(&out[at + 4]);
+    std::size_t n = out[at] == 0x40 ? 8 : 8 + 4u * protocol::GetU16(&out[at + 4]);
     frames.emplace_back(out.begin() + static_cast<std::ptrdiff_t>(at),
                         out.begin() + static_cast<std::ptrdiff_t>(std::min(at + n, out.size())));
     at += n;
@@ -78,18 +78,18 @@ std::vector<Bytes> Frames(const Bytes& out) {
 }
 
 std::uint32_t Status(const Bytes& reply) {
-  return reply.size() >= 16 ? GetU32(&reply[12]) : ~0u;
+  return reply.size() >= 16 ? protocol::GetU32(&reply[12]) : ~0u;
 }
 
 TEST(DeviceVersion, JunkAnswersThenVersion) {
   Device d({.bootVersion = 0x0A0B0C0D, .junkVersionAnswers = 2});
   Bytes out = Exchange(d, Command(0, 15, 0));
   ASSERT_EQ(out.size(), 24u);
-  EXPECT_NE(GetU16(&out[2]), 15);
-  EXPECT_NE(GetU16(&out[10]), 15);
-  EXPECT_EQ(GetU16(&out[16]), 0);
-  EXPECT_EQ(GetU16(&out[18]), 15);
-  EXPECT_EQ(GetU32(&out[20]), 0x0A0B0C0Du);
+  EXPECT_NE(protocol::GetU16(&out[2]), 15);
+  EXPECT_NE(protocol::GetU16(&out[10]), 15);
+  EXPECT_EQ(protocol::GetU16(&out[16]), 0);
+  EXPECT_EQ(protocol::GetU16(&out[18]), 15);
+  EXPECT_EQ(protocol::GetU32(&out[20]), 0x0A0B0C0Du);
   EXPECT_EQ(d.events().at(0).kind, DeviceEvent::Kind::kVersionQuery);
 }
 
@@ -109,10 +109,10 @@ TEST(DeviceDownload, SegmentOf600BytesAtW64) {
 
   auto wait = Frames(Exchange(d, Command(1, 0xF000, 1)));
   ASSERT_EQ(wait.size(), 3u);
-  EXPECT_EQ(GetU16(&wait[0][2]), 0x300B);
+  EXPECT_EQ(protocol::GetU16(&wait[0][2]), 0x300B);
   ASSERT_EQ(wait[0].size(), 16u);
-  EXPECT_EQ(GetU32(&wait[0][8]), 64u);
-  EXPECT_EQ(GetU16(&wait[1][2]), 1);
+  EXPECT_EQ(protocol::GetU32(&wait[0][8]), 64u);
+  EXPECT_EQ(protocol::GetU16(&wait[1][2]), 1);
   EXPECT_NE(wait[1][0], 0x40);
   EXPECT_EQ(Status(wait[2]), 14u);
 
@@ -133,7 +133,7 @@ TEST(DeviceDownload, SegmentOf600BytesAtW64) {
   }
   Bytes end = Exchange(d, {0x0D, 0xF0, 0x02, 0, 0, 0, 0, 0});
   ASSERT_EQ(end.size(), 16u);
-  EXPECT_EQ(GetU32(&end[8]), 2u);
+  EXPECT_EQ(protocol::GetU32(&end[8]), 2u);
   EXPECT_EQ(Status(end), 9u);
   EXPECT_EQ(d.ReadMemory(base, 600), image);
   EXPECT_EQ(d.ReadByte(base - 1), 0xFF);
@@ -197,14 +197,14 @@ TEST(DeviceDownload, WaitPhaseFaults) {
             .readyStatus = 7});
   auto wait = Frames(Exchange(d, Command(1, 0xF000, 1)));
   ASSERT_EQ(wait.size(), 6u);
-  EXPECT_EQ(GetU16(&wait[0][2]), 0x300B);
-  EXPECT_NE(GetU32(&wait[0][8]), 40u);
-  EXPECT_NE(GetU16(&wait[1][2]), 1);
-  EXPECT_NE(GetU16(&wait[2][2]), 1);
-  EXPECT_EQ(GetU32(&wait[3][8]), 40u);  // the later capability frame holds the real W
+  EXPECT_EQ(protocol::GetU16(&wait[0][2]), 0x300B);
+  EXPECT_NE(protocol::GetU32(&wait[0][8]), 40u);
+  EXPECT_NE(protocol::GetU16(&wait[1][2]), 1);
+  EXPECT_NE(protocol::GetU16(&wait[2][2]), 1);
+  EXPECT_EQ(protocol::GetU32(&wait[3][8]), 40u);  // the later capability frame holds the real W
   EXPECT_EQ(wait[4].size(), 8u);
   EXPECT_EQ(wait[4][0], 0x40);
-  EXPECT_EQ(GetU16(&wait[4][2]), 1);
+  EXPECT_EQ(protocol::GetU16(&wait[4][2]), 1);
   EXPECT_EQ(Status(wait[5]), 7u);
 
   const std::vector<std::pair<CapabilityFault, std::size_t>> faults = {
@@ -452,7 +452,7 @@ namespace floods {
 std::vector<std::uint16_t> VersionCodes(const Bytes& out) {
   std::vector<std::uint16_t> codes;
   for (std::size_t at = 0; at + 8 <= out.size(); at += 8)
-    codes.push_back(GetU16(&out[at + 2]));
+    codes.push_back(protocol::GetU16(&out[at + 2]));
   return codes;
 }
 
@@ -478,13 +478,13 @@ TEST(DeviceFlood, OtherFramesInTheWaitPhaseNeverReady) {
   const auto frames = Frames(d.Transmit(kT0 + 6s));
   EXPECT_EQ(frames.size(), 601u);
   for (const Bytes& f : frames) {
-    EXPECT_EQ(GetU16(&f[2]), 0x3005);  // neither capability (0x300B) nor ready (1) nor status
+    EXPECT_EQ(protocol::GetU16(&f[2]), 0x3005);  // neither capability (0x300B) nor ready (1) nor status
   }
   // A new start command ends the flood; the device still counts segments.
   d.options().floodOtherFramesInWaitPhase = false;
   const auto normal = Frames(Exchange(d, Command(1, 0xF000, 1), kT0 + 6s));
   ASSERT_EQ(normal.size(), 3u);
-  EXPECT_EQ(GetU16(&normal[0][2]), 0x300B);
+  EXPECT_EQ(protocol::GetU16(&normal[0][2]), 0x300B);
 }
 
 }  // namespace floods

@@ -99,7 +99,7 @@ TEST_F(ClosingTest, ClosingDuringATransferCancelsItAtOnce) {
                 way.how == Closing::kEnter ? QDialog::Accepted : QDialog::Rejected);
 
       // The port is free at once.
-      EXPECT_TRUE(CreatePort(m_device->path(), /*trace=*/false)->IsOpen());
+      EXPECT_TRUE(serial::CreatePort(m_device->path(), /*trace=*/false)->IsOpen());
       // No box, then or a little later; nothing half-read kept or saved; no listing in a log
       // window that the user no longer waits for.
       QTest::qWait(200);

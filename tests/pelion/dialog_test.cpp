@@ -144,7 +144,7 @@ TEST_F(DialogTest, EveryListingLineFitsItsViewWhole) {
   auto* log = new CImageWnd(m_dlg.get());
   log->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(log));
-  Segment window;
+  protocol::Segment window;
   window.address = 0x100000;
   window.length = 0x40000;
   window.data = PatternBytes(0x40000, 0);
@@ -177,13 +177,13 @@ TEST_F(DialogTest, EveryListingLineFitsItsViewWhole) {
 }
 
 TEST_F(DialogTest, PortsInEnumerationOrderWithoutSelection) {
-  AddVirtualPort("/tmp/pelion-test-port-b");
-  AddVirtualPort("/tmp/pelion-test-port-a");
+  serial::AddVirtualPort("/tmp/pelion-test-port-b");
+  serial::AddVirtualPort("/tmp/pelion-test-port-a");
   StartWithoutDevice();
-  RemoveVirtualPort("/tmp/pelion-test-port-b");
-  RemoveVirtualPort("/tmp/pelion-test-port-a");
+  serial::RemoveVirtualPort("/tmp/pelion-test-port-b");
+  serial::RemoveVirtualPort("/tmp/pelion-test-port-a");
   QStringList expected;
-  for (const std::string& name : EnumerateComPorts()) {
+  for (const std::string& name : serial::EnumerateComPorts()) {
     expected << QString::fromStdString(name);
   }
   expected << QStringLiteral("/tmp/pelion-test-port-b")
@@ -235,20 +235,20 @@ TEST_F(DialogTest, EnterEndsTheDialogUnlessAPushButtonHasTheFocus) {
 TEST_F(DialogTest, PortListIsReadAnewAsItDropsDown) {
   const std::string first = "/tmp/pelion-test-port-first";
   const std::string later = "/tmp/pelion-test-port-later";
-  AddVirtualPort(first);
+  serial::AddVirtualPort(first);
   StartWithoutDevice();
   ui::PortCombo* combo = m_dlg->comPorts();
   combo->setCurrentIndex(combo->findText(QString::fromStdString(first)));
-  AddVirtualPort(later);
+  serial::AddVirtualPort(later);
   combo->showPopup();
   combo->hidePopup();
   EXPECT_GE(combo->findText(QString::fromStdString(later)), 0);
   EXPECT_EQ(m_dlg->SelectedPortNumber(), first);
 
-  RemoveVirtualPort(first);
+  serial::RemoveVirtualPort(first);
   combo->showPopup();
   combo->hidePopup();
-  RemoveVirtualPort(later);
+  serial::RemoveVirtualPort(later);
   EXPECT_LT(combo->findText(QString::fromStdString(first)), 0);
   EXPECT_EQ(combo->currentIndex(), -1);  // the chosen port went away: nothing is chosen
   EXPECT_TRUE(m_dlg->SelectedPortNumber().empty());

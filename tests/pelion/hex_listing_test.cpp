@@ -12,8 +12,8 @@ using vantor::testing::PatternBytes;
 
 const QString kDashes = QStringLiteral("-- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- ");
 
-Segment MakeSegment(std::uint32_t address, std::vector<std::uint8_t> data) {
-  Segment segment;
+protocol::Segment MakeSegment(std::uint32_t address, std::vector<std::uint8_t> data) {
+  protocol::Segment segment;
   segment.address = address;
   segment.length = static_cast<std::int32_t>(data.size());
   segment.data = std::move(data);
@@ -90,7 +90,7 @@ TEST_F(HexViewTest, SegmentReplacesOnlyItsLines) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     m_view.ResetToPlaceholders();
-    const Segment segment = MakeSegment(c.address, PatternBytes(c.length, 3));
+    const protocol::Segment segment = MakeSegment(c.address, PatternBytes(c.length, 3));
     m_view.ListSegment(segment, LineIndexOf(segment.address));
     EXPECT_EQ(m_view.lineCount(), c.lineCount);
     const std::vector<int> changed = ChangedLines();
@@ -111,7 +111,7 @@ TEST_F(HexViewTest, SegmentReplacesOnlyItsLines) {
 }
 
 TEST_F(HexViewTest, TwentyBytesGiveAFullLineAndAShortOne) {
-  const Segment segment = MakeSegment(0x100000, PatternBytes(20, 5));
+  const protocol::Segment segment = MakeSegment(0x100000, PatternBytes(20, 5));
   m_view.ListSegment(segment, 0);
   EXPECT_EQ(m_view.lineText(0), DataLine(0x100000, std::span(segment.data).first(16)));
   EXPECT_EQ(m_view.lineText(1), DataLine(0x100010, std::span(segment.data).subspan(16)));
@@ -132,9 +132,9 @@ TEST_F(HexViewTest, StaleLinesStayUntilCoveredOrReset) {
 
 TEST(HexLogViewTest, ListsFromTopAndGrows) {
   HexListView view;
-  SegmentList segments;
-  InsertSegment(segments, MakeSegment(0x120000, PatternBytes(0x10000, 4)));
-  InsertSegment(segments, MakeSegment(0x50, PatternBytes(20, 6)));
+  protocol::SegmentList segments;
+  protocol::InsertSegment(segments, MakeSegment(0x120000, PatternBytes(0x10000, 4)));
+  protocol::InsertSegment(segments, MakeSegment(0x50, PatternBytes(20, 6)));
   view.ListSegmentsFromTop(segments);
   ASSERT_EQ(view.lineCount(), 4096 + 2);
   EXPECT_TRUE(view.lineText(0).startsWith(QStringLiteral("120000: ")));

@@ -19,7 +19,7 @@ void PelionTest::TearDown() {
   }
   ui::SetMessageHook({});
   if (m_device) {
-    RemoveVirtualPort(m_device->path());
+    serial::RemoveVirtualPort(m_device->path());
     m_device.reset();
   }
 }
@@ -28,7 +28,7 @@ void PelionTest::StartWithDevice(devsim::DeviceOptions options) {
   int error = 0;
   m_device = devsim::PtyDevice::Start(std::move(options), &error);
   ASSERT_NE(m_device, nullptr) << "no pseudo-terminal: " << error;
-  AddVirtualPort(m_device->path());
+  serial::AddVirtualPort(m_device->path());
   StartWithoutDevice();
   const int index = m_dlg->comPorts()->findText(QString::fromStdString(m_device->path()));
   ASSERT_GE(index, 0);
@@ -66,7 +66,7 @@ QString PelionTest::WriteImage(const std::string& name, const std::vector<std::u
 
 std::vector<std::uint32_t> PelionTest::SegmentAddresses() const {
   std::vector<std::uint32_t> addresses;
-  for (const Segment& segment : m_dlg->segments()) {
+  for (const protocol::Segment& segment : m_dlg->segments()) {
     addresses.push_back(segment.address);
   }
   return addresses;

@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no pseudo-terminal\n");
     return 1;
   }
-  AddVirtualPort(device->path());
+  serial::AddVirtualPort(device->path());
   ui::SetMessageHook([](const ui::MessageRequest& request) {
     std::fprintf(stderr, "box: %s\n", request.text.toUtf8().constData());
   });
@@ -51,6 +51,6 @@ int main(int argc, char** argv) {
     QApplication::exit(saved ? 0 : 1);
   });
   const int result = QApplication::exec();
-  RemoveVirtualPort(device->path());
+  serial::RemoveVirtualPort(device->path());
   return result;
 }

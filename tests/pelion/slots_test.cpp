@@ -85,7 +85,7 @@ TEST_F(SlotsTest, DroppedFilesOfExactSizeBecomeSegmentsAtTheirOffsets) {
     Drop(c.field, {path});
     EXPECT_TRUE(Box(c.box)->isChecked());
     EXPECT_EQ(Field(c.field)->text(), QDir::toNativeSeparators(path));
-    const Segment* segment = m_dlg->segments().Find(c.address);
+    const protocol::Segment* segment = m_dlg->segments().Find(c.address);
     ASSERT_NE(segment, nullptr);
     EXPECT_EQ(segment->length, static_cast<std::int32_t>(c.size));
     EXPECT_EQ(segment->data, bytes);

@@ -116,7 +116,7 @@ TEST(PortRowsTest, FinishedRowsSettleTheirResult) {
   } cases[] = {{"succeeded", 0, true, false, 0, "done"},
                {"failed", -8540, false, false, -8540, "failed"},
                {"no result", std::nullopt, false, false, -1, "failed"},
-               {"cancelled", 0, false, true, kErrorCancelled, "cancelled"}};
+               {"cancelled", 0, false, true, serial::kErrorCancelled, "cancelled"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     PortRow row;

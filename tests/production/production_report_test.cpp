@@ -86,7 +86,7 @@ TEST(ProductionReportTest, RecordLineAndSummaryAgreeForAnyPortName) {
   r.started = system_clock::time_point(std::chrono::milliseconds(1796877493125));
   r.finished = r.started + std::chrono::milliseconds(2500);
   r.port = "/dev/tty\xff\xe9-\"x\"";
-  r.usb = UsbIdentity{"0403", "6001", "A\x80"};
+  r.usb = serial::UsbIdentity{"0403", "6001", "A\x80"};
   r.images = {RecordImage{"CODE", 0x13000, 4096, std::string(64, 'a')}};
   r.bytes = 4096;
   r.seconds = 2.49951;

@@ -154,12 +154,12 @@ class StationEngineTest : public ::testing::Test {
   }
 
   void UseImage(std::size_t bytes) {
-    auto segments = std::make_shared<SegmentList>();
-    Segment boot;
+    auto segments = std::make_shared<protocol::SegmentList>();
+    protocol::Segment boot;
     boot.address = 0x100000;
     boot.data.assign(bytes, 0x5A);
     boot.length = static_cast<std::int32_t>(boot.data.size());
-    InsertSegment(*segments, boot);
+    protocol::InsertSegment(*segments, boot);
     m_job.segments = segments;
   }
 
@@ -289,7 +289,7 @@ TEST_F(StationEngineTest, CancelEndsTheRunningAndRecordsThem) {
   for (const std::string& port : {first, second}) {
     SCOPED_TRACE(port);
     EXPECT_TRUE(log.device(port).cancelled);
-    EXPECT_EQ(log.device(port).code, kErrorCancelled);
+    EXPECT_EQ(log.device(port).code, serial::kErrorCancelled);
     ASSERT_TRUE(Recorded(port));
     EXPECT_FALSE(Recorded(port)->last.ok);
   }

@@ -15,7 +15,7 @@
 #include "protocol/text_commands.h"
 #include "support/pty_pair.h"
 
-namespace vantor {
+namespace vantor::protocol {
 namespace {
 
 using namespace std::chrono_literals;
@@ -56,7 +56,7 @@ class BoundsTest : public testing::PtyPortTest {
     return r;
   }
 
-  CancelToken token;
+  serial::CancelToken token;
   std::thread device;
   std::atomic<bool> stop{false};
 };
@@ -93,7 +93,7 @@ TEST_F(BoundsTest, WaitPhaseEndsOnTimeUnderAFloodOfOtherFrames) {
   InsertSegment(list, std::move(segment));
   Clock::duration took{};
   EXPECT_EQ(Timed([&] { return DownloadSegments(list, context, nullptr, nullptr, 0); }, took),
-            kErrorTimeout + DL_ERR_IO_BASE);
+            serial::kErrorTimeout + DL_ERR_IO_BASE);
   EXPECT_GE(took, 800ms);
   EXPECT_LT(took, 800ms + 700ms);
 }
@@ -111,7 +111,7 @@ TEST_F(BoundsTest, FrameThatCannotArriveByTheDeadlineEndsAtOnce) {
                                       Clock::now() + 1000ms);
                 },
                 took),
-            kErrorTimeout);
+            serial::kErrorTimeout);
   EXPECT_LT(took, 500ms);
 }
 
@@ -129,19 +129,19 @@ TEST_F(BoundsTest, CancelEndsEveryWaitAtOnce) {
          Receiver receiver;
          return ReceiveFrame(l, receiver, room.data(), size);
        },
-       kErrorCancelled},
+       serial::kErrorCancelled},
       {"version query",
        [](BootLink& l) {
          std::uint32_t v = 0;
          return QueryBootVersion(l, v);
        },
-       kErrorCancelled},
+       serial::kErrorCancelled},
       {"text exchange",
        [](BootLink& l) {
          std::string reply;
          return TextExchangeWide(l, "~du00100000,40\r\n", reply);
        },
-       kErrorCancelled},
+       serial::kErrorCancelled},
       {"end-frame reply",
        [](BootLink& l) {
          TransferContext context;
@@ -152,14 +152,14 @@ TEST_F(BoundsTest, CancelEndsEveryWaitAtOnce) {
          InsertSegment(list, std::move(s));
          return DownloadSegments(list, context, nullptr, nullptr, 0);
        },
-       kErrorCancelled + DL_ERR_IO_BASE},
+       serial::kErrorCancelled + DL_ERR_IO_BASE},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     testing::PtyPair silent;
-    auto p = CreatePort(silent.path(), false);
+    auto p = serial::CreatePort(silent.path(), false);
     ASSERT_TRUE(p->IsOpen());
-    CancelToken cancel;
+    serial::CancelToken cancel;
     p->cancel = &cancel;
     BootLink l{p.get()};
     std::thread canceller([&] {
@@ -181,7 +181,7 @@ TEST_F(BoundsTest, CancelEndsAQueryOnALineThatNeverGoesQuiet) {
   });
   std::uint32_t version = 0;
   Clock::duration took{};
-  EXPECT_EQ(Timed([&] { return QueryBootVersion(link, version); }, took), kErrorCancelled);
+  EXPECT_EQ(Timed([&] { return QueryBootVersion(link, version); }, took), serial::kErrorCancelled);
   canceller.join();
   EXPECT_LT(took, 200ms + 300ms);
 }
@@ -211,13 +211,13 @@ TEST(SimulatedFloods, EndOnTimeAtTheDefaultBounds) {
     segment.data.assign(64, 0xA5);
     InsertSegment(list, std::move(segment));
     const auto start = Clock::now();
-    EXPECT_EQ(DownloadSegments(list, context, nullptr, nullptr, 0), kErrorTimeout + DL_ERR_IO_BASE);
+    EXPECT_EQ(DownloadSegments(list, context, nullptr, nullptr, 0), serial::kErrorTimeout + DL_ERR_IO_BASE);
     EXPECT_LT(Clock::now() - start, kWaitPhaseTimeout + 1000ms);
   }
 }
 
 TEST(CancelToken, SleepsItsTimeUnlessCancelled) {
-  CancelToken token;
+  serial::CancelToken token;
   auto start = Clock::now();
   EXPECT_EQ(token.SleepFor(120ms), 0);
   EXPECT_GE(Clock::now() - start, 120ms);
@@ -228,11 +228,11 @@ TEST(CancelToken, SleepsItsTimeUnlessCancelled) {
     token.Cancel();  // twice is harmless
   });
   start = Clock::now();
-  EXPECT_EQ(token.SleepFor(10s), kErrorCancelled);
+  EXPECT_EQ(token.SleepFor(10s), serial::kErrorCancelled);
   canceller.join();
   EXPECT_LT(Clock::now() - start, 1s);
-  EXPECT_EQ(token.SleepFor(10s), kErrorCancelled);  // stays cancelled
+  EXPECT_EQ(token.SleepFor(10s), serial::kErrorCancelled);  // stays cancelled
 }
 
 }  // namespace
-}  // namespace vantor
+}  // namespace vantor::protocol

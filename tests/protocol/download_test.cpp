@@ -11,7 +11,7 @@
 #include "serial/debug_output.h"
 #include "support/pty_pair.h"
 
-namespace vantor {
+namespace vantor::protocol {
 namespace {
 
 using namespace std::chrono_literals;
@@ -42,12 +42,12 @@ struct ProgressLog {
 class TraceLog {
  public:
   TraceLog() {
-    SetDebugSink([this](std::string_view text) {
+    serial::SetDebugSink([this](std::string_view text) {
       std::lock_guard lock(m_mutex);
       m_lines.emplace_back(text);
     });
   }
-  ~TraceLog() { SetDebugSink({}); }
+  ~TraceLog() { serial::SetDebugSink({}); }
   std::vector<std::string> lines() {
     std::lock_guard lock(m_mutex);
     return m_lines;
@@ -264,7 +264,7 @@ TEST(DownloadTest, FaultsEndTheSessionWithTheirCodes) {
        DL_ERR_NO_CAPABILITY},
       {"short status reply", [](DeviceOptions& o) { o.shortStatusReply = true; }, DL_ERR_REFUSED},
       {"stalled device", [](DeviceOptions& o) { o.stallSegment = 0, o.stallFrame = 1; },
-       kErrorTimeout + DL_ERR_IO_BASE},
+       serial::kErrorTimeout + DL_ERR_IO_BASE},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -298,4 +298,4 @@ TEST(DownloadTest, VanishedDeviceFailsTheOpeningWriteWithASystemError) {
 }
 
 }  // namespace
-}  // namespace vantor
+}  // namespace vantor::protocol

@@ -8,7 +8,7 @@
 #include "protocol/frames.h"
 #include "support/pty_pair.h"
 
-namespace vantor {
+namespace vantor::protocol {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -91,7 +91,7 @@ TEST(FrameLayoutTest, CommandAndEndFrames) {
 
 TEST(FrameWriterTest, SendCommandAndSendBufferPutTheBytesOnTheLine) {
   testing::PtyPair pty;
-  auto port = CreatePort(pty.path(), false);
+  auto port = serial::CreatePort(pty.path(), false);
   ASSERT_TRUE(port->IsOpen());
   BootLink link{port.get()};
   ASSERT_EQ(SendCommand(link, CMD_OPEN_SESSION, kCodeDownloadFlags), 0);
@@ -119,4 +119,4 @@ TEST(FrameWriterTest, SendBufferWithNothingToSendTouchesNoPort) {
 }
 
 }  // namespace
-}  // namespace vantor
+}  // namespace vantor::protocol

@@ -9,7 +9,7 @@
 #include "protocol/receiver.h"
 #include "support/pty_pair.h"
 
-namespace vantor {
+namespace vantor::protocol {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -101,7 +101,7 @@ TEST_F(ReceiverTest, OversizedFrameIsReadOffWholeAndTheNextFrameStillArrives) {
 
 TEST_F(ReceiverTest, SilentDeviceEndsWithTheTimeOutCode) {
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Receive(16, 300ms), kErrorTimeout);
+  EXPECT_EQ(Receive(16, 300ms), serial::kErrorTimeout);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
   EXPECT_EQ(size, 0u);
 }
@@ -164,7 +164,7 @@ TEST_F(ReceiverTest, WaitingForASilentDeviceUsesAlmostNoCpu) {
   rusage before{}, after{};
   getrusage(RUSAGE_THREAD, &before);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Receive(16, 1500ms), kErrorTimeout);
+  EXPECT_EQ(Receive(16, 1500ms), serial::kErrorTimeout);
   const double wall =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   getrusage(RUSAGE_THREAD, &after);
@@ -175,4 +175,4 @@ TEST_F(ReceiverTest, WaitingForASilentDeviceUsesAlmostNoCpu) {
 }
 
 }  // namespace
-}  // namespace vantor
+}  // namespace vantor::protocol

@@ -5,7 +5,7 @@
 
 #include "protocol/segments.h"
 
-namespace vantor {
+namespace vantor::protocol {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -41,4 +41,4 @@ TEST(SegmentListTest, ReinsertedAddressMovesToTheEndWithItsNewData) {
 }
 
 }  // namespace
-}  // namespace vantor
+}  // namespace vantor::protocol

@@ -12,7 +12,7 @@
 #include "support/pty_pair.h"
 #include "support/test_files.h"
 
-namespace vantor {
+namespace vantor::protocol {
 namespace {
 
 using vantor::testing::PatternBytes;
@@ -95,7 +95,7 @@ TEST(FirmwareVersion, RepliesAreAcceptedOnlyWithTheirPrefix) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     testing::PtyPair pty;
-    auto port = CreatePort(pty.path(), false);
+    auto port = serial::CreatePort(pty.path(), false);
     ASSERT_TRUE(port->IsOpen());
     BootLink link{port.get()};
     TextReplies replies;
@@ -303,7 +303,7 @@ TEST(ReadBack, OnlyExactRepliesAreTaken) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     testing::PtyPair pty;
-    auto port = CreatePort(pty.path(), false);
+    auto port = serial::CreatePort(pty.path(), false);
     ASSERT_TRUE(port->IsOpen());
     std::thread device([&] {
       pty.Read(16);
@@ -321,4 +321,4 @@ TEST(ReadBack, OnlyExactRepliesAreTaken) {
 }
 
 }  // namespace
-}  // namespace vantor
+}  // namespace vantor::protocol

@@ -150,7 +150,7 @@ TEST_P(QuorixClosingTest, GoneWithinASecondWithoutABoxAndThePortFree) {
   // The download never reported itself complete (its last line is not the closing one).
   EXPECT_FALSE(m_dialog->logPane()->text().endsWith(
       QString::fromUtf8("\n") + QString::fromUtf8(device::kFinishedLog).trimmed() + "\r\n"));
-  EXPECT_TRUE(CreatePort(m_device->path(), /*trace=*/false)->IsOpen());
+  EXPECT_TRUE(serial::CreatePort(m_device->path(), /*trace=*/false)->IsOpen());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -77,10 +77,10 @@ TEST_F(QuorixTest, DroppingDownTheListReReadsPortsAndLosesTheSelection) {
   StartDevice({});
   OpenDialog();
   SelectPort(m_device->path());
-  AddVirtualPort("/dev/quorix-test-extra");
+  serial::AddVirtualPort("/dev/quorix-test-extra");
   m_dialog->portCombo()->showPopup();
   m_dialog->portCombo()->hidePopup();
-  RemoveVirtualPort("/dev/quorix-test-extra");
+  serial::RemoveVirtualPort("/dev/quorix-test-extra");
   EXPECT_EQ(m_dialog->portCombo()->currentIndex(), -1);
   EXPECT_GE(m_dialog->portCombo()->findText("/dev/quorix-test-extra"), 0);
   EXPECT_TRUE(m_dialog->linkToggle()->isEnabled());  // the toggle keeps its state
@@ -108,7 +108,7 @@ TEST_F(QuorixTest, BootloaderOnlineShowsItsVersionFromTheLowFourBitsOfEachByte) 
     ASSERT_NE(m_dialog->port(), nullptr);
     EXPECT_TRUE(m_dialog->port()->IsOpen());
     m_dialog.reset();
-    RemoveVirtualPort(m_device->path());
+    serial::RemoveVirtualPort(m_device->path());
     m_device.reset();
   }
 }
@@ -146,7 +146,7 @@ TEST_F(QuorixTest, ToggleWithTheSelectedPortGoneRelistsInsteadOfConnecting) {
   StartDevice({});
   OpenDialog();
   SelectPort(m_device->path());
-  RemoveVirtualPort(m_device->path());
+  serial::RemoveVirtualPort(m_device->path());
   Click(m_dialog->linkToggle());
   m_dialog->portCombo()->hidePopup();
   EXPECT_TRUE(m_messages.empty());

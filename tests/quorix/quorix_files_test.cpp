@@ -143,7 +143,7 @@ TEST_F(QuorixTest, EachAreaAppliesItsSizeRule) {
     if (c.message == nullptr) {
       EXPECT_TRUE(m_messages.empty());
       ASSERT_EQ(m_dialog->segments().size(), 1u);
-      const Segment& s = *m_dialog->segments().begin();
+      const protocol::Segment& s = *m_dialog->segments().begin();
       EXPECT_EQ(s.address, c.address);
       EXPECT_EQ(s.length, static_cast<std::int32_t>(c.size));
       EXPECT_EQ(s.data, ReadFileBytes(file));
@@ -213,7 +213,7 @@ TEST_F(QuorixTest, TwoAreasGiveTwoSegmentsInOrderAndASecondCodeFileReplacesTheFi
   SelectArea("CODE");
   m_dialog->LoadBinaryFile(QString::fromStdString(MakeFile("code2.bin", 200).string()));
   ASSERT_EQ(m_dialog->segments().size(), 2u);
-  const Segment* code = m_dialog->segments().Find(0x108000);
+  const protocol::Segment* code = m_dialog->segments().Find(0x108000);
   ASSERT_NE(code, nullptr);
   EXPECT_EQ(code->length, 200);
 }

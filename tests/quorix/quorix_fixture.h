@@ -42,7 +42,7 @@ class QuorixTest : public ::testing::Test {
       m_dialog->WaitForWorker();
     m_dialog.reset();
     if (m_device)
-      RemoveVirtualPort(m_device->path());
+      serial::RemoveVirtualPort(m_device->path());
     m_device.reset();
     ui::SetMessageHook({});
     ui::SetWaitScaleForTests(1.0);
@@ -54,7 +54,7 @@ class QuorixTest : public ::testing::Test {
     int error = 0;
     m_device = devsim::PtyDevice::Start(std::move(options), &error);
     ASSERT_TRUE(m_device) << "no pseudo-terminal: " << error;
-    AddVirtualPort(m_device->path());
+    serial::AddVirtualPort(m_device->path());
   }
 
   void OpenDialog() {

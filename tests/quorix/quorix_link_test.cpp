@@ -21,12 +21,12 @@ QString Line(const char* text) {
 
 TEST_F(QuorixTest, PortThatDoesNotOpenLeavesTheLinkOfflineWithTheMessage) {
   const std::string missing = "/dev/quorix-test-no-such-port";
-  AddVirtualPort(missing);
+  serial::AddVirtualPort(missing);
   OpenDialog();
   SelectPort(missing);
   Click(m_dialog->linkToggle());
   m_dialog->WaitForWorker();
-  RemoveVirtualPort(missing);
+  serial::RemoveVirtualPort(missing);
   ASSERT_EQ(m_messages.size(), 1u);
   EXPECT_EQ(m_messages[0], QString::fromUtf8(device::kNoAnswerText));
   EXPECT_EQ(m_dialog->port(), nullptr);
@@ -45,7 +45,7 @@ TEST_F(QuorixTest, ReopenGivesUpAfterItsBoundWhenThePortHasGone) {
   // pseudo-terminal can take its name (tests running at the same time reuse pty numbers).
   const std::string link = (m_dir / "reopen-link").string();
   std::filesystem::create_symlink(m_device->path(), link);
-  AddVirtualPort(link);
+  serial::AddVirtualPort(link);
   OpenDialog();
   SelectPort(link);
   Click(m_dialog->linkToggle());
@@ -61,7 +61,7 @@ TEST_F(QuorixTest, ReopenGivesUpAfterItsBoundWhenThePortHasGone) {
       sent = sent || e.text == "~dboot";
   }
   const auto start = Clock::now();
-  RemoveVirtualPort(link);
+  serial::RemoveVirtualPort(link);
   std::filesystem::remove(link);
   m_device.reset();
   m_dialog->WaitForWorker();
@@ -208,7 +208,7 @@ TEST_F(QuorixTest, WaitCursorAndProgressWhileTheBootloaderWaitAndTheDownloadRun)
 
 TEST_F(QuorixTest, PortListSortsAsTextAndAnEmptyListKeepsTheToggleDisabled) {
   for (const char* name : {"COM2", "COM10", "COM1"})
-    AddVirtualPort(name);
+    serial::AddVirtualPort(name);
   OpenDialog();
   const QComboBox* combo = m_dialog->portCombo();
   const int com1 = combo->findText("COM1");
@@ -218,9 +218,9 @@ TEST_F(QuorixTest, PortListSortsAsTextAndAnEmptyListKeepsTheToggleDisabled) {
   EXPECT_LT(com1, com10);
   EXPECT_LT(com10, com2);
   for (const char* name : {"COM2", "COM10", "COM1"})
-    RemoveVirtualPort(name);
+    serial::RemoveVirtualPort(name);
 
-  if (!EnumerateComPorts().empty())
+  if (!serial::EnumerateComPorts().empty())
     GTEST_SKIP() << "this machine has serial ports: the empty list cannot be shown";
   m_dialog->portCombo()->showPopup();
   m_dialog->portCombo()->hidePopup();

@@ -7,7 +7,7 @@
 #include "serial/port_enumeration.h"
 #include "support/test_files.h"
 
-namespace vantor {
+namespace vantor::serial {
 namespace {
 
 namespace fs = std::filesystem;
@@ -69,4 +69,4 @@ TEST(VirtualPortTest, RegisteredPortsFollowTheSystemsOnesOnce) {
 }
 
 }  // namespace
-}  // namespace vantor
+}  // namespace vantor::serial

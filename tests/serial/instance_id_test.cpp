@@ -8,7 +8,7 @@
 
 #include "serial/port_identity.h"
 
-namespace vantor {
+namespace vantor::serial {
 namespace {
 
 // Windows device instance IDs, the port's own first and then its parents', as SetupAPI gives
@@ -97,4 +97,4 @@ TEST(InstanceIdTest, ComPortNames) {
 }
 
 }  // namespace
-}  // namespace vantor
+}  // namespace vantor::serial

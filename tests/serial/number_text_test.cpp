@@ -7,7 +7,7 @@
 #include <optional>
 #include <string_view>
 
-namespace vantor {
+namespace vantor::serial {
 namespace {
 
 struct NumberCase {
@@ -64,4 +64,4 @@ TEST(ParseNumberTest, TheTypeBoundsTheValueAndTheSign) {
 }
 
 }  // namespace
-}  // namespace vantor
+}  // namespace vantor::serial

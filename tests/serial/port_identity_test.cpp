@@ -9,7 +9,7 @@
 #include "serial/port_identity.h"
 #include "support/test_files.h"
 
-namespace vantor {
+namespace vantor::serial {
 namespace {
 
 namespace fs = std::filesystem;
@@ -118,4 +118,4 @@ TEST_F(FakeSysfs, UsbNamesPickExactlyOnePort) {
 }
 
 }  // namespace
-}  // namespace vantor
+}  // namespace vantor::serial

@@ -15,7 +15,7 @@
 #include "serial/serial_port.h"
 #include "support/pty_pair.h"
 
-namespace vantor {
+namespace vantor::serial {
 namespace {
 
 // Collects what the code sends to DebugOutput while it lives.
@@ -214,4 +214,4 @@ TEST(SerialPortTest, WaitForRestLeavesTheLastBytesToThePoll) {
 }
 
 }  // namespace
-}  // namespace vantor
+}  // namespace vantor::serial

@@ -93,7 +93,7 @@ void PtyPair::CloseMaster() {
 }
 
 void PtyPortTest::SetUp() {
-  port = CreatePort(pty.path(), /*trace=*/false);
+  port = serial::CreatePort(pty.path(), /*trace=*/false);
   ASSERT_TRUE(port->IsOpen());
   link.port = port.get();
 }
@@ -106,10 +106,10 @@ SimulatedDevice StartSimulatedDevice(devsim::DeviceOptions options, bool trace) 
     ADD_FAILURE() << "simulated device did not start: " << error;
     return sim;
   }
-  sim.port = CreatePort(sim.device->path(), trace);
+  sim.port = serial::CreatePort(sim.device->path(), trace);
   if (!sim.port->IsOpen()) {
     ADD_FAILURE() << "port " << sim.device->path()
-                  << " did not open: " << SystemErrorText(SerialPort::LastOpenError());
+                  << " did not open: " << serial::SystemErrorText(serial::SerialPort::LastOpenError());
   }
   sim.link.port = sim.port.get();
   return sim;
@@ -117,7 +117,7 @@ SimulatedDevice StartSimulatedDevice(devsim::DeviceOptions options, bool trace) 
 
 std::vector<std::uint8_t> LittleEndian32(std::uint32_t value) {
   std::vector<std::uint8_t> bytes(4);
-  PutU32(bytes.data(), value);
+  protocol::PutU32(bytes.data(), value);
   return bytes;
 }
 

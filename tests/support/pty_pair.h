@@ -46,8 +46,8 @@ class PtyPair {
 // A simulated device on a pty with an open port on it.
 struct SimulatedDevice {
   std::unique_ptr<devsim::PtyDevice> device;
-  std::unique_ptr<SerialPort> port;
-  BootLink link;
+  std::unique_ptr<serial::SerialPort> port;
+  protocol::BootLink link;
 
   // Runs `fn` on the device under its lock.
   template <typename Fn>
@@ -70,8 +70,8 @@ class PtyPortTest : public ::testing::Test {
   void SetUp() override;
 
   PtyPair pty;
-  std::unique_ptr<SerialPort> port;
-  BootLink link;
+  std::unique_ptr<serial::SerialPort> port;
+  protocol::BootLink link;
 };
 
 // Starts the device and opens the port (fails the test when either fails).

@@ -127,7 +127,7 @@ TEST(UiThreads, AbandonEndsTheWorksWaitsAtOnceAndDropsItsFinish) {
   worker.Abandon();  // twice is harmless
   worker.WaitWhileProcessingEvents();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-  EXPECT_EQ(slept, kErrorCancelled);
+  EXPECT_EQ(slept, serial::kErrorCancelled);
   EXPECT_FALSE(finished);
   EXPECT_TRUE(worker.cancelled());
 

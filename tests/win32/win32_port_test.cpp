@@ -39,7 +39,7 @@ bool RunningUnderWine() {
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-HANDLE AsHandle(const SerialPort& port) {
+HANDLE AsHandle(const serial::SerialPort& port) {
   return reinterpret_cast<HANDLE>(port.handle);
 }
 
@@ -53,18 +53,18 @@ std::uint32_t FlagWord(const DCB& dcb) {
 struct TraceCapture {
   std::vector<std::string> lines;
   TraceCapture() {
-    SetDebugSink([this](std::string_view text) { lines.emplace_back(text); });
+    serial::SetDebugSink([this](std::string_view text) { lines.emplace_back(text); });
   }
-  ~TraceCapture() { SetDebugSink({}); }
+  ~TraceCapture() { serial::SetDebugSink({}); }
 };
 
 TEST(Win32PortTest, OpenAppliesTheLineSettings) {
   REQUIRE_PORT(name, "VANTOR_TEST_PORT_2");
-  auto port = CreatePort(name, false);
-  ASSERT_TRUE(port->IsOpen()) << "error " << SerialPort::LastOpenError();
+  auto port = serial::CreatePort(name, false);
+  ASSERT_TRUE(port->IsOpen()) << "error " << serial::SerialPort::LastOpenError();
   EXPECT_EQ(port->portName, name);
   EXPECT_EQ(port->reopenPort, name);
-  EXPECT_EQ(SerialPort::LastOpenError(), 0);
+  EXPECT_EQ(serial::SerialPort::LastOpenError(), 0);
 
   DCB dcb{};
   dcb.DCBlength = sizeof(DCB);
@@ -91,12 +91,12 @@ TEST(Win32PortTest, OpenAppliesTheLineSettings) {
 }
 
 TEST(Win32PortTest, MissingPortFailsWithTheSystemReason) {
-  auto port = CreatePort("COM250", false);
+  auto port = serial::CreatePort("COM250", false);
   EXPECT_FALSE(port->IsOpen());
-  EXPECT_EQ(port->handle, kInvalidHandle);
+  EXPECT_EQ(port->handle, serial::kInvalidHandle);
   EXPECT_EQ(port->reopenPort, "COM250");
-  EXPECT_EQ(SerialPort::LastOpenError(), ERROR_FILE_NOT_FOUND);
-  EXPECT_FALSE(SystemErrorText(SerialPort::LastOpenError()).empty());
+  EXPECT_EQ(serial::SerialPort::LastOpenError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(serial::SystemErrorText(serial::SerialPort::LastOpenError()).empty());
 }
 
 // Windows refuses a second open of a port held with share mode 0. Wine 8 lets it succeed (its
@@ -104,22 +104,22 @@ TEST(Win32PortTest, MissingPortFailsWithTheSystemReason) {
 // tested in the POSIX serial tests.
 TEST(Win32PortTest, SecondOpenOfAHeldPort) {
   REQUIRE_PORT(name, "VANTOR_TEST_PORT_2");
-  auto first = CreatePort(name, false);
+  auto first = serial::CreatePort(name, false);
   ASSERT_TRUE(first->IsOpen());
-  auto second = CreatePort(name, false);
+  auto second = serial::CreatePort(name, false);
   if (RunningUnderWine()) {
     RecordProperty("wine_second_open", second->IsOpen() ? "succeeds" : "refused");
     std::printf("[ wine     ] second CreateFileW of a held %s: %s (error %d)\n", name.c_str(),
-                second->IsOpen() ? "succeeds" : "refused", SerialPort::LastOpenError());
+                second->IsOpen() ? "succeeds" : "refused", serial::SerialPort::LastOpenError());
   } else {
     EXPECT_FALSE(second->IsOpen());
-    EXPECT_EQ(SerialPort::LastOpenError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(serial::SerialPort::LastOpenError(), ERROR_ACCESS_DENIED);
   }
 }
 
 TEST(Win32PortTest, ReadWithoutInputReturnsAtOnceAndTracesNothing) {
   REQUIRE_PORT(name, "VANTOR_TEST_PORT_2");
-  auto port = CreatePort(name, true);
+  auto port = serial::CreatePort(name, true);
   ASSERT_TRUE(port->IsOpen());
   TraceCapture trace;
   std::uint8_t buffer[64];
@@ -133,7 +133,7 @@ TEST(Win32PortTest, ReadWithoutInputReturnsAtOnceAndTracesNothing) {
 // reported, and a spinning wait (about 2 s of CPU) fails the generous bound.
 TEST(Win32PortTest, WaitReadableOnAnIdleLineSleeps) {
   REQUIRE_PORT(name, "VANTOR_TEST_PORT_2");
-  auto port = CreatePort(name, false);
+  auto port = serial::CreatePort(name, false);
   ASSERT_TRUE(port->IsOpen());
   auto cpu = [] {
     FILETIME created, exited, kernel, user;
@@ -162,9 +162,9 @@ TEST(Win32PortTest, WaitReadableOnAnIdleLineSleeps) {
 // A cancel from another thread ends a long wait at once, and the port stays usable.
 TEST(Win32PortTest, CancelEndsTheWaitAtOnce) {
   REQUIRE_PORT(name, "VANTOR_TEST_PORT_2");
-  auto port = CreatePort(name, false);
+  auto port = serial::CreatePort(name, false);
   ASSERT_TRUE(port->IsOpen());
-  CancelToken token;
+  serial::CancelToken token;
   port->cancel = &token;
   std::thread canceller([&token] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -175,7 +175,7 @@ TEST(Win32PortTest, CancelEndsTheWaitAtOnce) {
   const double waitedMs =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   canceller.join();
-  EXPECT_EQ(result, kErrorCancelled);
+  EXPECT_EQ(result, serial::kErrorCancelled);
   std::printf("[ cancel   ] WaitReadable(10000 ms) cancelled after 300 ms: ended at %.1f ms\n",
               waitedMs);
   EXPECT_GE(waitedMs, 250.0);
@@ -190,7 +190,7 @@ TEST(Win32PortTest, CancelEndsTheWaitAtOnce) {
 // the next 15.6 ms tick or much later.
 TEST(Win32PortTest, ShortTimeOutEndsOnTime) {
   REQUIRE_PORT(name, "VANTOR_TEST_PORT_2");
-  auto port = CreatePort(name, false);
+  auto port = serial::CreatePort(name, false);
   ASSERT_TRUE(port->IsOpen());
   for (const int ms : {5, 20, 50}) {
     const auto start = std::chrono::steady_clock::now();
@@ -206,9 +206,9 @@ TEST(Win32PortTest, ShortTimeOutEndsOnTime) {
 // still described by their name; any USB identity it does give is well formed.
 TEST(Win32PortTest, DescriptionOfAMappedPort) {
   REQUIRE_PORT(name, "VANTOR_TEST_PORT");
-  const PortInfo info = DescribeSystemPort(name);
+  const serial::PortInfo info = serial::DescribeSystemPort(name);
   EXPECT_EQ(info.path, name);
-  std::printf("[ describe ] %s\n", FormatPortInfo(info).c_str());
+  std::printf("[ describe ] %s\n", serial::FormatPortInfo(info).c_str());
   if (!info.vendorId.empty()) {
     EXPECT_EQ(info.vendorId.size(), 4u);
     EXPECT_EQ(info.productId.size(), 4u);
@@ -218,11 +218,11 @@ TEST(Win32PortTest, DescriptionOfAMappedPort) {
 // The wait ends when the device answers, and the answer is there for the next Read.
 TEST(Win32PortTest, WaitReadableEndsWhenTheDeviceAnswers) {
   REQUIRE_PORT(name, "VANTOR_TEST_PORT_2");
-  auto port = CreatePort(name, false);
+  auto port = serial::CreatePort(name, false);
   ASSERT_TRUE(port->IsOpen());
-  BootLink link{port.get()};
+  protocol::BootLink link{port.get()};
   std::uint32_t version = 0;
-  ASSERT_EQ(QueryBootVersion(link, version), 0);
+  ASSERT_EQ(protocol::QueryBootVersion(link, version), 0);
   EXPECT_EQ(version, 0x01020304u);
 
   const std::string command = "~du00100000,02\r\n";
@@ -238,7 +238,7 @@ TEST(Win32PortTest, WaitReadableEndsWhenTheDeviceAnswers) {
 // A 16-byte text command is traced as one "Tx : " line; the reply's bytes as "Rx : " lines.
 TEST(Win32PortTest, ReadAndWriteTraceTheBytesMoved) {
   REQUIRE_PORT(name, "VANTOR_TEST_PORT");
-  auto port = CreatePort(name, true);
+  auto port = serial::CreatePort(name, true);
   ASSERT_TRUE(port->IsOpen());
   TraceCapture trace;
   const std::string command = "~du00100000,04\r\n";
@@ -281,43 +281,43 @@ std::int32_t RecordPercent(void* userData, std::int32_t percent) {
 // A whole download session and the read-back of what it wrote, through the real protocol code.
 TEST(Win32PortTest, DownloadThenReadBackThroughTheProtocol) {
   REQUIRE_PORT(name, "VANTOR_TEST_PORT");
-  auto port = CreatePort(name, false);
+  auto port = serial::CreatePort(name, false);
   ASSERT_TRUE(port->IsOpen());
 
-  SegmentList image;
+  protocol::SegmentList image;
   const std::pair<std::uint32_t, std::int32_t> pieces[] = {{0x100000, 1500}, {0x13F000, 301}};
   for (const auto& [address, length] : pieces) {
-    Segment segment;
+    protocol::Segment segment;
     segment.address = address;
     segment.length = length;
     for (std::int32_t i = 0; i < length; ++i) {
       segment.data.push_back(static_cast<std::uint8_t>((i * 7 + address / 0x1000) & 0xFF));
     }
-    InsertSegment(image, std::move(segment));
+    protocol::InsertSegment(image, std::move(segment));
   }
   std::vector<std::int32_t> percents;
-  TransferContext context;
+  protocol::TransferContext context;
   context.link.port = port.get();
-  ASSERT_EQ(DownloadSegments(image, context, RecordPercent, &percents, 0), 0);
+  ASSERT_EQ(protocol::DownloadSegments(image, context, RecordPercent, &percents, 0), 0);
   ASSERT_FALSE(percents.empty());
   EXPECT_EQ(percents.back(), 100);
 
-  SegmentList readBack;
+  protocol::SegmentList readBack;
   for (const auto& [address, length] : pieces) {
-    Segment segment;
+    protocol::Segment segment;
     segment.address = address;
     segment.length = length;
     segment.data.assign(static_cast<std::size_t>(length), 0xEE);
-    InsertSegment(readBack, std::move(segment));
+    protocol::InsertSegment(readBack, std::move(segment));
   }
-  TransferContext readContext;
+  protocol::TransferContext readContext;
   readContext.link.port = port.get();
-  ReadBackReport report;
+  protocol::ReadBackReport report;
   percents.clear();
-  ASSERT_EQ(ReadBackSegments(readContext, readBack, RecordPercent, &percents, report), 0)
+  ASSERT_EQ(protocol::ReadBackSegments(readContext, readBack, RecordPercent, &percents, report), 0)
       << report.result;
   auto sent = image.begin();
-  for (const Segment& got : readBack) {
+  for (const protocol::Segment& got : readBack) {
     EXPECT_EQ(got.address, sent->address);
     EXPECT_EQ(got.data, sent->data) << std::hex << got.address;
     ++sent;
@@ -347,19 +347,19 @@ TEST(Win32DebugOutputTest, DefaultSinkIsTheDebugger) {
   void* handler = AddVectoredExceptionHandler(1, CatchDebugPrint);
   ASSERT_NE(handler, nullptr);
   const std::uint8_t bytes[] = {0x7e, 0x72, 0x76};
-  TraceBytes("Tx : ", bytes, sizeof bytes);
+  serial::TraceBytes("Tx : ", bytes, sizeof bytes);
   RemoveVectoredExceptionHandler(handler);
   // Either the wide text itself, or (without a wide-aware debugger) its ANSI form, arrives.
   EXPECT_NE(g_debuggerText.find(L"Tx : 7e 72 76 \n"), std::wstring::npos);
 
   // An installed sink takes the text instead.
   std::string sunk;
-  SetDebugSink([&](std::string_view text) { sunk += text; });
+  serial::SetDebugSink([&](std::string_view text) { sunk += text; });
   g_debuggerText.clear();
   handler = AddVectoredExceptionHandler(1, CatchDebugPrint);
-  TraceBytes("Rx : ", bytes, 1);
+  serial::TraceBytes("Rx : ", bytes, 1);
   RemoveVectoredExceptionHandler(handler);
-  SetDebugSink({});
+  serial::SetDebugSink({});
   EXPECT_EQ(sunk, "Rx : 7e \n");
   EXPECT_TRUE(g_debuggerText.empty());
 }
@@ -367,9 +367,9 @@ TEST(Win32DebugOutputTest, DefaultSinkIsTheDebugger) {
 TEST(Win32PortTest, EnumerationListsTheMappedPortsInOrder) {
   REQUIRE_PORT(first, "VANTOR_TEST_PORT");
   REQUIRE_PORT(second, "VANTOR_TEST_PORT_2");
-  AddVirtualPort("COM250");  // registered ports follow the system's
-  const auto ports = EnumerateComPorts();
-  RemoveVirtualPort("COM250");
+  serial::AddVirtualPort("COM250");  // registered ports follow the system's
+  const auto ports = serial::EnumerateComPorts();
+  serial::RemoveVirtualPort("COM250");
   std::string listed;
   for (const auto& p : ports)
     listed += p + " ";

@@ -189,12 +189,12 @@ int DemoCommand(Env& env) {
             << std::flush;
   }
 
-  SegmentList segments;
-  Segment code;
+  protocol::SegmentList segments;
+  protocol::Segment code;
   code.address = kCodeAddress;
   code.length = kCodeSize;
   code.data = DemoImage(kCodeSize);
-  InsertSegment(segments, code);
+  protocol::InsertSegment(segments, code);
 
   auto reporter = env.MakeReporter(device->path());
   DownloadJob job;

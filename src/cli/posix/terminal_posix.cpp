@@ -17,7 +17,7 @@ void PrepareConsole() {}
 
 namespace {
 
-CancelToken* g_signalToken = nullptr;
+serial::CancelToken* g_signalToken = nullptr;
 volatile std::sig_atomic_t g_cancelSignal = 0;
 volatile std::sig_atomic_t g_countedSignals = 0;
 struct sigaction g_oldInt {};
@@ -39,7 +39,7 @@ extern "C" void OnCancelSignal(int signo) {
 
 }  // namespace
 
-void CancelOnSignals(CancelToken& token) {
+void CancelOnSignals(serial::CancelToken& token) {
   g_signalToken = &token;
   struct sigaction action {};
   action.sa_handler = OnCancelSignal;

@@ -70,7 +70,7 @@ class TextReporter final : public Reporter {
     if (state.answered())
       Line(device::DescribeState(state));
   }
-  void BootRequested(BootModeOutcome outcome) override {
+  void BootRequested(protocol::BootModeOutcome outcome) override {
     if (!m_options.quiet)
       Line(std::string("~dboot: ") + device::BootOutcomeName(outcome));
   }
@@ -169,7 +169,7 @@ class JsonReporter final : public Reporter {
     }
     Emit(e);
   }
-  void BootRequested(BootModeOutcome outcome) override {
+  void BootRequested(protocol::BootModeOutcome outcome) override {
     ordered_json e = Event("boot_request");
     e["outcome"] = device::BootOutcomeName(outcome);
     Emit(e);

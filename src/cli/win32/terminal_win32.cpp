@@ -41,7 +41,7 @@ void PrepareConsole() {
 
 namespace {
 
-CancelToken* g_signalToken = nullptr;
+serial::CancelToken* g_signalToken = nullptr;
 std::atomic<int> g_cancelSignal{0};
 std::atomic<int> g_countedSignals{0};
 std::atomic<bool> g_counting{false};
@@ -63,7 +63,7 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 
 }  // namespace
 
-void CancelOnSignals(CancelToken& token) {
+void CancelOnSignals(serial::CancelToken& token) {
   g_signalToken = &token;
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }

@@ -11,7 +11,7 @@
 namespace vantor::device {
 
 std::string OpenFailureText(const std::string& name, std::int32_t error) {
-  std::string text = CannotOpenText(name, SystemErrorText(error));
+  std::string text = CannotOpenText(name, serial::SystemErrorText(error));
   if (error == EACCES || error == EPERM) {
     std::string groupName = "dialout";
     struct stat info {};

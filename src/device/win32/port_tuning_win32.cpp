@@ -8,7 +8,7 @@
 namespace vantor::device {
 
 std::string OpenFailureText(const std::string& name, std::int32_t error) {
-  std::string text = CannotOpenText(name, SystemErrorText(error));
+  std::string text = CannotOpenText(name, serial::SystemErrorText(error));
   if (error == ERROR_ACCESS_DENIED)
     text += std::string("\n") + kPortHeldText;
   return text;

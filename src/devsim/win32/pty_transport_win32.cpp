@@ -47,14 +47,14 @@ std::vector<Pair>& Pairs() {
   return *g_pairs;
 }
 
-HANDLE AsHandle(const SerialPort& port) {
+HANDLE AsHandle(const serial::SerialPort& port) {
   return reinterpret_cast<HANDLE>(port.handle);
 }
 
 // Whatever an earlier device or host left in the pair's queues goes.
 void PurgeHostSide(const std::string& host) {
-  SerialPort port;
-  if (port.Open(host) == kInvalidHandle)
+  serial::SerialPort port;
+  if (port.Open(host) == serial::kInvalidHandle)
     return;
   ::PurgeComm(AsHandle(port), PURGE_RXCLEAR | PURGE_TXCLEAR);
   port.Close();
@@ -67,7 +67,7 @@ struct PtyDevice::Impl {
 
   Device device;
   std::mutex mutex;
-  SerialPort port;
+  serial::SerialPort port;
   std::size_t pair = 0;
   std::string path;
   std::thread thread;
@@ -131,9 +131,9 @@ std::unique_ptr<PtyDevice> PtyDevice::Start(DeviceOptions options, int* error) {
     return nullptr;
   }
   d.port.trace = false;
-  if (d.port.Open(free->device) == kInvalidHandle) {
+  if (d.port.Open(free->device) == serial::kInvalidHandle) {
     if (error)
-      *error = static_cast<int>(SerialPort::LastOpenError());
+      *error = static_cast<int>(serial::SerialPort::LastOpenError());
     return nullptr;
   }
   ::PurgeComm(AsHandle(d.port), PURGE_RXCLEAR | PURGE_TXCLEAR);

@@ -6,7 +6,7 @@
 
 #include "serial/cancel.h"
 
-namespace vantor {
+namespace vantor::serial {
 
 CancelToken::CancelToken() {
   int fds[2];
@@ -43,4 +43,4 @@ void CancelToken::WaitWaker(std::chrono::milliseconds timeout) const {
   ::poll(&pfd, m_waker >= 0 ? 1 : 0, static_cast<int>(timeout.count()));
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

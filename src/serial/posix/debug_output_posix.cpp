@@ -1,8 +1,8 @@
 // Without a debugger channel, diagnostics go nowhere unless a program installs a sink.
 #include <string_view>
 
-namespace vantor {
+namespace vantor::serial {
 
 void PlatformDebugOutput(std::string_view) {}
 
-}  // namespace vantor
+}  // namespace vantor::serial

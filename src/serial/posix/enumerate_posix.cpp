@@ -7,7 +7,7 @@
 #include "serial/number_text.h"
 #include "serial/port_enumeration.h"
 
-namespace vantor {
+namespace vantor::serial {
 
 void AppendVirtualPorts(std::vector<std::string>& ports);
 
@@ -71,4 +71,4 @@ bool IsPortName(const std::string& name) {
   return !name.empty();
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

@@ -8,7 +8,7 @@
 #include <sys/ioctl.h>
 #endif
 
-namespace vantor {
+namespace vantor::serial {
 
 namespace {
 
@@ -50,4 +50,4 @@ int RequestLowLatency(SerialPort& port) {
   return RequestLowLatencyOn(static_cast<int>(port.handle), SystemIoctl);
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

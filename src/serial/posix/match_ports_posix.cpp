@@ -4,7 +4,7 @@
 
 #include "serial/port_match.h"
 
-namespace vantor {
+namespace vantor::serial {
 
 std::vector<std::string> MatchPortPattern(const std::string& pattern) {
   std::vector<std::string> ports;
@@ -21,4 +21,4 @@ std::vector<std::string> MatchPortPattern(const std::string& pattern) {
   return ports;
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

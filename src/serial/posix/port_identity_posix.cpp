@@ -8,7 +8,7 @@
 #include "serial/number_text.h"
 #include "serial/port_identity.h"
 
-namespace vantor {
+namespace vantor::serial {
 
 namespace fs = std::filesystem;
 
@@ -67,4 +67,4 @@ PortInfo DescribeSystemPort(const std::string& port) {
   return DescribePort(port, SystemDescriptionRoot());
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

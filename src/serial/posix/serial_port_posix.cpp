@@ -12,7 +12,7 @@
 
 #include "serial/serial_port.h"
 
-namespace vantor {
+namespace vantor::serial {
 
 namespace {
 
@@ -198,4 +198,4 @@ std::string SystemErrorText(std::int32_t code) {
   return std::error_code(code, std::generic_category()).message();
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

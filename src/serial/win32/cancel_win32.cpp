@@ -3,7 +3,7 @@
 
 #include "serial/cancel.h"
 
-namespace vantor {
+namespace vantor::serial {
 
 CancelToken::CancelToken() {
   m_waker = reinterpret_cast<std::intptr_t>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -28,4 +28,4 @@ void CancelToken::WaitWaker(std::chrono::milliseconds timeout) const {
     Sleep(static_cast<DWORD>(timeout.count()));
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

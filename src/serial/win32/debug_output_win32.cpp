@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace vantor {
+namespace vantor::serial {
 
 void PlatformDebugOutput(std::string_view text) {
   if (text.empty())
@@ -16,4 +16,4 @@ void PlatformDebugOutput(std::string_view text) {
   OutputDebugStringW(buffer.c_str());
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

@@ -9,7 +9,7 @@
 #include "serial/port_enumeration.h"
 #include "serial/port_identity.h"
 
-namespace vantor {
+namespace vantor::serial {
 
 void AppendVirtualPorts(std::vector<std::string>& ports);
 
@@ -71,4 +71,4 @@ bool IsPortName(const std::string& name) {
   return IsComPortName(name) || IsVirtualPort(name);
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

@@ -3,7 +3,7 @@
 
 #include "serial/low_latency.h"
 
-namespace vantor {
+namespace vantor::serial {
 
 int RequestLowLatency(SerialPort&) {
   return 0;
@@ -13,4 +13,4 @@ int RequestLowLatencyOn(int, const IoctlFunction&) {
   return ENOTTY;
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

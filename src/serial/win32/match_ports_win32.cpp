@@ -6,7 +6,7 @@
 #include "serial/port_enumeration.h"
 #include "serial/port_match.h"
 
-namespace vantor {
+namespace vantor::serial {
 
 namespace {
 
@@ -35,4 +35,4 @@ std::vector<std::string> MatchPortPattern(const std::string& pattern) {
   return ports;
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

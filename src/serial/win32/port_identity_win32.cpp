@@ -17,7 +17,7 @@
 
 #include "serial/port_identity.h"
 
-namespace vantor {
+namespace vantor::serial {
 
 namespace {
 
@@ -115,4 +115,4 @@ PortInfo DescribeSystemPort(const std::string& port) {
   return DescribePort(port, SystemDescriptionRoot());
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

@@ -11,7 +11,7 @@
 
 #include "serial/serial_port.h"
 
-namespace vantor {
+namespace vantor::serial {
 
 namespace {
 
@@ -339,4 +339,4 @@ std::string SystemErrorText(std::int32_t code) {
   return result;
 }
 
-}  // namespace vantor
+}  // namespace vantor::serial

@@ -13,9 +13,9 @@ namespace {
 class PtySimulator final : public SimulatorHandle {
  public:
   explicit PtySimulator(std::unique_ptr<devsim::PtyDevice> device) : m_device(std::move(device)) {
-    AddVirtualPort(m_device->path());
+    serial::AddVirtualPort(m_device->path());
   }
-  ~PtySimulator() override { RemoveVirtualPort(m_device->path()); }
+  ~PtySimulator() override { serial::RemoveVirtualPort(m_device->path()); }
   std::string portName() const override { return m_device->path(); }
 
  private:
