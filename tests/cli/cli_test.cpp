@@ -27,11 +27,12 @@
 #include "device/port_tuning.h"
 #include "device/texts.h"
 #include "devsim/pty_transport.h"
+#include "production/json_string.h"
 #include "serial/low_latency.h"
 #include "serial/port_enumeration.h"
 #include "serial/port_identity.h"
-#include "production/json_string.h"
 #include "support/flat_json.h"
+#include "support/test_files.h"
 #include "vantor_version.h"
 
 #if defined(__linux__)
@@ -44,10 +45,15 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace vantor::device;
-using production::JsonString;
 using devsim::DeviceEvent;
 using devsim::DeviceOptions;
 using devsim::DeviceState;
+using production::JsonString;
+using vantor::testing::PatternBytes;
+using vantor::testing::ReadFileBytes;
+using vantor::testing::TempFolder;
+using vantor::testing::WriteFileBytes;
+using vantor::testing::WriteFileText;
 
 struct CliRun {
   int code = -1;
@@ -65,33 +71,11 @@ CliRun Cli(std::vector<std::string> args) {
   return run;
 }
 
-std::vector<std::uint8_t> Pattern(std::size_t size, std::uint8_t seed) {
-  std::vector<std::uint8_t> bytes(size);
-  for (std::size_t i = 0; i < size; ++i)
-    bytes[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 8));
-  return bytes;
-}
-
-std::vector<std::uint8_t> ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // A temporary folder for image files and read-back output, and the short waits of a test.
 class CliTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetWaitScaleForTesting(0.01);
-    m_dir = fs::temp_directory_path() /
-            ("vantor-cli-test-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(m_dir);
-    fs::create_directories(m_dir);
-  }
-  void TearDown() override {
-    SetWaitScaleForTesting(1.0);
-    fs::remove_all(m_dir);
-  }
+  void SetUp() override { SetWaitScaleForTesting(0.01); }
+  void TearDown() override { SetWaitScaleForTesting(1.0); }
 
   std::unique_ptr<devsim::PtyDevice> Device(DeviceOptions options = {}) {
     auto device = devsim::PtyDevice::Start(std::move(options));
@@ -100,9 +84,7 @@ class CliTest : public ::testing::Test {
   }
   std::string File(const std::string& name, const std::vector<std::uint8_t>& bytes) {
     const fs::path path = m_dir / name;
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+    WriteFileBytes(path, bytes);
     return path.string();
   }
   static std::vector<DeviceEvent> Events(devsim::PtyDevice& device) {
@@ -126,7 +108,8 @@ class CliTest : public ::testing::Test {
     return found;
   }
 
-  fs::path m_dir;
+  TempFolder m_folder;
+  const fs::path m_dir = m_folder.path();
 };
 
 TEST_F(CliTest, DetectTellsWhatAnswers) {
@@ -186,7 +169,7 @@ TEST_F(CliTest, PortThatDoesNotOpenSaysWhy) {
 
 TEST_F(CliTest, DownloadIntoARunningBootloader) {
   auto device = Device();
-  const auto image = Pattern(5000, 3);
+  const auto image = PatternBytes(5000, 3);
   const CliRun run = Cli({"download", "-p", device->path(), "CODE=" + File("code.bin", image)});
   ASSERT_EQ(run.code, kExitOk) << run.err;
   EXPECT_EQ(Memory(*device, 0x108000, image.size()), image);
@@ -204,7 +187,7 @@ TEST_F(CliTest, DownloadSwitchesARunningFirmwareToItsBootloader) {
   options.state = DeviceState::kFirmware;
   options.restartDelay = std::chrono::milliseconds(10);
   auto device = Device(options);
-  const auto oem = Pattern(13312, 9);
+  const auto oem = PatternBytes(13312, 9);
   const CliRun run =
       Cli({"download", "--no-redetect", "-p", device->path(), "OEM=" + File("oem.bin", oem)});
   ASSERT_EQ(run.code, kExitOk) << run.err;
@@ -249,7 +232,7 @@ TEST_F(CliTest, DownloadFailuresExitOneWithTheProgramsMessage) {
       {"~dboot refused", dbootRefused, std::string(kCheckDeviceText), false},
       {"silent device", silent, std::string(kNoAnswerText), false},
   };
-  const std::string code = File("code.bin", Pattern(2000, 1));
+  const std::string code = File("code.bin", PatternBytes(2000, 1));
   for (const Case& c : cases) {
     auto device = Device(c.options);
     const CliRun run = Cli({"download", "-p", device->path(), "CODE=" + code});
@@ -264,10 +247,10 @@ TEST_F(CliTest, DownloadFailuresExitOneWithTheProgramsMessage) {
 TEST_F(CliTest, BadInputIsRefusedBeforeAnythingIsSent) {
   auto device = Device();
   const std::string port = device->path();
-  const std::string oemShort = File("oem.bin", Pattern(13311, 0));
-  const std::string paramLong = File("param.bin", Pattern(3073, 0));
-  const std::string codeLong = File("code.bin", Pattern(98305, 0));
-  const std::string bootShort = File("boot.bin", Pattern(100, 0));
+  const std::string oemShort = File("oem.bin", PatternBytes(13311, 0));
+  const std::string paramLong = File("param.bin", PatternBytes(3073, 0));
+  const std::string codeLong = File("code.bin", PatternBytes(98305, 0));
+  const std::string bootShort = File("boot.bin", PatternBytes(100, 0));
   const std::string missing = (m_dir / "missing.bin").string();
   struct Case {
     std::vector<std::string> args;
@@ -306,9 +289,9 @@ class FormattedImageTest : public CliTest {
     const std::string a = File("a.bin", m_a);
     const std::string b = File("b.bin", m_b);
     const std::string dir = m_dir.string();
-    std::ofstream(m_dir / "link.ld")
-        << "SECTIONS { .a 0x20108000 : AT(0x108000) { a.o(.data) } "
-           ".b 0x2010A000 : AT(0x10A000) { b.o(.data) } /DISCARD/ : { *(*) } }\n";
+    WriteFileText(m_dir / "link.ld",
+                  "SECTIONS { .a 0x20108000 : AT(0x108000) { a.o(.data) } "
+                  ".b 0x2010A000 : AT(0x10A000) { b.o(.data) } /DISCARD/ : { *(*) } }\n");
     Run("cd " + dir + " && objcopy -I binary -O elf32-i386 -B i386 a.bin a.o && " +
         "objcopy -I binary -O elf32-i386 -B i386 b.bin b.o && " +
         "ld -m elf_i386 -T link.ld -o app.elf a.o b.o && objcopy -O ihex app.elf app.hex && " +
@@ -325,13 +308,13 @@ class FormattedImageTest : public CliTest {
     return expected;
   }
 
-  const std::vector<std::uint8_t> m_a = Pattern(3000, 21);
-  const std::vector<std::uint8_t> m_b = Pattern(500, 22);
+  const std::vector<std::uint8_t> m_a = PatternBytes(3000, 21);
+  const std::vector<std::uint8_t> m_b = PatternBytes(500, 22);
 };
 
 TEST_F(FormattedImageTest, DownloadPutsExactlyTheFilesBytesAtTheirAddresses) {
   DeviceOptions options;
-  options.initialMemory = Pattern(devsim::kWindowSize, 99);
+  options.initialMemory = PatternBytes(devsim::kWindowSize, 99);
   for (const char* file : {"app.elf", "app.hex", "app.srec"}) {
     for (const std::string prefix : {"CODE=", ""}) {
       const std::string name = prefix + file;
@@ -365,10 +348,10 @@ TEST_F(FormattedImageTest, BadFilesExitTwoNamingTheLineAndSendNothing) {
   ASSERT_GT(lines.size(), 3u);
   char& last = lines[2][lines[2].find_last_not_of("\r")];
   last = last == '0' ? '1' : '0';
-  std::ofstream out(m_dir / "bad.hex");
+  std::string badText;
   for (const std::string& line : lines)
-    out << line << "\n";
-  out.close();
+    badText += line + "\n";
+  WriteFileText(m_dir / "bad.hex", badText);
   Run("cd " + m_dir.string() + " && objcopy --change-addresses 0x34c00 -O ihex app.elf oem.hex &&" +
       " objcopy --change-addresses -0x8000 -O srec app.elf low.srec && head -c 200 app.elf > "
       "cut.elf");
@@ -398,7 +381,7 @@ TEST_F(FormattedImageTest, BadFilesExitTwoNamingTheLineAndSendNothing) {
 
 TEST_F(FormattedImageTest, ReadSavesRegionsAsHexOrSrecAtTheirAddresses) {
   DeviceOptions options;
-  options.initialMemory = Pattern(devsim::kWindowSize, 31);
+  options.initialMemory = PatternBytes(devsim::kWindowSize, 31);
   auto device = Device(options);
   for (const char* format : {"hex", "srec"}) {
     const CliRun run = Cli({"read", "-p", device->path(), "boot", "parameter", "--format", format,
@@ -412,7 +395,7 @@ TEST_F(FormattedImageTest, ReadSavesRegionsAsHexOrSrecAtTheirAddresses) {
       // objcopy starts a binary at the file's lowest address; --gap-fill shows any hole.
       Run("cd " + m_dir.string() + " && objcopy -I " + input + " -O binary " + name +
           " back.bin && objcopy -I " + input + " -O srec --srec-forceS3 " + name + " first.s3");
-      EXPECT_EQ(ReadFile(m_dir / "back.bin"), Memory(*device, address, size)) << name;
+      EXPECT_EQ(ReadFileBytes(m_dir / "back.bin"), Memory(*device, address, size)) << name;
       std::ifstream first(m_dir / "first.s3");
       std::string header, record;
       std::getline(first, header);
@@ -430,9 +413,9 @@ TEST_F(FormattedImageTest, ReadSavesRegionsAsHexOrSrecAtTheirAddresses) {
 
 TEST_F(CliTest, DownloadSendsInTheOrderGivenLaterWins) {
   auto device = Device();
-  const auto oemA = Pattern(13312, 1);
-  const auto oemB = Pattern(13312, 2);
-  const auto param = Pattern(3072, 3);
+  const auto oemA = PatternBytes(13312, 1);
+  const auto oemB = PatternBytes(13312, 2);
+  const auto param = PatternBytes(3072, 3);
   const CliRun run =
       Cli({"download", "--no-redetect", "-p", device->path(), "OEM=" + File("a.bin", oemA),
            "PARAMETER=" + File("p.bin", param), "oem=" + File("b.bin", oemB)});
@@ -456,8 +439,8 @@ TEST_F(CliTest, DownloadSendsInTheOrderGivenLaterWins) {
 
 TEST_F(CliTest, WriteTakesSlotsAtTheirAbsoluteAddresses) {
   auto device = Device();
-  const auto firmware = Pattern(1000, 4);
-  const auto boot = Pattern(0x4000, 5);
+  const auto firmware = PatternBytes(1000, 4);
+  const auto boot = PatternBytes(0x4000, 5);
   const CliRun run = Cli({"write", "-p", device->path(), "firmware=" + File("f.bin", firmware),
                           "boot=" + File("b.bin", boot)});
   ASSERT_EQ(run.code, kExitOk) << run.err;
@@ -466,7 +449,7 @@ TEST_F(CliTest, WriteTakesSlotsAtTheirAbsoluteAddresses) {
   device->With([](devsim::Device& d) { EXPECT_EQ(d.lastDownloadFlags(), 0x3C690000u); });
 
   const CliRun noFirmware =
-      Cli({"write", "-p", device->path(), "parameter=" + File("p.bin", Pattern(0xC00, 6))});
+      Cli({"write", "-p", device->path(), "parameter=" + File("p.bin", PatternBytes(0xC00, 6))});
   ASSERT_EQ(noFirmware.code, kExitOk) << noFirmware.err;
   device->With([](devsim::Device& d) { EXPECT_EQ(d.lastDownloadFlags(), 0u); });
 }
@@ -476,7 +459,7 @@ TEST_F(CliTest, WriteNeedsARunningBootloader) {
   options.state = DeviceState::kFirmware;
   auto device = Device(options);
   const CliRun run =
-      Cli({"write", "-p", device->path(), "firmware=" + File("f.bin", Pattern(10, 0))});
+      Cli({"write", "-p", device->path(), "firmware=" + File("f.bin", PatternBytes(10, 0))});
   EXPECT_EQ(run.code, kExitFailure);
   EXPECT_NE(run.err.find("bootloader does not answer"), std::string::npos) << run.err;
   const auto events = Events(*device);
@@ -487,7 +470,7 @@ TEST_F(CliTest, WriteNeedsARunningBootloader) {
 
 TEST_F(CliTest, ReadSavesEachRegionWithExactlyItsBytes) {
   DeviceOptions options;
-  options.initialMemory = Pattern(devsim::kWindowSize, 11);
+  options.initialMemory = PatternBytes(devsim::kWindowSize, 11);
   auto device = Device(options);
   const CliRun run = Cli(
       {"read", "-p", device->path(), "oem", "firmware", "parameter", "boot", "-o", m_dir.string()});
@@ -502,7 +485,7 @@ TEST_F(CliTest, ReadSavesEachRegionWithExactlyItsBytes) {
                             {"vantor.13c000.bin", 0x13C000, 0xC00},
                             {"vantor.13cc00.bin", 0x13CC00, 0x3400}};
   for (const Expected& f : files)
-    EXPECT_EQ(ReadFile(m_dir / f.file), Memory(*device, f.address, f.size)) << f.file;
+    EXPECT_EQ(ReadFileBytes(m_dir / f.file), Memory(*device, f.address, f.size)) << f.file;
   // Ascending address order on the wire.
   const auto texts = OfKind(Events(*device), DeviceEvent::Kind::kTextCommand);
   ASSERT_FALSE(texts.empty());
@@ -546,7 +529,7 @@ TEST_F(CliTest, ReadOverANoisyLineSavesOnlyTheDevicesBytes) {
   for (std::uint64_t seed = 1; seed <= 40; ++seed) {
     DeviceOptions options;
     options.paced = false;
-    options.initialMemory = Pattern(devsim::kWindowSize, 5);
+    options.initialMemory = PatternBytes(devsim::kWindowSize, 5);
     options.chaosSeed = seed;
     options.toHost.flip = 1e-4;  // about one flip in 1.5 read-backs of parameter
     auto device = Device(options);
@@ -555,7 +538,7 @@ TEST_F(CliTest, ReadOverANoisyLineSavesOnlyTheDevicesBytes) {
     const CliRun run = Cli({"read", "-p", device->path(), "parameter", "-o", m_dir.string()});
     if (run.code == kExitOk) {
       ++succeeded;
-      EXPECT_EQ(ReadFile(file), Memory(*device, 0x13C000, 0xC00)) << "seed " << seed;
+      EXPECT_EQ(ReadFileBytes(file), Memory(*device, 0x13C000, 0xC00)) << "seed " << seed;
     } else {
       EXPECT_FALSE(fs::exists(file)) << "seed " << seed;
       caughtBySecondRead += run.err.find("the two read-backs differ") != std::string::npos;
@@ -569,7 +552,7 @@ TEST_F(CliTest, VerifyReadsBackAndNamesTheFirstDifference) {
   DeviceOptions options;
   options.corruptAddress = 0x108123;
   auto device = Device(options);
-  const std::string code = File("code.bin", Pattern(1000, 8));
+  const std::string code = File("code.bin", PatternBytes(1000, 8));
   const CliRun bad = Cli({"download", "--verify", "-p", device->path(), "CODE=" + code});
   EXPECT_EQ(bad.code, kExitFailure);
   EXPECT_NE(bad.err.find("0x108123"), std::string::npos) << bad.err;
@@ -585,8 +568,8 @@ TEST_F(CliTest, JsonWritesOneObjectPerLineAndNothingElse) {
   options.refuseSegment = 0;
   options.refuseFrame = 2;
   auto device = Device(options);
-  const CliRun run =
-      Cli({"--json", "download", "-p", device->path(), "CODE=" + File("c.bin", Pattern(3000, 1))});
+  const CliRun run = Cli(
+      {"--json", "download", "-p", device->path(), "CODE=" + File("c.bin", PatternBytes(3000, 1))});
   EXPECT_EQ(run.code, kExitFailure);
   std::istringstream lines(run.out);
   std::string line;
@@ -686,7 +669,7 @@ TEST(JsonReporterTest, MembersInOrderAndValidUtf8) {
 TEST_F(CliTest, TracePrintsTheByteTraceOnStderr) {
   auto device = Device();
   const CliRun run = Cli({"--trace", "download", "--no-redetect", "-p", device->path(),
-                          "PARAMETER=" + File("p.bin", Pattern(3072, 0))});
+                          "PARAMETER=" + File("p.bin", PatternBytes(3072, 0))});
   ASSERT_EQ(run.code, kExitOk) << run.err;
   EXPECT_NE(run.err.find("Tx : 00 00 0f 00 00 00 00 00 \n"), std::string::npos);
   EXPECT_NE(run.err.find("Rx : "), std::string::npos);
@@ -840,12 +823,10 @@ TEST(SeveralPortsTest, OneWorkerPerPortAndASummary) {
     devices.push_back(devsim::PtyDevice::Start(options));
     ASSERT_TRUE(devices.back());
   }
-  const fs::path image =
-      fs::temp_directory_path() / ("vantor-several-" + std::to_string(::getpid()));
+  const TempFolder folder;
+  const fs::path image = folder / "parameter.bin";
   const auto bytes = std::vector<std::uint8_t>(3072, 0x5A);
-  std::ofstream(image, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
+  WriteFileBytes(image, bytes);
   std::vector<std::string> args{"vantor", "--trace", "download", "--no-redetect", "--verify"};
   for (auto& d : devices) {
     args.push_back("-p");
@@ -854,7 +835,6 @@ TEST(SeveralPortsTest, OneWorkerPerPortAndASummary) {
   args.push_back("PARAMETER=" + image.string());
   std::ostringstream out, err;
   const int code = RunCli(args, out, err, false);
-  fs::remove(image);
   SetWaitScaleForTesting(1.0);
   EXPECT_EQ(code, kExitFailure) << err.str();
   // 14 data frames each for the two devices that take the image, traced to the end although

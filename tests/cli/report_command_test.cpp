@@ -2,43 +2,29 @@
 // per hour, the range of unit numbers, a number on two units (the alarm), a line loaded twice,
 // and a file that is not a record.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "cli/cli.h"
 #include "production/record.h"
 #include "production/record_reader.h"
 #include "support/flat_json.h"
+#include "support/record_line.h"
+#include "support/test_files.h"
 
 namespace vantor::cli {
 namespace {
 
 namespace fs = std::filesystem;
-using production::DeviceRecord;
 using production::AppendRecordLine;
-using production::FormatRecord;
 using production::ReadRecordFile;
 using production::RecordFile;
-using std::chrono::minutes;
-using std::chrono::system_clock;
-
-std::string Line(const std::string& id, int minute, std::int32_t code,
-                 std::optional<std::uint64_t> number) {
-  DeviceRecord r;
-  r.id = id;
-  r.started = system_clock::time_point(std::chrono::hours(490000)) + minutes(minute);
-  r.finished = r.started + std::chrono::seconds(30);
-  r.port = "/dev/ttyUSB" + std::to_string(minute % 4);
-  r.code = code;
-  r.message = code == 0 ? "" : "통신에러 \n" + std::to_string(code);
-  if (number)
-    r.unit = device::UnitPatch{*number, 0x100010, {1, 2, 3, 4}};
-  return FormatRecord(r);
-}
+using vantor::testing::ReadFileText;
+using vantor::testing::RecordLine;
+using vantor::testing::TempFolder;
+using vantor::testing::WriteFileText;
 
 std::string Report(const std::string& path, bool json, int& code) {
   std::ostringstream out, err;
@@ -50,17 +36,14 @@ std::string Report(const std::string& path, bool json, int& code) {
 }
 
 TEST(ProductionReportTest, SumsUpARecordFile) {
-  const fs::path path = fs::temp_directory_path() / ("vantor-report-" + std::to_string(::getpid()));
-  {
-    std::ofstream out(path);
-    out << Line("a", 0, 0, 100) << "\n"
-        << Line("b", 10, -8540, 101) << "\n"
-        << Line("c", 20, 0, 102) << "\n"
-        << Line("c", 20, 0, 102) << "\n"  // the same record loaded twice: counted once
-        << "\n"
-        << Line("d", 29, -8540, std::nullopt) << "\n"
-        << Line("e", 59, 0, 104) << "\n";
-  }
+  const TempFolder folder;
+  const fs::path path = folder / "record.jsonl";
+  WriteFileText(path, RecordLine("a", 0, 0, 100) + "\n" + RecordLine("b", 10, -8540, 101) + "\n" +
+                          RecordLine("c", 20, 0, 102) + "\n" +
+                          // the same record loaded twice: counted once
+                          RecordLine("c", 20, 0, 102) + "\n" + "\n" +
+                          RecordLine("d", 29, -8540, std::nullopt) + "\n" +
+                          RecordLine("e", 59, 0, 104) + "\n");
   int code = 0;
   std::string text = Report(path.string(), false, code);
   EXPECT_EQ(code, 0) << text;
@@ -72,7 +55,7 @@ TEST(ProductionReportTest, SumsUpARecordFile) {
   EXPECT_EQ(text.find("ALARM"), std::string::npos) << text;
 
   // Another unit with number 101: the alarm, exit 1, in the text and in JSON.
-  std::ofstream(path, std::ios::app) << Line("f", 60, 0, 101) << "\n";
+  std::ofstream(path, std::ios::app) << RecordLine("f", 60, 0, 101) << "\n";
   text = Report(path.string(), false, code);
   EXPECT_EQ(code, 1);
   EXPECT_NE(text.find("ALARM: unit numbers given to more than one unit\n  101  2 units"),
@@ -94,15 +77,14 @@ TEST(ProductionReportTest, SumsUpARecordFile) {
   text = Report(path.string(), false, code);
   EXPECT_EQ(code, 2);
   EXPECT_NE(text.find(":9: not a record"), std::string::npos) << text;
-  fs::remove(path);
 }
 
 TEST(ProductionReportTest, ATornLineIsSkippedAndEndedBeforeTheNextAppend) {
-  const fs::path path = fs::temp_directory_path() / ("vantor-torn-" + std::to_string(::getpid()));
-  const std::string torn = Line("c", 20, 0, 102).substr(0, 40);
-  std::ofstream(path, std::ios::binary) << Line("a", 0, 0, 100) << "\n"
-                                        << Line("b", 10, -8540, 101) << "\n"
-                                        << torn;
+  const TempFolder folder;
+  const fs::path path = folder / "record.jsonl";
+  const std::string torn = RecordLine("c", 20, 0, 102).substr(0, 40);
+  WriteFileText(path,
+                RecordLine("a", 0, 0, 100) + "\n" + RecordLine("b", 10, -8540, 101) + "\n" + torn);
   int code = 0;
   std::string text = Report(path.string(), false, code);
   EXPECT_EQ(code, 0) << text;
@@ -113,10 +95,9 @@ TEST(ProductionReportTest, ATornLineIsSkippedAndEndedBeforeTheNextAppend) {
   ASSERT_TRUE(ReadRecordFile(path.string(), read, error)) << error;
   EXPECT_EQ(read.lines.size(), 2u);
 
-  const std::string next = Line("d", 30, 0, 103);
+  const std::string next = RecordLine("d", 30, 0, 103);
   ASSERT_TRUE(AppendRecordLine(path.string(), next, error)) << error;
-  std::ifstream in(path, std::ios::binary);
-  const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::string content = ReadFileText(path);
   EXPECT_EQ(content.substr(content.size() - torn.size() - next.size() - 2),
             torn + "\n" + next + "\n");
   // Now in the middle, the torn line is still named and skipped: the file stays readable after a
@@ -126,20 +107,19 @@ TEST(ProductionReportTest, ATornLineIsSkippedAndEndedBeforeTheNextAppend) {
   EXPECT_NE(text.find("units           3"), std::string::npos) << text;
   EXPECT_NE(text.find(path.string() + ":3: a torn line"), std::string::npos) << text;
   // Garbage in the middle is no torn record: an error, as any line that is not a record.
-  std::ofstream(path, std::ios::binary) << Line("a", 0, 0, 100) << "\n{\"id\": x}\n"
-                                        << Line("e", 40, 0, 104) << "\n";
+  WriteFileText(
+      path, RecordLine("a", 0, 0, 100) + "\n{\"id\": x}\n" + RecordLine("e", 40, 0, 104) + "\n");
   text = Report(path.string(), false, code);
   EXPECT_EQ(code, 2);
   EXPECT_NE(text.find(path.string() + ":2: not a record"), std::string::npos) << text;
   // A whole object without its newline is a record; one that is no record stays an error.
-  std::ofstream(path, std::ios::binary) << Line("a", 0, 0, 100) << "\n" << Line("e", 40, 0, 104);
+  WriteFileText(path, RecordLine("a", 0, 0, 100) + "\n" + RecordLine("e", 40, 0, 104));
   ASSERT_TRUE(ReadRecordFile(path.string(), read = {}, error)) << error;
   EXPECT_EQ(read.records.size(), 2u);
   EXPECT_TRUE(read.torn.empty());
-  std::ofstream(path, std::ios::binary) << Line("a", 0, 0, 100) << "\n{\"id\":\"x\"}";
+  WriteFileText(path, RecordLine("a", 0, 0, 100) + "\n{\"id\":\"x\"}");
   EXPECT_FALSE(ReadRecordFile(path.string(), read = {}, error));
   EXPECT_NE(error.find(":2: not a record"), std::string::npos) << error;
-  fs::remove(path);
 }
 
 }  // namespace

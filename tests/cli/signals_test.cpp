@@ -10,14 +10,13 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "devsim/pty_transport.h"
 #include "serial/serial_port.h"
+#include "support/test_files.h"
 
 extern char** environ;
 
@@ -67,16 +66,10 @@ class Program {
     }
     return -1;
   }
-  std::string Out() const { return Read(m_out); }
-  std::string Err() const { return Read(m_err); }
+  std::string Out() const { return vantor::testing::ReadFileText(m_out); }
+  std::string Err() const { return vantor::testing::ReadFileText(m_err); }
 
  private:
-  static std::string Read(const fs::path& p) {
-    std::ifstream in(p);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
   pid_t m_pid = -1;
   fs::path m_out;
   fs::path m_err;
@@ -85,15 +78,9 @@ class Program {
 class SignalTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_dir = fs::temp_directory_path() /
-            ("vantor-signals-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(m_dir);
     fs::create_directories(m_dir / "saved");
-    std::vector<char> image(0x18000, 0x3C);
-    std::ofstream(m_dir / "code.bin", std::ios::binary).write(image.data(), std::ssize(image));
+    vantor::testing::WriteFileBytes(m_dir / "code.bin", std::vector<std::uint8_t>(0x18000, 0x3C));
   }
-  void TearDown() override { fs::remove_all(m_dir); }
 
   std::unique_ptr<devsim::PtyDevice> PacedDevice() {
     devsim::DeviceOptions options;
@@ -108,7 +95,8 @@ class SignalTest : public ::testing::Test {
     return n;
   }
 
-  fs::path m_dir;
+  vantor::testing::TempFolder m_folder;
+  const fs::path m_dir = m_folder.path();
 };
 
 TEST_F(SignalTest, SignalsCancelADownloadAtOnceAndFreeThePort) {

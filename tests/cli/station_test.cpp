@@ -40,15 +40,18 @@ using production::Sha256Hex;
 using namespace rig;
 using devsim::DeviceEvent;
 using devsim::DeviceOptions;
+using vantor::testing::PatternBytes;
+using vantor::testing::ReadFileBytes;
+using vantor::testing::TempFolder;
+using vantor::testing::WriteFileText;
 constexpr std::uint32_t kBootAddress = kRigBootAddress;
 
 // Each image of the record is named by the target its segment went to, also when an argument
 // repeats a target (the later file replaces the earlier one) or a HEX file spans two areas.
 TEST(RecordImagesTest, EachSegmentIsNamedByItsOwnTarget) {
-  const fs::path dir = fs::temp_directory_path() / ("vantor-record-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+  const TempFolder dir;
   const auto file = [&dir](const std::string& name, const std::string& bytes) {
-    std::ofstream(dir / name, std::ios::binary) << bytes;
+    WriteFileText(dir / name, bytes);
     return (dir / name).string();
   };
   const std::string first = file("first.bin", std::string(1000, 'a'));
@@ -73,7 +76,6 @@ TEST(RecordImagesTest, EachSegmentIsNamedByItsOwnTarget) {
       described.emplace_back(image.target, image.address);
     EXPECT_EQ(described, c.images) << c.arguments.front();
   }
-  fs::remove_all(dir);
 }
 
 TEST(Sha256Test, KnownDigests) {
@@ -105,7 +107,7 @@ TEST(Sha256Test, KnownDigests) {
 // The production line as it runs: three devices linked one after another, each flashed, then the
 // station ends after --count devices with one parseable record line each.
 TEST_F(StationTest, FlashesThreeDevicesLinkedOneAfterAnotherAndRecordsEach) {
-  const auto bytes = Pattern(4096, 3);
+  const auto bytes = PatternBytes(4096, 3);
   const std::string image = Image(bytes);
   for (int i = 0; i < 3; ++i)
     AddDevice();
@@ -152,7 +154,7 @@ TEST_F(StationTest, FlashesThreeDevicesLinkedOneAfterAnotherAndRecordsEach) {
 // A port that stays is flashed once however many scans see it; one that goes away and comes back
 // is flashed again; a link whose device is gone is no port at all.
 TEST_F(StationTest, FlashesAPortAgainOnlyAfterItWasGone) {
-  const auto bytes = Pattern(2048, 9);
+  const auto bytes = PatternBytes(2048, 9);
   const std::string image = Image(bytes);
   AddDevice();
   AddDevice();
@@ -194,7 +196,7 @@ TEST_F(StationTest, FlashesAPortAgainOnlyAfterItWasGone) {
 // One refused frame in the first session: --retries 1 flashes the device on the second attempt;
 // without retries it fails with the refusal's code.
 TEST_F(StationTest, RetryFlashesADeviceThatRefusedOneFrameOnce) {
-  const auto bytes = Pattern(3000, 5);
+  const auto bytes = PatternBytes(3000, 5);
   const std::string image = Image(bytes);
   const struct {
     int retries;
@@ -230,7 +232,7 @@ TEST_F(StationTest, RetryFlashesADeviceThatRefusedOneFrameOnce) {
 
 // A station waiting for devices ends at once on SIGINT or SIGTERM, with 0 and its summary.
 TEST_F(StationTest, SignalWhileWaitingEndsAtOnce) {
-  const std::string image = Image(Pattern(1024, 1));
+  const std::string image = Image(PatternBytes(1024, 1));
   for (const int signal : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(signal);
     Start({"BOOT=" + image});
@@ -250,7 +252,7 @@ TEST_F(StationTest, SignalWhileWaitingEndsAtOnce) {
 TEST_F(StationTest, FirstSignalFinishesTheRunningSecondCancels) {
   DeviceOptions paced;
   paced.paced = true;  // 32 KiB at the line's rate: about three seconds on the wire
-  const auto bytes = Pattern(32768, 7);
+  const auto bytes = PatternBytes(32768, 7);
   const std::string image = Image(bytes);
   const struct {
     int signals;
@@ -287,7 +289,7 @@ TEST_F(StationTest, FirstSignalFinishesTheRunningSecondCancels) {
 // later download on the same counter goes on from there; a place outside the image or a number
 // too wide for it is a usage error before any device is touched.
 TEST_F(StationTest, EachUnitGetsItsOwnNumberWrittenAndRecorded) {
-  const auto bytes = Pattern(4096, 11);
+  const auto bytes = PatternBytes(4096, 11);
   const std::string image = Image(bytes);
   const std::string counter = (m_dir / "counter").string();
   AddDevice();
@@ -331,8 +333,7 @@ TEST_F(StationTest, EachUnitGetsItsOwnNumberWrittenAndRecorded) {
   }
   EXPECT_EQ(numbers, (std::set<std::string>{"500", "502", "504"}));
   // The image file itself is left as it was.
-  std::ifstream in(image, std::ios::binary);
-  EXPECT_EQ(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}), bytes);
+  EXPECT_EQ(ReadFileBytes(image), bytes);
 
   const auto download = [&](std::vector<std::string> extra, std::ostringstream& out,
                             std::ostringstream& err) {
@@ -378,7 +379,7 @@ TEST_F(StationTest, EachUnitGetsItsOwnNumberWrittenAndRecorded) {
 TEST_F(StationTest, KilledStationLeavesNoNumberToUseAgain) {
   DeviceOptions paced;
   paced.paced = true;  // about two seconds on the wire each
-  const auto bytes = Pattern(16384, 12);
+  const auto bytes = PatternBytes(16384, 12);
   const std::string image = Image(bytes);
   const std::string counter = (m_dir / "counter").string();
   const std::vector<std::string> serial{"--serial",         "0x100020:4:le", "--serial-start", "40",

@@ -23,6 +23,9 @@ using production::ProductionDatabase;
 using production::RecordSummary;
 using production::SummarizeRecord;
 using production::SummarizeRecordLine;
+using vantor::testing::PatternBytes;
+using vantor::testing::ReadFileText;
+using vantor::testing::WriteFileText;
 
 std::string ReadLine(const fs::path& path) {
   std::ifstream in(path);
@@ -85,8 +88,7 @@ class DatabaseTest : public StationTest {
       command += " '" + a + "'";
     command += " >" + out + " 2>&1";
     const int status = std::system(command.c_str());
-    std::ifstream in(out);
-    output.assign(std::istreambuf_iterator<char>(in), {});
+    output = ReadFileText(out);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
@@ -103,7 +105,7 @@ class DatabaseTest : public StationTest {
 // Two stations of ten devices each at once on one counter in the database: every unit gets a
 // number of its own, the numbers run without a gap, every record is in the table.
 TEST_F(DatabaseTest, TwoStationsAtOnceShareOneCounter) {
-  const auto bytes = Pattern(2048, 21);
+  const auto bytes = PatternBytes(2048, 21);
   const std::string image = Image(bytes);
   constexpr std::size_t kPerStation = 10;
   for (std::size_t i = 0; i < 2 * kPerStation; ++i)
@@ -174,7 +176,7 @@ TEST_F(DatabaseTest, ImportKeepsPortNamesAndSkipsATornLastLine) {
   r.port = "/dev/tty\xff\xe9";
   r.code = -8540;
   const std::string path = (m_dir / "import.jsonl").string();
-  std::ofstream(path, std::ios::binary) << FormatRecord(r) << "\n" << FormatRecord(r).substr(0, 30);
+  WriteFileText(path, FormatRecord(r) + "\n" + FormatRecord(r).substr(0, 30));
   std::string output;
   ASSERT_EQ(Vantor({"record", "import", path, "--database", m_url}, output), 0) << output;
   EXPECT_NE(output.find(path + ":2: a torn line"), std::string::npos) << output;
@@ -191,7 +193,7 @@ TEST_F(DatabaseTest, ImportKeepsPortNamesAndSkipsATornLastLine) {
 TEST_F(DatabaseTest, ServerStoppedMidRunSpoolsAndImportCompletesOnce) {
   DeviceOptions paced;
   paced.paced = true;  // about two seconds on the wire each
-  const auto bytes = Pattern(20000, 4);
+  const auto bytes = PatternBytes(20000, 4);
   const std::string image = Image(bytes);
   const std::string spool = (m_dir / "spool.jsonl").string();
   for (std::size_t i = 0; i < 3; ++i) {
@@ -225,7 +227,7 @@ TEST_F(DatabaseTest, ServerStoppedMidRunSpoolsAndImportCompletesOnce) {
 // With the server down: a station whose numbers come from it does not start (exit 2, nothing
 // sent); one that only records starts, flashes, and spools.
 TEST_F(DatabaseTest, ServerDownAtStart) {
-  const auto bytes = Pattern(1024, 8);
+  const auto bytes = PatternBytes(1024, 8);
   const std::string image = Image(bytes);
   const std::string spool = (m_dir / "spool.jsonl").string();
   AddDevice();

@@ -13,27 +13,14 @@
 #include "production/record.h"
 #include "production/record_reader.h"
 #include "support/flat_json.h"
+#include "support/record_line.h"
 
 namespace vantor::production {
 namespace {
 
 namespace fs = std::filesystem;
-using std::chrono::minutes;
 using std::chrono::system_clock;
-
-std::string Line(const std::string& id, int minute, std::int32_t code,
-                 std::optional<std::uint64_t> number) {
-  DeviceRecord r;
-  r.id = id;
-  r.started = system_clock::time_point(std::chrono::hours(490000)) + minutes(minute);
-  r.finished = r.started + std::chrono::seconds(30);
-  r.port = "/dev/ttyUSB" + std::to_string(minute % 4);
-  r.code = code;
-  r.message = code == 0 ? "" : "통신에러 \n" + std::to_string(code);
-  if (number)
-    r.unit = device::UnitPatch{*number, 0x100010, {1, 2, 3, 4}};
-  return FormatRecord(r);
-}
+using vantor::testing::RecordLine;
 
 TEST(ProductionReportTest, ReadsTimesAndRecordsBack) {
   std::int64_t ms = 0;
@@ -45,12 +32,12 @@ TEST(ProductionReportTest, ReadsTimesAndRecordsBack) {
   EXPECT_FALSE(ParseIsoUtc("2026-12-10 04:38:13", ms));
   RecordSummary summary;
   std::string error;
-  ASSERT_TRUE(SummarizeRecordLine(Line("x1", 3, -9978, 77), summary, error)) << error;
+  ASSERT_TRUE(SummarizeRecordLine(RecordLine("x1", 3, -9978, 77), summary, error)) << error;
   EXPECT_EQ(summary.id, "x1");
   EXPECT_EQ(summary.code, -9978);
   EXPECT_EQ(summary.unit, 77u);
   EXPECT_EQ(summary.finishedMs - summary.startedMs, 30000);
-  const auto fields = testing::FlattenJson(Line("x2", 3, 0, std::nullopt));
+  const auto fields = testing::FlattenJson(RecordLine("x2", 3, 0, std::nullopt));
   ASSERT_TRUE(fields);
   EXPECT_EQ(fields->at("unit"), "null");
   EXPECT_EQ(fields->at("images"), "0");
@@ -158,8 +145,9 @@ TEST(ProductionReportTest, SumsUpRecordsEachIdOnce) {
   std::vector<RecordSummary> records;
   std::string error;
   for (const std::string& line :
-       {Line("a", 0, 0, 100), Line("b", 10, -8540, 101), Line("b", 10, -8540, 101),
-        Line("c", 30, -8540, std::nullopt), Line("d", 60, 0, 100)}) {
+       {RecordLine("a", 0, 0, 100), RecordLine("b", 10, -8540, 101),
+        RecordLine("b", 10, -8540, 101), RecordLine("c", 30, -8540, std::nullopt),
+        RecordLine("d", 60, 0, 100)}) {
     records.emplace_back();
     ASSERT_TRUE(SummarizeRecordLine(line, records.back(), error)) << error;
   }

@@ -19,6 +19,7 @@
 
 #include "devsim/pty_transport.h"
 #include "production/station.h"
+#include "support/test_files.h"
 
 namespace vantor::production {
 namespace {
@@ -135,11 +136,6 @@ class EventLog final : public StationObserver {
 class StationEngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_dir = fs::temp_directory_path() /
-            ("vantor-station-engine-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(m_dir);
-    fs::create_directories(m_dir);
     UseImage(3000);
     m_job.redetect = false;
     m_job.record = [this](const device::JobOutcome& outcome) {
@@ -148,10 +144,8 @@ class StationEngineTest : public ::testing::Test {
       return device::RecordResult{};
     };
   }
-  void TearDown() override {
-    m_devices.clear();
-    fs::remove_all(m_dir);
-  }
+  // Before the folder goes with the fixture, so no device is linked into it any more.
+  void TearDown() override { m_devices.clear(); }
 
   void UseImage(std::size_t bytes) {
     auto segments = std::make_shared<protocol::SegmentList>();
@@ -202,7 +196,8 @@ class StationEngineTest : public ::testing::Test {
     return totals;
   }
 
-  fs::path m_dir;
+  vantor::testing::TempFolder m_folder;
+  const fs::path m_dir = m_folder.path();
   device::Job m_job;
   std::vector<std::unique_ptr<devsim::PtyDevice>> m_devices;
   std::mutex m_recordMutex;

@@ -7,12 +7,12 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "production/unit_numbers.h"
+#include "support/test_files.h"
 
 namespace vantor::production {
 namespace {
@@ -23,14 +23,6 @@ const UnitNumbers::Fits kAny = [](std::uint64_t, std::string&) { return true; };
 
 class UnitNumbersTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_dir = fs::temp_directory_path() /
-            ("vantor-units-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(m_dir);
-    fs::create_directories(m_dir);
-  }
-  void TearDown() override { fs::remove_all(m_dir); }
   std::string Path(const char* name) const { return (m_dir / name).string(); }
 
   static std::uint64_t Take(UnitNumbers& numbers) {
@@ -63,7 +55,8 @@ class UnitNumbersTest : public ::testing::Test {
     return numbers;
   }
 
-  fs::path m_dir;
+  vantor::testing::TempFolder m_folder;
+  const fs::path m_dir = m_folder.path();
 };
 
 TEST_F(UnitNumbersTest, CounterGoesOnAcrossReopenAndNeverBack) {
@@ -85,13 +78,13 @@ TEST_F(UnitNumbersTest, CounterGoesOnAcrossReopenAndNeverBack) {
   EXPECT_EQ(Take(*OpenUnitCounter(Path("counter"), std::nullopt, 1, error)), 120u);
   EXPECT_EQ(Take(*OpenUnitCounter(Path("counter"), 500, 1, error)), 500u);
   // A file that holds something else is an error, not a fresh start.
-  std::ofstream(Path("counter")) << "garbage\n";
+  vantor::testing::WriteFileText(Path("counter"), "garbage\n");
   EXPECT_FALSE(OpenUnitCounter(Path("counter"), 1, 1, error)->Take(kAny, number, error));
   EXPECT_NE(error.find("does not hold a number"), std::string::npos) << error;
 }
 
 TEST_F(UnitNumbersTest, ListIsUsedInOrderOnceAcrossReopen) {
-  std::ofstream(Path("list")) << "# units\n7\n0x10\n\n3\n";
+  vantor::testing::WriteFileText(Path("list"), "# units\n7\n0x10\n\n3\n");
   std::string error;
   EXPECT_EQ(Take(*OpenUnitList(Path("list"), error)), 7u);
   auto list = OpenUnitList(Path("list"), error);
@@ -100,10 +93,10 @@ TEST_F(UnitNumbersTest, ListIsUsedInOrderOnceAcrossReopen) {
   std::uint64_t number = 0;
   EXPECT_FALSE(list->Take(kAny, number, error));
   EXPECT_NE(error.find("every value"), std::string::npos) << error;
-  std::ofstream(Path("twice")) << "1\n2\n1\n";
+  vantor::testing::WriteFileText(Path("twice"), "1\n2\n1\n");
   EXPECT_EQ(OpenUnitList(Path("twice"), error), nullptr);
   EXPECT_NE(error.find("listed twice"), std::string::npos) << error;
-  std::ofstream(Path("bad")) << "1\n-2\n";
+  vantor::testing::WriteFileText(Path("bad"), "1\n-2\n");
   EXPECT_EQ(OpenUnitList(Path("bad"), error), nullptr);
 }
 

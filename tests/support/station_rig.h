@@ -21,6 +21,7 @@
 
 #include "devsim/pty_transport.h"
 #include "support/flat_json.h"
+#include "support/test_files.h"
 
 namespace vantor::cli::rig {
 
@@ -42,19 +43,13 @@ inline bool WaitUntil(const std::function<bool()>& done, std::chrono::millisecon
 // A folder of port links, the devices behind them, and the station as a child process.
 class StationTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_dir = fs::temp_directory_path() /
-            ("vantor-station-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(m_dir);
-    fs::create_directories(m_dir / "rig");
-  }
+  void SetUp() override { fs::create_directories(m_dir / "rig"); }
+  // Before the folder goes with the fixture, so no station still writes into it.
   void TearDown() override {
     for (const pid_t pid : m_spawned) {
       ::kill(pid, SIGKILL);
       ::waitpid(pid, nullptr, 0);
     }
-    fs::remove_all(m_dir);
   }
 
   devsim::PtyDevice& AddDevice(devsim::DeviceOptions options = {}) {
@@ -73,9 +68,7 @@ class StationTest : public ::testing::Test {
   }
   std::string Image(const std::vector<std::uint8_t>& bytes) {
     const fs::path path = m_dir / "boot.bin";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+    testing::WriteFileBytes(path, bytes);
     return path.string();
   }
   std::string Record() const { return (m_dir / "rec.jsonl").string(); }
@@ -122,8 +115,7 @@ class StationTest : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
   }
   std::string Output(const char* name = "out.txt") const {
-    std::ifstream in(m_dir / name);
-    return {std::istreambuf_iterator<char>(in), {}};
+    return testing::ReadFileText(m_dir / name);
   }
   std::vector<std::map<std::string, std::string>> RecordLines() const {
     std::vector<std::map<std::string, std::string>> lines;
@@ -167,17 +159,11 @@ class StationTest : public ::testing::Test {
     return same;
   }
 
-  fs::path m_dir;
+  testing::TempFolder m_folder;
+  const fs::path m_dir = m_folder.path();
   std::vector<std::unique_ptr<devsim::PtyDevice>> m_devices;
   pid_t m_pid = -1;
   std::vector<pid_t> m_spawned;  // killed at the end unless they ended
 };
-
-inline std::vector<std::uint8_t> Pattern(std::size_t size, std::uint8_t seed) {
-  std::vector<std::uint8_t> bytes(size);
-  for (std::size_t i = 0; i < size; ++i)
-    bytes[i] = static_cast<std::uint8_t>(seed + i * 13 + (i >> 8));
-  return bytes;
-}
 
 }  // namespace vantor::cli::rig
