@@ -138,7 +138,7 @@ double ReadBackWireBytes(std::size_t n) {
 // never slower than the paced line would be), plus a slack.
 double SessionBound(Flow flow, bool firmware, std::size_t bytes) {
   using namespace vantor;
-  const Ms slack{10000};                      // a shared, loaded machine included
+  const Ms slack{10000};                                // a shared, loaded machine included
   const Ms query = 2 * protocol::kVersionQueryTimeout;  // asked twice
   const Ms detect = query + protocol::kTextExchangeTimeout;
   const Ms reopen = device::kReopenRetryTime;
@@ -153,7 +153,8 @@ double SessionBound(Flow flow, bool firmware, std::size_t bytes) {
     if (firmware && flow != kWrite)
       bound +=
           Ms(static_cast<long>(device::kBootRestartWait.count() * kWaitScale)) + reopen + query;
-    bound += protocol::kWaitPhaseTimeout + protocol::kFrameSilenceTimeout + protocol::kEndReplyTimeout;
+    bound +=
+        protocol::kWaitPhaseTimeout + protocol::kFrameSilenceTimeout + protocol::kEndReplyTimeout;
     if (flow != kWrite)
       bound += Ms(static_cast<long>(device::kRedetectWait.count() * kWaitScale)) + reopen + detect;
     if (flow == kDownloadVerify) {

@@ -132,7 +132,8 @@ class PlainLoop {
   PlainLoop(int fd, std::vector<Clock::time_point>& replied) : m_fd(fd), m_replied(replied) {}
 
   std::int32_t Download(const protocol::SegmentList& list, std::uint32_t flags) {
-    if (!Write(protocol::CommandFrame{protocol::kKindCommand, protocol::CMD_OPEN_SESSION, flags}.Encode()))
+    if (!Write(protocol::CommandFrame{protocol::kKindCommand, protocol::CMD_OPEN_SESSION, flags}
+                   .Encode()))
       return -1;
     for (const protocol::Segment& segment : list) {
       if (const std::int32_t r = DownloadSegment(segment, flags); r != 0)
@@ -143,7 +144,8 @@ class PlainLoop {
 
  private:
   std::int32_t DownloadSegment(const protocol::Segment& segment, std::uint32_t flags) {
-    if (!Write(protocol::CommandFrame{protocol::kKindCommand, protocol::CMD_START_SEGMENT, 1}.Encode()))
+    if (!Write(protocol::CommandFrame{protocol::kKindCommand, protocol::CMD_START_SEGMENT, 1}
+                   .Encode()))
       return -1;
     std::uint32_t frameWords = 0;
     for (;;) {
@@ -166,9 +168,10 @@ class PlainLoop {
       const std::size_t len = std::min(payloadMax, segment.data.size() - at);
       if (len < payloadMax)
         lengthWords = protocol::DataFrameLengthWords(len);
-      const std::size_t bytes = protocol::EncodeDataFrame(frame.data(), lengthWords, address,
-                                                std::span(segment.data).subspan(at, len), flags);
-      if (!Write(std::span<const std::uint8_t>(frame.data(), bytes)) || !ReadStatus(protocol::STATUS_OK))
+      const std::size_t bytes = protocol::EncodeDataFrame(
+          frame.data(), lengthWords, address, std::span(segment.data).subspan(at, len), flags);
+      if (!Write(std::span<const std::uint8_t>(frame.data(), bytes)) ||
+          !ReadStatus(protocol::STATUS_OK))
         return -4;
       m_replied.push_back(Clock::now());
       address += static_cast<std::uint32_t>(len);
@@ -221,7 +224,8 @@ class PlainLoop {
   }
   bool ReadStatus(std::uint32_t expected) {
     std::vector<std::uint8_t> reply;
-    return ReadFrame(reply) && reply.size() == protocol::kStatusReplySize && protocol::GetU32(&reply[12]) == expected;
+    return ReadFrame(reply) && reply.size() == protocol::kStatusReplySize &&
+           protocol::GetU32(&reply[12]) == expected;
   }
 
   int m_fd;
@@ -283,7 +287,8 @@ Measure ReadBack(bool paced) {
   protocol::TransferContext context;
   context.link = rig.link;
   protocol::ReadBackReport report;
-  Measure m = Timed([&] { return protocol::ReadBackSegments(context, list, nullptr, nullptr, report); });
+  Measure m =
+      Timed([&] { return protocol::ReadBackSegments(context, list, nullptr, nullptr, report); });
   rig.device->With([&](devsim::Device& d) {
     m.hostBytes = d.received().size();
     for (const auto& e : d.events()) {

@@ -18,7 +18,8 @@ bool ResolvePorts(const std::vector<std::string>& requested, bool allPorts,
   }
   const std::vector<std::string> candidates =
       needList ? serial::EnumerateComPorts() : std::vector<std::string>{};
-  return serial::ResolvePortNames(requested, allPorts, candidates, serial::SystemDescriptionRoot(), ports, error);
+  return serial::ResolvePortNames(requested, allPorts, candidates, serial::SystemDescriptionRoot(),
+                                  ports, error);
 }
 
 int ListPortsVerbose(Env& env) {

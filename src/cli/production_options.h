@@ -19,8 +19,9 @@ namespace vantor::cli {
 void AddProductionOptions(CLI::App* command, production::ProductionArgs& args, bool oneDevice);
 
 // production::ApplyProductionOptions, its warning written to `env.err`.
-bool ApplyProductionOptions(Env& env, const production::ProductionArgs& args, const production::LoadedImages& images,
-                            bool verify, device::Job& job, std::string& error);
+bool ApplyProductionOptions(Env& env, const production::ProductionArgs& args,
+                            const production::LoadedImages& images, bool verify, device::Job& job,
+                            std::string& error);
 
 // "--database URL" is left out of this build: a line for the help texts, else empty.
 std::string DatabaseLeftOutNote();

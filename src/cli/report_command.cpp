@@ -109,8 +109,10 @@ void AddReportCommand(CLI::App& app, Env& env, Action& action) {
   import->add_option("--database", args->importUrl, "PostgreSQL URL" + DatabaseLeftOutNote())
       ->required();
   import->callback([&env, &action, args] {
-    action = [&env, args] { return ImportCommand(env, args->importFile, args->importUrl); };
-  });
+    action = [&env, args] { return ImportCommand(env, args->importFile, args->importUrl);
+};
+}  // namespace vantor::cli
+);
 }
 
 }  // namespace vantor::cli

@@ -195,7 +195,8 @@ void AddStationCommand(CLI::App& app, Env& env, Action& action) {
         return kExitUsage;
       }
       std::vector<const serial::PortInfo*> none;
-      if (serial::IsUsbName(options->match) && !serial::MatchUsbPorts(options->match, {}, none, error)) {
+      if (serial::IsUsbName(options->match) &&
+          !serial::MatchUsbPorts(options->match, {}, none, error)) {
         env.err << "vantor: " << error << "\n";
         return kExitUsage;
       }

@@ -31,7 +31,8 @@ const std::string kNoAnswerLine(WithoutLineBreak(kNoAnswerText));
 
 }  // namespace
 
-VerifyResult VerifySegments(serial::SerialPort& port, const protocol::SegmentList& segments, FlowObserver& reporter) {
+VerifyResult VerifySegments(serial::SerialPort& port, const protocol::SegmentList& segments,
+                            FlowObserver& reporter) {
   VerifyResult verify;
   const auto start = std::chrono::steady_clock::now();
   const std::int64_t total = segments.TotalBytes();

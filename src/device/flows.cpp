@@ -102,9 +102,10 @@ std::string DescribeState(const DetectedState& state) {
   return kNoDeviceState;
 }
 
-std::unique_ptr<serial::SerialPort> OpenDevicePort(const std::string& name, bool trace, std::int32_t& error,
-                                           const serial::CancelToken* cancel,
-                                           std::chrono::milliseconds waitFor) {
+std::unique_ptr<serial::SerialPort> OpenDevicePort(const std::string& name, bool trace,
+                                                   std::int32_t& error,
+                                                   const serial::CancelToken* cancel,
+                                                   std::chrono::milliseconds waitFor) {
   const auto deadline = std::chrono::steady_clock::now() + waitFor;
   for (;;) {
     error = 0;
@@ -207,8 +208,8 @@ double PayloadBound(std::int64_t payload, std::int64_t lineBytes) {
                        : 0.0;
 }
 
-std::int32_t RunDownload(serial::SerialPort& port, const protocol::SegmentList& segments, std::uint32_t flags,
-                         FlowObserver& reporter, std::int64_t* lineBytes) {
+std::int32_t RunDownload(serial::SerialPort& port, const protocol::SegmentList& segments,
+                         std::uint32_t flags, FlowObserver& reporter, std::int64_t* lineBytes) {
   protocol::TransferContext context;
   context.link.port = &port;
   DownloadWatch watch;
@@ -248,7 +249,8 @@ std::int32_t RunReadBack(serial::SerialPort& port, std::uint32_t address, std::i
   context.link.port = &port;
   ReadBackWatch watch{&reporter, progressBefore, length, progressTotal};
   protocol::ReadBackReport report;
-  const std::int32_t result = protocol::ReadBackSegments(context, list, OnReadBackProgress, &watch, report);
+  const std::int32_t result =
+      protocol::ReadBackSegments(context, list, OnReadBackProgress, &watch, report);
   data = std::move(list.begin()->data);
   return result;
 }
@@ -266,9 +268,9 @@ ReadBackListOutcome RunReadBackList(serial::SerialPort& port, protocol::SegmentL
   return outcome;
 }
 
-std::int32_t RunCheckedReadBack(serial::SerialPort& port, std::uint32_t address, std::int32_t length,
-                                std::vector<std::uint8_t>& data, bool& differed,
-                                FlowObserver& observer, std::int64_t progressBefore,
+std::int32_t RunCheckedReadBack(serial::SerialPort& port, std::uint32_t address,
+                                std::int32_t length, std::vector<std::uint8_t>& data,
+                                bool& differed, FlowObserver& observer, std::int64_t progressBefore,
                                 std::int64_t progressTotal) {
   differed = false;
   std::int32_t result =

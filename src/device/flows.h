@@ -45,9 +45,10 @@ bool IsCancelled(const serial::CancelToken* cancel);
 // again every kReopenPause until `waitFor` has passed: a USB port may be listed a moment before it
 // can be opened. Null with `error` = the system's reason when it did not open, or kErrorCancelled
 // when `cancel` ended the wait (at once).
-std::unique_ptr<serial::SerialPort> OpenDevicePort(const std::string& name, bool trace, std::int32_t& error,
-                                           const serial::CancelToken* cancel = nullptr,
-                                           std::chrono::milliseconds waitFor = {});
+std::unique_ptr<serial::SerialPort> OpenDevicePort(const std::string& name, bool trace,
+                                                   std::int32_t& error,
+                                                   const serial::CancelToken* cancel = nullptr,
+                                                   std::chrono::milliseconds waitFor = {});
 // Closes `port` and opens its name again, retrying for kReopenRetryTime with kReopenPause
 // between attempts (the pauses end at once on a cancel). Null when it did not open in that time
 // or the flow was cancelled. The new port keeps the old one's trace and cancel token.
@@ -72,8 +73,9 @@ BootEntry EnterBootloader(std::unique_ptr<serial::SerialPort>& port, DetectedSta
 
 // Runs the block download session over `segments` with `flags`, reporting each segment and the
 // progress. 0 or the session's code. `lineBytes`, when given, receives the bytes the session moved.
-std::int32_t RunDownload(serial::SerialPort& port, const protocol::SegmentList& segments, std::uint32_t flags,
-                         FlowObserver& observer, std::int64_t* lineBytes = nullptr);
+std::int32_t RunDownload(serial::SerialPort& port, const protocol::SegmentList& segments,
+                         std::uint32_t flags, FlowObserver& observer,
+                         std::int64_t* lineBytes = nullptr);
 
 // Reads `length` bytes at `address` with the "~du" read-back into `data`. 0 only when every piece
 // got a valid reply; otherwise the first failure's code. Progress is reported as the share of
@@ -100,9 +102,9 @@ ReadBackListOutcome RunReadBackList(serial::SerialPort& port, protocol::SegmentL
 // checksum, so a bit flipped on the line can turn one hex digit into another. Progress counts
 // both passes (2 x `length` bytes from `progressBefore`). 0 with `data` set; the first failing
 // read-back's code; or -1 with `differed` set when the two read-backs differ.
-std::int32_t RunCheckedReadBack(serial::SerialPort& port, std::uint32_t address, std::int32_t length,
-                                std::vector<std::uint8_t>& data, bool& differed,
-                                FlowObserver& observer, std::int64_t progressBefore,
+std::int32_t RunCheckedReadBack(serial::SerialPort& port, std::uint32_t address,
+                                std::int32_t length, std::vector<std::uint8_t>& data,
+                                bool& differed, FlowObserver& observer, std::int64_t progressBefore,
                                 std::int64_t progressTotal);
 
 // Compares every segment with device memory read back at its address.
@@ -111,7 +113,8 @@ struct VerifyResult {
   std::optional<std::uint32_t> firstDifference;  // the first differing address
   double seconds = 0;
 };
-VerifyResult VerifySegments(serial::SerialPort& port, const protocol::SegmentList& segments, FlowObserver& observer);
+VerifyResult VerifySegments(serial::SerialPort& port, const protocol::SegmentList& segments,
+                            FlowObserver& observer);
 
 struct DownloadJob {
   std::string port;

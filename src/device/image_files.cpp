@@ -81,7 +81,8 @@ TakeFault RawSizeFault(const ImagePlace& place, std::uint64_t size) {
   return TakeFault::kNone;
 }
 
-void Insert(protocol::SegmentList& segments, std::uint32_t address, std::vector<std::uint8_t> bytes) {
+void Insert(protocol::SegmentList& segments, std::uint32_t address,
+            std::vector<std::uint8_t> bytes) {
   protocol::Segment segment;
   segment.address = address;
   segment.length = static_cast<std::int32_t>(bytes.size());

@@ -118,7 +118,8 @@ bool DecodeHex(std::string_view digits, std::vector<std::uint8_t>& bytes, std::s
     return false;
   }
   for (std::size_t i = 0; i < digits.size(); i += 2) {
-    bytes.push_back(static_cast<std::uint8_t>(protocol::HexDigit(digits[i]) * 16 + protocol::HexDigit(digits[i + 1])));
+    bytes.push_back(static_cast<std::uint8_t>(protocol::HexDigit(digits[i]) * 16 +
+                                              protocol::HexDigit(digits[i + 1])));
   }
   return true;
 }

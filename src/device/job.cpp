@@ -8,7 +8,7 @@ namespace {
 // The device's copy of the segments with its unit number; null with the outcome failed (nothing
 // sent) when no number could be taken or it could not be written.
 std::shared_ptr<const protocol::SegmentList> NumberedSegments(const Job& job, JobOutcome& outcome,
-                                                    FlowObserver& observer) {
+                                                              FlowObserver& observer) {
   std::uint64_t number = 0;
   std::string error = "no source of unit numbers";
   UnitPatch patch;

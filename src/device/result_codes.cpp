@@ -31,7 +31,8 @@ const std::vector<NamedCode>& NamedCodes() {
   static const std::vector<NamedCode> codes = {
       {protocol::DL_ERR_IO_BASE + serial::kErrorTimeout,
        "the device stopped answering (no reply within " + Ms(protocol::kFrameSilenceTimeout) + ")"},
-      {protocol::DL_ERR_IO_BASE + serial::kErrorCancelled, "cancelled while the transfer waited for the device"},
+      {protocol::DL_ERR_IO_BASE + serial::kErrorCancelled,
+       "cancelled while the transfer waited for the device"},
       {protocol::DL_ERR_REFUSED_2, "the device refused a data frame (status 2)"},
       {protocol::DL_ERR_REFUSED_5, "the device refused a data frame (status 5)"},
       {protocol::DL_ERR_REFUSED,
@@ -43,13 +44,16 @@ const std::vector<NamedCode>& NamedCodes() {
       {protocol::DL_ERR_TOO_LONG,
        "the device sent a frame longer than 16 bytes where a status reply or a capability frame "
        "was due"},
-      {protocol::DL_ERR_NOT_READY, "the device did not report ready (no status 14 after the ready frame)"},
-      {-1, "the device did not answer a text command in time (" + Ms(protocol::kTextExchangeTimeout) + ", " +
-               Ms(protocol::kWideExchangeTimeout) + " for a read-back piece)"},
+      {protocol::DL_ERR_NOT_READY,
+       "the device did not report ready (no status 14 after the ready frame)"},
+      {-1, "the device did not answer a text command in time (" +
+               Ms(protocol::kTextExchangeTimeout) + ", " + Ms(protocol::kWideExchangeTimeout) +
+               " for a read-back piece)"},
       {protocol::kReadBackMalformed,
        "the device's read-back reply was malformed (not \"~Du0000\", two hex digits per byte and "
        "CR LF)"},
-      {serial::kErrorTimeout, "the port took no bytes within " + Ms(protocol::kWriteStallTimeout) + " (time-out)"},
+      {serial::kErrorTimeout,
+       "the port took no bytes within " + Ms(protocol::kWriteStallTimeout) + " (time-out)"},
       {serial::kErrorCancelled, "cancelled"},
       {kErrorUnitNumber,
        "no unit number could be taken for the device (the counter, list or database could not "
@@ -59,7 +63,8 @@ const std::vector<NamedCode>& NamedCodes() {
 }
 
 std::string SystemError(std::int32_t error) {
-  return "system error " + std::to_string(error) + " on the port: " + serial::SystemErrorText(error);
+  return "system error " + std::to_string(error) +
+         " on the port: " + serial::SystemErrorText(error);
 }
 
 }  // namespace

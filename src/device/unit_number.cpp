@@ -63,7 +63,8 @@ bool EncodeNumber(std::uint64_t number, const NumberPlace& place, std::vector<st
   return true;
 }
 
-std::optional<std::string> CheckNumberPlace(const protocol::SegmentList& segments, const NumberPlace& place) {
+std::optional<std::string> CheckNumberPlace(const protocol::SegmentList& segments,
+                                            const NumberPlace& place) {
   if (place.size == 0 || place.size > kMaxNumberBytes)
     return "unit number size must be 1 to " + std::to_string(kMaxNumberBytes) + " bytes";
   if (Holding(segments, place) == nullptr)
@@ -73,8 +74,9 @@ std::optional<std::string> CheckNumberPlace(const protocol::SegmentList& segment
 }
 
 std::shared_ptr<const protocol::SegmentList> PatchUnitNumber(const protocol::SegmentList& shared,
-                                                   const NumberPlace& place, std::uint64_t number,
-                                                   UnitPatch& patch, std::string& error) {
+                                                             const NumberPlace& place,
+                                                             std::uint64_t number, UnitPatch& patch,
+                                                             std::string& error) {
   if (const auto problem = CheckNumberPlace(shared, place)) {
     error = *problem;
     return nullptr;

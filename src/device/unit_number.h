@@ -45,12 +45,14 @@ bool EncodeNumber(std::uint64_t number, const NumberPlace& place, std::vector<st
 
 // Why `place` cannot be patched in `segments` (no segment holds all its bytes, or a size of
 // 0 or above 20), or nothing.
-std::optional<std::string> CheckNumberPlace(const protocol::SegmentList& segments, const NumberPlace& place);
+std::optional<std::string> CheckNumberPlace(const protocol::SegmentList& segments,
+                                            const NumberPlace& place);
 
 // A copy of `shared` with `number` at `place`; null with `error` when the number does not fit or
 // no segment holds the place. `patch` tells what was written.
 std::shared_ptr<const protocol::SegmentList> PatchUnitNumber(const protocol::SegmentList& shared,
-                                                   const NumberPlace& place, std::uint64_t number,
-                                                   UnitPatch& patch, std::string& error);
+                                                             const NumberPlace& place,
+                                                             std::uint64_t number, UnitPatch& patch,
+                                                             std::string& error);
 
 }  // namespace vantor::device

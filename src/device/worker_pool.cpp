@@ -69,8 +69,8 @@ void WorkerPool::CancelAll() {
 
 std::size_t WorkerPool::running() const {
   std::lock_guard lock(m_mutex);
-  return static_cast<std::size_t>(std::count_if(m_slots.begin(), m_slots.end(),
-                                                [](const Slot& s) { return !s.ended; }));
+  return static_cast<std::size_t>(
+      std::count_if(m_slots.begin(), m_slots.end(), [](const Slot& s) { return !s.ended; }));
 }
 
 std::vector<WorkerPool::Ended> WorkerPool::WaitForEnded(std::chrono::milliseconds timeout) {

@@ -329,7 +329,8 @@ struct Device::Impl {
     std::vector<std::uint8_t> f(protocol::kHeaderSize, 0);
     f[0] = protocol::kShortFrameMark;
     protocol::PutU16(&f[2], code);
-    protocol::PutU16(&f[4], 5);  // not used in a short frame; a host that reads it would wait for 20 bytes
+    protocol::PutU16(&f[4],
+                     5);  // not used in a short frame; a host that reads it would wait for 20 bytes
     return f;
   }
 
@@ -536,7 +537,8 @@ struct Device::Impl {
         return;
       case Parse::kBinary:
         frame.push_back(b);
-        if (frame.size() == protocol::kHeaderSize && protocol::GetU16(&frame[0]) == protocol::kBootFrameMagic) {
+        if (frame.size() == protocol::kHeaderSize &&
+            protocol::GetU16(&frame[0]) == protocol::kBootFrameMagic) {
           frameNeed = protocol::kHeaderSize + 4u * protocol::GetU16(&frame[4]);
         }
         if (frame.size() < frameNeed)
@@ -632,7 +634,9 @@ struct Device::Impl {
         break;
       }
     }
-    Send(options.readyAsShortFrame ? ShortFrame(protocol::kFrameReady) : DeviceFrame(protocol::kFrameReady, 0), at);
+    Send(options.readyAsShortFrame ? ShortFrame(protocol::kFrameReady)
+                                   : DeviceFrame(protocol::kFrameReady, 0),
+         at);
     Send(StatusReply(0, options.readyStatus), at);
   }
 
@@ -684,7 +688,8 @@ struct Device::Impl {
       if (options.corruptAddress && address == *options.corruptAddress)
         corruptBase = f[20 + i];
     }
-    Send(options.shortStatusReply ? ShortFrame(kFrameStatus) : StatusReply(reference, protocol::STATUS_OK),
+    Send(options.shortStatusReply ? ShortFrame(kFrameStatus)
+                                  : StatusReply(reference, protocol::STATUS_OK),
          at);
   }
 

@@ -416,7 +416,8 @@ void CPelionDlg::ShowSegments() {
   });
 }
 
-void CPelionDlg::ListSegment(HexListView* list, const protocol::Segment& segment, std::int64_t first) {
+void CPelionDlg::ListSegment(HexListView* list, const protocol::Segment& segment,
+                             std::int64_t first) {
   list->ListSegment(segment, first);
 }
 

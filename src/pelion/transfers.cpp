@@ -133,7 +133,8 @@ void CPelionDlg::UploadThread(serial::SerialPort& port, bool binary,
                               const std::array<bool, 4>& slotChecked) {
   protocol::ClearSegments(m_segments);
   if (binary) {
-    protocol::InsertSegment(m_segments, MakeRegionSegment(kBinaryRegion.address, kBinaryRegion.length));
+    protocol::InsertSegment(m_segments,
+                            MakeRegionSegment(kBinaryRegion.address, kBinaryRegion.length));
   } else {
     for (std::size_t index : device::kUploadOrder) {
       const device::Slot& slot = kImageSlots[index].device;

@@ -71,9 +71,10 @@ std::vector<Span> PasswordSpans(std::string_view text) {
 std::string PercentDecoded(std::string_view text) {
   std::string decoded;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = text[i] == '%' && i + 2 < text.size()
-                          ? serial::ParseNumber<std::uint8_t>(text.substr(i + 1, 2), serial::NumberSyntax::kHex)
-                          : std::nullopt;
+    const auto byte =
+        text[i] == '%' && i + 2 < text.size()
+            ? serial::ParseNumber<std::uint8_t>(text.substr(i + 1, 2), serial::NumberSyntax::kHex)
+            : std::nullopt;
     if (byte) {
       decoded += static_cast<char>(*byte);
       i += 2;

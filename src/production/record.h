@@ -11,12 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "production/database.h"
-#include "production/record_reader.h"
 #include "device/flows.h"
 #include "device/job.h"
 #include "production/database.h"
 #include "production/loaded_images.h"
+#include "production/record_reader.h"
 #include "serial/port_identity.h"
 
 namespace vantor::production {

@@ -175,7 +175,8 @@ std::unique_ptr<UnitNumbers> OpenUnitList(const std::string& path, std::string& 
     if (line.empty() || line[0] == '#')
       continue;
     // Decimal (a counter file's zero padding is no octal) or 0x hex.
-    const auto value = serial::ParseNumber<std::uint64_t>(line, serial::NumberSyntax::kDecimalOrHex);
+    const auto value =
+        serial::ParseNumber<std::uint64_t>(line, serial::NumberSyntax::kDecimalOrHex);
     if (!value) {
       error = path + ":" + std::to_string(lineNumber) + ": not a number: '" + line + "'";
       return nullptr;

@@ -35,8 +35,10 @@ bool ParseNumberPlace(const std::string& text, device::NumberPlace& place, std::
   error = "--serial: ADDR:SIZE[:le|be|ascii], not '" + text + "'";
   if (parts.size() < 2 || parts.size() > 3)
     return false;
-  const auto address = serial::ParseNumber<std::uint32_t>(parts[0], serial::NumberSyntax::kDecimalOrHex);
-  const auto size = serial::ParseNumber<std::uint64_t>(parts[1], serial::NumberSyntax::kDecimalOrHex);
+  const auto address =
+      serial::ParseNumber<std::uint32_t>(parts[0], serial::NumberSyntax::kDecimalOrHex);
+  const auto size =
+      serial::ParseNumber<std::uint64_t>(parts[1], serial::NumberSyntax::kDecimalOrHex);
   if (!address || !size)
     return false;
   place.address = static_cast<std::uint32_t>(*address);
@@ -74,7 +76,8 @@ bool ApplyUnitOptions(const UnitArgs& args, device::Job& job, std::string& error
     }
   }
   if (!args.step.empty()) {
-    const auto parsed = serial::ParseNumber<std::uint64_t>(args.step, serial::NumberSyntax::kDecimalOrHex);
+    const auto parsed =
+        serial::ParseNumber<std::uint64_t>(args.step, serial::NumberSyntax::kDecimalOrHex);
     if (!parsed || *parsed == 0) {
       error = "--serial-step: not a number of 1 or more: '" + args.step + "'";
       return false;

@@ -717,14 +717,15 @@ TEST(LowLatencyTest, AsksForLowLatencyAndToleratesARefusal) {
 #if defined(__linux__)
   std::vector<unsigned long> requests;
   int flagsSet = 0;
-  const int result = serial::RequestLowLatencyOn(7, [&](int fd, unsigned long request, void* argument) {
-    EXPECT_EQ(fd, 7);
-    requests.push_back(request);
-    auto* info = static_cast<serial_struct*>(argument);
-    if (request == TIOCSSERIAL)
-      flagsSet = info->flags;
-    return 0;
-  });
+  const int result =
+      serial::RequestLowLatencyOn(7, [&](int fd, unsigned long request, void* argument) {
+        EXPECT_EQ(fd, 7);
+        requests.push_back(request);
+        auto* info = static_cast<serial_struct*>(argument);
+        if (request == TIOCSSERIAL)
+          flagsSet = info->flags;
+        return 0;
+      });
   EXPECT_EQ(result, 0);
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0], static_cast<unsigned long>(TIOCGSERIAL));

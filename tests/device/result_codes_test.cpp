@@ -58,11 +58,11 @@ TEST(ResultCodes, EveryFixedCodeHasItsOwnMeaning) {
 TEST(ResultCodes, SystemErrorsAreToldWithTheSystemsText) {
   // A failed read inside a segment (system error - 10000) and a failed opening command (the
   // system error itself).
-  EXPECT_EQ(ResultCodeMeaning(protocol::DL_ERR_IO_BASE + EIO), "system error " + std::to_string(EIO) +
-                                                         " on the port: " + serial::SystemErrorText(EIO) +
-                                                         " (inside a segment)");
-  EXPECT_EQ(ResultCodeMeaning(ENOENT),
-            "system error " + std::to_string(ENOENT) + " on the port: " + serial::SystemErrorText(ENOENT));
+  EXPECT_EQ(ResultCodeMeaning(protocol::DL_ERR_IO_BASE + EIO),
+            "system error " + std::to_string(EIO) +
+                " on the port: " + serial::SystemErrorText(EIO) + " (inside a segment)");
+  EXPECT_EQ(ResultCodeMeaning(ENOENT), "system error " + std::to_string(ENOENT) +
+                                           " on the port: " + serial::SystemErrorText(ENOENT));
 }
 
 TEST(ResultCodes, TheTableListsEveryFixedCodeAndTheRules) {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "devsim/pty_transport.h"
 #include "device/job.h"
 #include "device/worker_pool.h"
+#include "devsim/pty_transport.h"
 
 namespace vantor::device {
 namespace {
@@ -79,7 +79,8 @@ TEST(WorkerPoolTest, ASharedTokenEndsEveryWorkerAndAPoolThatGoesCancelsItsWorker
     std::string error;
     for (const char* port : {"a", "b", "c"})
       ASSERT_TRUE(pool.Start(
-          port, [](const serial::CancelToken& cancel) { return cancel.SleepFor(20000ms) == 0; }, error));
+          port, [](const serial::CancelToken& cancel) { return cancel.SleepFor(20000ms) == 0; },
+          error));
     run.Cancel();
     const auto ended = Collect(pool, 3);
     ASSERT_EQ(ended.size(), 3u);
@@ -91,7 +92,8 @@ TEST(WorkerPoolTest, ASharedTokenEndsEveryWorkerAndAPoolThatGoesCancelsItsWorker
     std::string error;
     for (const char* port : {"a", "b"})
       ASSERT_TRUE(pool.Start(
-          port, [](const serial::CancelToken& cancel) { return cancel.SleepFor(20000ms) == 0; }, error));
+          port, [](const serial::CancelToken& cancel) { return cancel.SleepFor(20000ms) == 0; },
+          error));
   }
   EXPECT_LT(Clock::now() - start, 5000ms);
 }
@@ -106,8 +108,8 @@ TEST(RetriesTest, AttemptsUntilSuccessTheLimitOrACancel) {
     int succeedsAt;  // 0: never
     bool cancelAfterFirst;
     int attempts;
-  } cases[] = {{0, 0, false, 1}, {2, 0, false, 3}, {3, 2, false, 2},
-               {0, 1, false, 1}, {3, 0, true, 1}};
+  } cases[] = {
+      {0, 0, false, 1}, {2, 0, false, 3}, {3, 2, false, 2}, {0, 1, false, 1}, {3, 0, true, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "retries " << c.retries << " succeeds at " << c.succeedsAt);
     serial::CancelToken cancel;

@@ -478,7 +478,8 @@ TEST(DeviceFlood, OtherFramesInTheWaitPhaseNeverReady) {
   const auto frames = Frames(d.Transmit(kT0 + 6s));
   EXPECT_EQ(frames.size(), 601u);
   for (const Bytes& f : frames) {
-    EXPECT_EQ(protocol::GetU16(&f[2]), 0x3005);  // neither capability (0x300B) nor ready (1) nor status
+    EXPECT_EQ(protocol::GetU16(&f[2]),
+              0x3005);  // neither capability (0x300B) nor ready (1) nor status
   }
   // A new start command ends the flood; the device still counts segments.
   d.options().floodOtherFramesInWaitPhase = false;

@@ -211,7 +211,8 @@ TEST(SimulatedFloods, EndOnTimeAtTheDefaultBounds) {
     segment.data.assign(64, 0xA5);
     InsertSegment(list, std::move(segment));
     const auto start = Clock::now();
-    EXPECT_EQ(DownloadSegments(list, context, nullptr, nullptr, 0), serial::kErrorTimeout + DL_ERR_IO_BASE);
+    EXPECT_EQ(DownloadSegments(list, context, nullptr, nullptr, 0),
+              serial::kErrorTimeout + DL_ERR_IO_BASE);
     EXPECT_LT(Clock::now() - start, kWaitPhaseTimeout + 1000ms);
   }
 }

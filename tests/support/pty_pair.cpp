@@ -108,8 +108,8 @@ SimulatedDevice StartSimulatedDevice(devsim::DeviceOptions options, bool trace) 
   }
   sim.port = serial::CreatePort(sim.device->path(), trace);
   if (!sim.port->IsOpen()) {
-    ADD_FAILURE() << "port " << sim.device->path()
-                  << " did not open: " << serial::SystemErrorText(serial::SerialPort::LastOpenError());
+    ADD_FAILURE() << "port " << sim.device->path() << " did not open: "
+                  << serial::SystemErrorText(serial::SerialPort::LastOpenError());
   }
   sim.link.port = sim.port.get();
   return sim;
