@@ -4,7 +4,9 @@
 #include <fcntl.h>
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -12,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <random>
 
 #include <nlohmann/json.hpp>
@@ -142,6 +145,19 @@ bool AppendRecordLine(const std::string& path, const std::string& line, std::str
     error = "cannot open the record " + path + ": " + std::strerror(errno);
     return false;
   }
+  // The look at the last byte and the write belong together: another append between them (a
+  // worker of this run, or another run on this PC) could be caught half-written and taken for a
+  // torn line. This run's workers take turns here; other processes wait for the file's lock.
+  static std::mutex appending;
+  const std::lock_guard turn(appending);
+#ifdef _WIN32
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  OVERLAPPED whole{};
+  const bool locked = LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
+#else
+  (void)::flock(fd,
+                LOCK_EX);  // given back by close; without it the one write still keeps lines whole
+#endif
   // A last line without its newline (torn when the power went) is ended first, so that the new
   // line stays a line of its own.
   char last = '\n';
@@ -161,6 +177,8 @@ bool AppendRecordLine(const std::string& path, const std::string& line, std::str
   const bool written = _write(fd, bytes.data(), static_cast<unsigned>(bytes.size())) ==
                        static_cast<int>(bytes.size());
   const bool synced = _commit(fd) == 0;
+  if (locked)
+    UnlockFileEx(handle, 0, MAXDWORD, MAXDWORD, &whole);
   _close(fd);
 #else
   const bool written =
