@@ -14,8 +14,16 @@ dir=${2:?folder}
 
 bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1 || true)
 as_owner() {
-  if (( EUID == 0 )); then runuser -u postgres -- "$@"; else "$@"; fi
+  if (( EUID == 0 )); then (cd / && runuser -u postgres -- "$@"); else "$@"; fi
 }
+# As root, a build folder inside a private one (mktemp -d makes them 0700) is out of the postgres
+# user's reach: the cluster then lives in a folder of its own under the temporary folder, DIR a
+# link to it.
+link_name=""
+if [[ -L $dir ]]; then
+  link_name=$dir
+  dir=$(readlink -f "$dir")
+fi
 pg_ctl_run() {
   as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 "$@"
 }
@@ -26,6 +34,11 @@ case $verb in
     if [[ -z $bin || ! -x $bin/initdb ]]; then
       echo "no PostgreSQL server programs under /usr/lib/postgresql: database tests skip"
       exit 0
+    fi
+    if (( EUID == 0 )) && ! runuser -u postgres -- test -x "$(dirname "$dir")"; then
+      link_name=$dir
+      dir=$(mktemp -d "${TMPDIR:-/tmp}/vantor-pg.XXXXXX")
+      ln -sfn "$dir" "$link_name"
     fi
     mkdir -p "$dir/socket"
     (( EUID == 0 )) && chown -R postgres: "$dir"
@@ -59,6 +72,7 @@ CONF
       pg_ctl_run stop -m immediate >/dev/null || true
     fi
     rm -rf "$dir"
+    [[ -z $link_name ]] || rm -f "$link_name"
     ;;
   *)
     echo "unknown verb $verb" >&2
