@@ -19,6 +19,14 @@ void AddProductionOptions(CLI::App* command, ProductionArgs& args, bool oneDevic
   command->add_option("--record", args.record,
                       oneDevice ? "Append one JSON line for the device to this production record"
                                 : "Append one JSON line per device to this production record");
+  if (!oneDevice) {
+    command
+        ->add_option("--station-name", args.station,
+                     "The station's name in every record (default: this PC's host name)")
+        ->check([](const std::string& name) {
+          return name.empty() ? std::string("the station's name is empty") : std::string();
+        });
+  }
   AddUnitOptions(command, args.units);
   command->add_option("--database", args.database,
                       "PostgreSQL URL (postgresql://USER@HOST/DB): records go into its table and "

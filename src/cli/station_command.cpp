@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -49,7 +50,8 @@ class StationFrontEnd final : public production::StationObserver {
 
   void Watching(const production::StationSettings& settings) override {
     Say("", "watching " + settings.match +
-                (settings.count > 0 ? " for " + std::to_string(settings.count) + " devices" : ""));
+                (settings.count > 0 ? " for " + std::to_string(settings.count) + " devices" : "") +
+                (settings.skipPresent ? " (devices present now wait until plugged in again)" : ""));
   }
   void Appeared(const PortRow& row) override { Say(row.port, "appeared"); }
   std::unique_ptr<device::FlowObserver> FlowObserverFor(const std::string& port) override {
@@ -153,7 +155,9 @@ class StationFrontEnd final : public production::StationObserver {
 
 int RunStation(Env& env, const StationOptions& options, const device::Job& job) {
   StationFrontEnd frontEnd(env, options, job);
-  production::Station station({options.match, options.count}, job, frontEnd);
+  production::StationSettings settings{options.match, options.count};
+  settings.skipPresent = options.skipPresent;
+  production::Station station(std::move(settings), job, frontEnd);
   frontEnd.Control(station);
   station.Run();
   return frontEnd.exitCode();
@@ -181,6 +185,10 @@ void AddStationCommand(CLI::App& app, Env& env, Action& action) {
       ->check(CLI::NonNegativeNumber);
   station->add_option("--count", options->count, "Exit once N devices have finished")
       ->check(CLI::PositiveNumber);
+  station->add_flag("--skip-present", options->skipPresent,
+                    "Leave the devices present at start alone until they are unplugged and come "
+                    "back (a restarted station does not flash the units still in the fixture "
+                    "again)");
   AddProductionOptions(station, options->production, false);
   station->add_option("images", options->images, "TARGET=FILE: areas, or slots with --write")
       ->required();

@@ -19,7 +19,8 @@ struct StationOptions {
   bool verify = false;
   bool noRedetect = false;
   int retries = 0;
-  int count = 0;  // 0: until a signal
+  int count = 0;             // 0: until a signal
+  bool skipPresent = false;  // ports present at start wait until they go and come back
   std::vector<std::string> images;
   production::ProductionArgs production;  // record, unit numbers, database
 };

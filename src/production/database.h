@@ -24,13 +24,15 @@ class ProductionDatabase {
   // Whether this build has the database.
   static bool BuiltIn();
   // For a URL such as postgresql://line1@db/production. Nothing is connected yet: each call
-  // connects when it has no connection (again after one was lost).
+  // connects when it has no connection, and a call whose connection was lost is made again on
+  // a new one, a few times within about two seconds, before it fails.
   static std::shared_ptr<ProductionDatabase> Open(const std::string& url);
   virtual ~ProductionDatabase() = default;
 
   // Connects (when not connected) and makes the schema when missing.
   virtual bool Connect(std::string& error) = 0;
-  // Inserts the record line; `added` tells whether it was new (false: its id is there).
+  // Inserts the record line, its station column from `summary.station`; `added` tells whether
+  // it was new (false: its id is there).
   virtual bool Insert(const std::string& line, const RecordSummary& summary, bool& added,
                       std::string& error) = 0;
   // Every record, in the order started.

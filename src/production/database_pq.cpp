@@ -1,13 +1,12 @@
 // The production database over libpq (see database.h). Each call takes a connection of its own
 // from the process's idle ones (the workers of a run at once use as many), making one when none
-// is idle; a lost connection is dropped and the next call makes a new one.
+// is idle. A call whose connection was lost (a server restarted, a network that dropped) is made
+// again on a new one, a few times within a bound (kRetryPauses), before it fails.
 #include <libpq-fe.h>
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
-#include <cstdlib>
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "production/database.h"
 #include "production/database_url.h"
@@ -40,16 +39,12 @@ struct ResultDeleter {
 };
 using Result = std::unique_ptr<PGresult, ResultDeleter>;
 
-// The station's name in its records: the host's.
-std::string HostName() {
-#ifdef _WIN32
-  const char* name = std::getenv("COMPUTERNAME");
-  return name ? name : "station";
-#else
-  char name[256] = {};
-  return ::gethostname(name, sizeof name - 1) == 0 ? name : "station";
-#endif
-}
+// The pauses before a call that lost its connection is made again: the first at once (an idle
+// connection the server closed while it restarted), then two more while the server comes back.
+// A unit waits seconds at most, never minutes, before its record goes to the spool or its
+// number fails.
+constexpr std::chrono::milliseconds kRetryPauses[] = {
+    std::chrono::milliseconds(0), std::chrono::milliseconds(500), std::chrono::milliseconds(1500)};
 
 class PqDatabase;
 
@@ -71,29 +66,83 @@ class PqCounter final : public UnitNumbers {
 class PqDatabase final : public ProductionDatabase,
                          public std::enable_shared_from_this<PqDatabase> {
  public:
-  explicit PqDatabase(std::string url) : m_url(std::move(url)), m_station(HostName()) {}
+  explicit PqDatabase(std::string url) : m_url(std::move(url)) {}
   ~PqDatabase() override {
     for (PGconn* c : m_idle)
       PQfinish(c);
   }
 
   bool Connect(std::string& error) override {
-    Lease c(*this);
-    return c.Open(error);
+    return Call([](PGconn*, std::string&) { return true; }, error);
   }
 
+  // Safe to repeat: the record's id is the key. A retry after an insert whose reply was lost
+  // finds the record there (`added` false).
   bool Insert(const std::string& line, const RecordSummary& s, bool& added,
               std::string& error) override {
-    Lease c(*this);
-    if (!c.Open(error))
+    return Call([&](PGconn* c, std::string& e) { return InsertOnce(c, line, s, added, e); }, error);
+  }
+
+  bool ReadAll(std::vector<RecordSummary>& records, std::string& error) override {
+    std::vector<RecordSummary> read;
+    if (!Call([&](PGconn* c, std::string& e) { return ReadAllOnce(c, read, e); }, error))
       return false;
+    records.insert(records.end(), read.begin(), read.end());
+    return true;
+  }
+
+  std::shared_ptr<UnitNumbers> Counter(const std::string& name, std::optional<std::uint64_t> start,
+                                       std::uint64_t step) override {
+    return std::make_shared<PqCounter>(shared_from_this(), name, start, step);
+  }
+
+  // The counter's next number in a transaction; with `fits`, it is taken (the counter moved on
+  // and committed) when `fits` accepts it. Safe to repeat: a number is used only once its
+  // COMMIT answered, so a transaction lost with its connection, committed or not, is never used;
+  // the repeat reads the counter again (a number committed without its answer is skipped).
+  bool Next(const std::string& name, std::optional<std::uint64_t> start, std::uint64_t step,
+            const UnitNumbers::Fits* fits, std::uint64_t& number, std::string& error) {
+    return Call(
+        [&](PGconn* c, std::string& e) { return NextOnce(c, name, start, step, fits, number, e); },
+        error);
+  }
+
+ private:
+  // `once` on a connection; made again on a new connection while it fails because the
+  // connection was lost (or none could be made), with kRetryPauses between. Any other failure
+  // (a refused statement, a schema of another version) ends it at once.
+  template <typename Once>
+  bool Call(Once once, std::string& error) {
+    for (std::size_t attempt = 0;; ++attempt) {
+      bool lost = false;
+      {
+        Lease c(*this);
+        if (c.Open(error, lost)) {
+          if (once(c, error))
+            return true;
+          lost = PQstatus(c) != CONNECTION_OK;
+        }
+      }
+      if (!lost)
+        return false;
+      if (attempt == std::size(kRetryPauses)) {
+        error += " (tried " + std::to_string(attempt + 1) + " times)";
+        return false;
+      }
+      // Connections made before the loss went with it, most likely: none is tried again.
+      DropIdle();
+      std::this_thread::sleep_for(kRetryPauses[attempt]);
+    }
+  }
+
+  bool InsertOnce(PGconn* c, const std::string& line, const RecordSummary& s, bool& added,
+                  std::string& error) {
     const std::string unit = s.unit ? std::to_string(*s.unit) : std::string();
     const std::string code = std::to_string(s.code);
     const std::string started = std::to_string(s.startedMs / 1000.0);
     const std::string finished = std::to_string(s.finishedMs / 1000.0);
-    const std::string& station = m_station;
     const char* values[] = {s.id.c_str(),
-                            station.c_str(),
+                            s.station.c_str(),
                             s.port.c_str(),
                             started.c_str(),
                             finished.c_str(),
@@ -111,14 +160,12 @@ class PqDatabase final : public ProductionDatabase,
     return true;
   }
 
-  bool ReadAll(std::vector<RecordSummary>& records, std::string& error) override {
-    Lease c(*this);
-    if (!c.Open(error))
-      return false;
+  bool ReadAllOnce(PGconn* c, std::vector<RecordSummary>& records, std::string& error) {
+    records.clear();  // what a lost attempt read
     Result r(PQexec(c,
                     "SELECT id, port, (extract(epoch FROM started) * 1000)::bigint, "
-                    "(extract(epoch FROM finished) * 1000)::bigint, code, unit::text FROM "
-                    "vantor_records ORDER BY started, id"));
+                    "(extract(epoch FROM finished) * 1000)::bigint, code, unit::text, station "
+                    "FROM vantor_records ORDER BY started, id"));
     if (!Ok(c, r.get(), PGRES_TUPLES_OK, error))
       return false;
     for (int i = 0; i < PQntuples(r.get()); ++i) {
@@ -137,22 +184,16 @@ class PqDatabase final : public ProductionDatabase,
       s.code = *code;
       if (!PQgetisnull(r.get(), i, 5))
         s.unit = serial::ParseNumber<std::uint64_t>(PQgetvalue(r.get(), i, 5));
+      s.station = PQgetvalue(r.get(), i, 6);
       records.push_back(std::move(s));
     }
     return true;
   }
 
-  std::shared_ptr<UnitNumbers> Counter(const std::string& name, std::optional<std::uint64_t> start,
-                                       std::uint64_t step) override {
-    return std::make_shared<PqCounter>(shared_from_this(), name, start, step);
-  }
-
-  // The counter's next number in a transaction; with `fits`, it is taken (the counter moved on
-  // and committed) when `fits` accepts it.
-  bool Next(const std::string& name, std::optional<std::uint64_t> start, std::uint64_t step,
-            const UnitNumbers::Fits* fits, std::uint64_t& number, std::string& error) {
-    Lease c(*this);
-    if (!c.Open(error) || !Command(c, "BEGIN", error))
+  bool NextOnce(PGconn* c, const std::string& name, std::optional<std::uint64_t> start,
+                std::uint64_t step, const UnitNumbers::Fits* fits, std::uint64_t& number,
+                std::string& error) {
+    if (!Command(c, "BEGIN", error))
       return false;
     const bool done = NextInTransaction(c, name, start, step, fits, number, error);
     std::string ignored;
@@ -164,7 +205,6 @@ class PqDatabase final : public ProductionDatabase,
     return Command(c, "COMMIT", error);
   }
 
- private:
   bool NextInTransaction(PGconn* c, const std::string& name, std::optional<std::uint64_t> start,
                          std::uint64_t step, const UnitNumbers::Fits* fits, std::uint64_t& number,
                          std::string& error) {
@@ -218,7 +258,8 @@ class PqDatabase final : public ProductionDatabase,
     }
     Lease(const Lease&) = delete;
     Lease& operator=(const Lease&) = delete;
-    bool Open(std::string& error) { return (m_c = m_db.Take(error)) != nullptr; }
+    // False with `error`; `lost` tells that no connection could be made (or it broke at once).
+    bool Open(std::string& error, bool& lost) { return (m_c = m_db.Take(error, lost)) != nullptr; }
     operator PGconn*() const { return m_c; }
 
    private:
@@ -226,7 +267,7 @@ class PqDatabase final : public ProductionDatabase,
     PGconn* m_c = nullptr;
   };
 
-  PGconn* Take(std::string& error) {
+  PGconn* Take(std::string& error, bool& lost) {
     {
       std::lock_guard lock(m_mutex);
       if (!m_idle.empty()) {
@@ -242,14 +283,20 @@ class PqDatabase final : public ProductionDatabase,
     if (PQstatus(c) != CONNECTION_OK) {
       error =
           "cannot reach the database " + MaskPassword(m_url) + ": " + Trimmed(PQerrorMessage(c));
+      lost = true;
       PQfinish(c);
       return nullptr;
     }
-    Result quiet(PQexec(c, "SET client_min_messages = warning"));
+    // A transaction whose connection died unseen (a network that dropped) holds the counter's
+    // row lock on the server: it ends after 10 s idle, and a unit waits for a lock 10 s at most.
+    Result quiet(PQexec(c,
+                        "SET client_min_messages = warning; SET lock_timeout = '10s'; "
+                        "SET idle_in_transaction_session_timeout = '10s'"));
     Result v;
     if (!Command(c, kSchema, error) ||
         !Ok(c, (v = Result(PQexec(c, "SELECT max(version) FROM vantor_schema"))).get(),
             PGRES_TUPLES_OK, error)) {
+      lost = PQstatus(c) != CONNECTION_OK;
       PQfinish(c);
       return nullptr;
     }
@@ -272,6 +319,13 @@ class PqDatabase final : public ProductionDatabase,
     }
     std::lock_guard lock(m_mutex);
     m_idle.push_back(c);
+  }
+
+  void DropIdle() {
+    std::lock_guard lock(m_mutex);
+    for (PGconn* c : m_idle)
+      PQfinish(c);
+    m_idle.clear();
   }
 
   // A command without rows; the schema's statements run as one transaction (one string).
@@ -299,7 +353,6 @@ class PqDatabase final : public ProductionDatabase,
   }
 
   const std::string m_url;
-  const std::string m_station;
   std::mutex m_mutex;  // guards m_idle
   std::vector<PGconn*> m_idle;
 };

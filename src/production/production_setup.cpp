@@ -1,14 +1,36 @@
 // What a run keeps of each device and where its numbers come from (see production_setup.h).
 #include "production/production_setup.h"
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+#include <cstdlib>
+
 #include "production/database.h"
 #include "production/record.h"
 
 namespace vantor::production {
 
+namespace {
+
+// A station's name when none is given: the host's.
+std::string HostName() {
+#ifdef _WIN32
+  const char* name = std::getenv("COMPUTERNAME");
+  return name ? name : "station";
+#else
+  char name[256] = {};
+  return ::gethostname(name, sizeof name - 1) == 0 ? name : "station";
+#endif
+}
+
+}  // namespace
+
 bool ApplyProductionOptions(const ProductionArgs& args, const LoadedImages& images, bool verify,
                             device::Job& job, std::string& warning, std::string& error) {
   RecordTargets targets;
+  targets.station = args.station.empty() ? HostName() : args.station;
   targets.file = args.record;
   targets.spool = args.spool;
   CounterFactory counter;

@@ -13,8 +13,9 @@ namespace vantor::production {
 
 inline constexpr const char* kDefaultSpool = "vantor-spool.jsonl";
 
-// As the command line gives them (--record, --serial..., --database, --spool).
+// As the command line gives them (--record, --serial..., --database, --spool, --station-name).
 struct ProductionArgs {
+  std::string station;  // the name in the records; empty: the host's name
   std::string record;
   UnitArgs units;
   std::string database;

@@ -44,6 +44,7 @@ std::int64_t MillisecondsSince1970(std::chrono::system_clock::time_point at) {
 ordered_json RecordJson(const DeviceRecord& r) {
   ordered_json j;
   j["id"] = Utf8Text(r.id);
+  j["station"] = Utf8Text(r.station);
   j["started"] = IsoUtc(r.started);
   j["finished"] = IsoUtc(r.finished);
   j["port"] = Utf8Text(r.port);
@@ -129,6 +130,7 @@ RecordSummary SummarizeRecord(const DeviceRecord& record) {
   summary.startedMs = MillisecondsSince1970(record.started);
   summary.finishedMs = MillisecondsSince1970(record.finished);
   summary.port = Utf8Text(record.port);
+  summary.station = Utf8Text(record.station);
   summary.code = record.code;
   if (record.unit)
     summary.unit = record.unit->number;
@@ -199,6 +201,7 @@ std::function<device::RecordResult(const device::JobOutcome&)> MakeRecorder(
           verifyAsked](const device::JobOutcome& outcome) -> device::RecordResult {
     DeviceRecord record;
     record.id = NewRecordId();
+    record.station = targets.station;
     record.unit = outcome.unit;
     record.started = outcome.started;
     record.finished = outcome.finished;

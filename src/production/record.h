@@ -32,6 +32,7 @@ struct DeviceRecord {
   std::chrono::system_clock::time_point started;
   std::chrono::system_clock::time_point finished;
   std::string port;
+  std::string station;  // --station-name, else the host's name
   std::optional<serial::UsbIdentity> usb;
   std::optional<device::DetectedState>
       before;  // what answered first; none when the port did not open
@@ -70,6 +71,7 @@ bool AppendRecordLine(const std::string& path, const std::string& line, std::str
 // Where a job's records go: a file (appended to), a database, or both. A record the database
 // cannot take goes to the spool file (the same lines) for a later "vantor record import".
 struct RecordTargets {
+  std::string station;  // the name every record of the job carries
   std::string file;
   std::shared_ptr<ProductionDatabase> database;
   std::string spool;

@@ -79,6 +79,7 @@ bool SummarizeRecordLine(std::string_view line, RecordSummary& summary, std::str
   summary = RecordSummary{};
   summary.id = Text(record, "id");
   summary.port = Text(record, "port");
+  summary.station = Text(record, "station");
   if (!ParseIsoUtc(Text(record, "started"), summary.startedMs) ||
       !ParseIsoUtc(Text(record, "finished"), summary.finishedMs)) {
     error = "no started/finished time";

@@ -18,6 +18,9 @@ struct RecordSummary {
   std::string port;
   std::int32_t code = 0;
   std::optional<std::uint64_t> unit;
+  // The station that wrote the record; empty for a line written before records named theirs
+  // (unknown: never taken to be the PC that reads or imports it).
+  std::string station;
 
   bool operator==(const RecordSummary&) const = default;
 };

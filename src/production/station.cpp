@@ -31,6 +31,9 @@ void Station::Cancel() {
 void Station::Scan() {
   const std::vector<std::string> present = serial::MatchStationPorts(m_settings.match);
   std::lock_guard lock(m_rows.mutex());
+  if (!m_scanned && m_settings.skipPresent)
+    m_seen.insert(present.begin(), present.end());  // as if flashed: wait for them to go
+  m_scanned = true;
   // A port is flashed again only after it was seen gone while no worker used it.
   for (auto it = m_seen.begin(); it != m_seen.end();) {
     const bool busy = std::any_of(m_rows.rows().begin(), m_rows.rows().end(),

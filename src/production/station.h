@@ -24,6 +24,9 @@ struct StationSettings {
   std::string match;  // usb:VID:PID[:SERIAL] or a path glob (Windows: a port-name pattern)
   int count = 0;      // 0: until stopped
   std::chrono::milliseconds scanInterval{200};
+  // Ports present at the first scan are flashed only after they go and come back: a station
+  // restarted with units still in the fixture leaves them alone.
+  bool skipPresent = false;
 };
 
 // What a run of the station came to.
@@ -104,6 +107,7 @@ class Station {
   std::size_t m_started = 0;
   std::size_t m_finished = 0;
   std::size_t m_spooled = 0;
+  bool m_scanned = false;  // the first scan is over
   bool m_accepting = true;
   bool m_cancelling = false;
   std::atomic<bool> m_stopAsked{false};

@@ -124,9 +124,12 @@ TEST_F(StationTest, FlashesThreeDevicesLinkedOneAfterAnotherAndRecordsEach) {
   }
   const auto lines = RecordLines();
   ASSERT_EQ(lines.size(), 3u);
+  char host[256] = {};
+  ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
   std::vector<std::string> ports;
   for (const auto& r : lines) {
     ports.push_back(r.at("port"));
+    EXPECT_EQ(r.at("station"), host);  // no --station-name: the host's name
     EXPECT_EQ(r.at("result.code"), "0");
     EXPECT_EQ(r.at("images"), "1");
     EXPECT_EQ(r.at("images.0.target"), "BOOT");

@@ -1,8 +1,9 @@
 // The production database against a real PostgreSQL server (the test cluster the CTest fixture
 // starts under the build folder): two stations at once drawing unit numbers from it, a server
-// stopped in the middle of a run (records spooled, then imported once), a station that needs
-// the database for numbers refusing to start without it, one that only records starting, and an
-// import of a port name that is not UTF-8 from a file with a torn last line.
+// stopped in the middle of a run (records spooled, then imported once), a server restarted
+// between two units (the lost connection made again), a station that needs the database for
+// numbers refusing to start without it, one that only records starting, an import of a port
+// name that is not UTF-8 from a file with a torn last line, and the station's name kept.
 #include <libpq-fe.h>
 
 #include <set>
@@ -222,6 +223,115 @@ TEST_F(DatabaseTest, ServerStoppedMidRunSpoolsAndImportCompletesOnce) {
   for (const RecordSummary& r : Table())
     numbers.insert(r.unit.value_or(0));
   EXPECT_EQ(numbers, (std::set<std::uint64_t>{7, 8, 9}));
+}
+
+// The server restarts between two units: the station's connection is lost with it and made
+// again, so the second unit gets the next number and its record goes into the table, not to
+// the spool. Every record carries the station's name.
+TEST_F(DatabaseTest, ServerRestartedBetweenUnitsLosesNothing) {
+  const auto bytes = PatternBytes(1024, 9);
+  const std::string image = Image(bytes);
+  const std::string spool = (m_dir / "spool.jsonl").string();
+  AddDevice();
+  AddDevice();
+  Link(0);
+  Start({"--count", "2", "--no-redetect", "--database", m_url, "--serial", "0x100020:4",
+         "--serial-start", "1", "--spool", spool, "--record", Record(), "--station-name", "line-7",
+         "BOOT=" + image});
+  // The first unit's record is in the table before the server goes.
+  ASSERT_TRUE(WaitUntil([&] { return Table().size() == 1; }, std::chrono::milliseconds(30000)))
+      << Output() << Output("err.txt");
+  Server("halt");
+  Server("resume");
+  Link(1);
+  EXPECT_EQ(Finish(), 0) << Output() << Output("err.txt");
+  EXPECT_EQ(Output().find("spooled"), std::string::npos) << Output();
+  EXPECT_FALSE(fs::exists(spool));
+  EXPECT_EQ(NumberIn(0), 1u);
+  EXPECT_EQ(NumberIn(1), 2u);
+  const auto table = Table();
+  ASSERT_EQ(table.size(), 2u);
+  for (const RecordSummary& r : table) {
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.station, "line-7");
+  }
+  for (const auto& line : RecordLines())
+    EXPECT_EQ(line.at("station"), "line-7");
+}
+
+// In one process: a restart between two calls is taken in stride; with the server down for
+// longer than the calls try, a number and a record each fail with the reason, and nothing is
+// handed out; once it is back, numbering goes on where it was.
+TEST_F(DatabaseTest, CallsOutliveARestartAndFailCleanlyWhileTheServerIsDown) {
+  const auto db = ProductionDatabase::Open(m_url);
+  const auto numbers = db->Counter(production::kDefaultCounterName, 1, 1);
+  const auto fits = [](std::uint64_t, std::string&) { return true; };
+  DeviceRecord r;
+  r.started = std::chrono::system_clock::now();
+  r.finished = r.started;
+  r.station = "line-2";
+  std::string error;
+  std::uint64_t number = 0;
+  ASSERT_TRUE(numbers->Take(fits, number, error)) << error;
+  EXPECT_EQ(number, 1u);
+
+  Server("halt");
+  Server("resume");
+  ASSERT_TRUE(numbers->Take(fits, number, error)) << error;
+  EXPECT_EQ(number, 2u);
+  bool added = false;
+  r.id = "after-restart";
+  ASSERT_TRUE(db->Insert(FormatRecord(r), SummarizeRecord(r), added, error)) << error;
+  EXPECT_TRUE(added);
+
+  Server("halt");
+  const bool numbered = numbers->Take(fits, number, error);
+  const std::string numberError = error;
+  r.id = "while-down";
+  const bool inserted = db->Insert(FormatRecord(r), SummarizeRecord(r), added, error);
+  const std::string insertError = error;
+  Server("resume");
+  EXPECT_FALSE(numbered);
+  EXPECT_FALSE(inserted);
+  for (const std::string& e : {numberError, insertError}) {
+    EXPECT_NE(e.find("cannot reach the database"), std::string::npos) << e;
+    EXPECT_NE(e.find("(tried 4 times)"), std::string::npos) << e;
+  }
+  ASSERT_TRUE(numbers->Take(fits, number, error)) << error;
+  EXPECT_EQ(number, 3u);
+  const auto table = Table();
+  ASSERT_EQ(table.size(), 1u);
+  EXPECT_EQ(table[0].station, "line-2");
+}
+
+// "record import" keeps the station that wrote each record: the name a station was given, and
+// none (empty: unknown) for a line written before records named their station, never the name
+// of the PC that imports them.
+TEST_F(DatabaseTest, ImportKeepsTheStationThatWroteEachRecord) {
+  const auto bytes = PatternBytes(512, 5);
+  const std::string image = Image(bytes);
+  AddDevice();
+  Link(0);
+  Start({"--count", "1", "--no-redetect", "--record", Record(), "--station-name", "east 3",
+         "BOOT=" + image});
+  ASSERT_EQ(Finish(), 0) << Output() << Output("err.txt");
+  ASSERT_EQ(RecordLines().size(), 1u);
+  EXPECT_EQ(RecordLines()[0].at("station"), "east 3");
+  DeviceRecord old;
+  old.id = "old";
+  old.started = std::chrono::system_clock::now();
+  old.finished = old.started;
+  std::string oldLine = FormatRecord(old);
+  oldLine.erase(oldLine.find("\"station\":\"\","), 13);
+  ASSERT_EQ(oldLine.find("station"), std::string::npos) << oldLine;
+  std::ofstream(Record(), std::ios::app) << oldLine << "\n";
+
+  std::string output;
+  ASSERT_EQ(Vantor({"record", "import", Record(), "--database", m_url}, output), 0) << output;
+  std::map<std::string, std::string> stations;
+  for (const RecordSummary& r : Table())
+    stations[r.id == "old" ? "old" : "station"] = r.station;
+  EXPECT_EQ(stations, (std::map<std::string, std::string>{{"old", ""}, {"station", "east 3"}}));
 }
 
 // With the server down: a station whose numbers come from it does not start (exit 2, nothing

@@ -68,6 +68,9 @@ class EventLog final : public StationObserver {
   void Stopping(std::size_t running) override {
     Change([&] { m_stoppingWith = static_cast<int>(running); });
   }
+  void Waited() override {
+    Change([&] { ++m_waits; });
+  }
   void Ended(const StationTotals& totals, const std::vector<const PortRow*>& rows) override {
     Change([&] {
       m_totals = totals;
@@ -85,6 +88,13 @@ class EventLog final : public StationObserver {
   bool WaitForStopping() {
     std::unique_lock lock(m_mutex);
     return m_changed.wait_for(lock, kBound, [&] { return m_stoppingWith >= 0; });
+  }
+  // Waits (bounded) until the station woke `count` more times: with nothing running it wakes for
+  // each scan, so a few wakes take in a change of the ports.
+  bool WaitForWakes(int count) {
+    std::unique_lock lock(m_mutex);
+    const int until = m_waits + count;
+    return m_changed.wait_for(lock, kBound, [&] { return m_waits >= until; });
   }
   bool WaitForWatching() {
     std::unique_lock lock(m_mutex);
@@ -127,6 +137,7 @@ class EventLog final : public StationObserver {
   std::map<std::string, Device> m_devices;
   bool m_watching = false;
   int m_stoppingWith = -1;
+  int m_waits = 0;
   StationTotals m_totals;
   std::size_t m_rows = 0;
   bool m_ended = false;
@@ -170,6 +181,11 @@ class StationEngineTest : public ::testing::Test {
     return link.string();
   }
   devsim::PtyDevice& Device(std::size_t index) { return *m_devices.at(index); }
+  // Unplugs the device linked as `port` and plugs it in again (the link gone, then back).
+  void Unplug(const std::string& port) { fs::remove(port); }
+  void PlugIn(const std::string& port, std::size_t index) {
+    fs::create_symlink(Device(index).path(), port);
+  }
 
   StationSettings Settings(int count = 0) const {
     StationSettings settings;
@@ -330,6 +346,43 @@ TEST_F(StationEngineTest, RetriesAFailingDevice) {
   ASSERT_TRUE(Recorded(fails));
   EXPECT_EQ(Recorded(fails)->attempts, 3);
   EXPECT_FALSE(Recorded(fails)->last.ok);
+}
+
+// --skip-present: a device present at start is left alone while one that appears later is
+// flashed at once; once the first is unplugged and plugged in again, it is flashed too.
+TEST_F(StationEngineTest, SkipPresentWaitsForADevicePresentAtStartToComeBack) {
+  const std::string present = AddDevice("dev0");
+  EventLog log;
+  StationSettings settings = Settings(2);
+  settings.skipPresent = true;
+  settings.scanInterval = 20ms;
+  Station station(settings, m_job, log);
+  std::string later;
+  const auto drive = [&] {
+    ASSERT_TRUE(log.WaitForWatching());
+    ASSERT_TRUE(log.WaitForWakes(5));
+    later = AddDevice("dev1");
+    ASSERT_TRUE(log.WaitFor([&](auto& devices) { return devices[later].finished; }));
+    ASSERT_TRUE(log.WaitForWakes(5));
+    EXPECT_FALSE(log.device(present).appeared);
+    Unplug(present);
+    ASSERT_TRUE(log.WaitForWakes(5));
+    EXPECT_FALSE(log.device(present).appeared);
+    PlugIn(present, 0);
+  };
+  const StationTotals totals = RunWhile(station, [&] {
+    drive();
+    if (HasFailure())
+      station.Cancel();  // the count is not reached: end the station instead of waiting on it
+  });
+  EXPECT_EQ(totals.devices, 2);
+  EXPECT_EQ(totals.succeeded, 2);
+  EXPECT_TRUE(log.device(later).ok);
+  EXPECT_TRUE(log.device(present).ok);
+  ASSERT_TRUE(Recorded(present));
+  Device(0).With([&](devsim::Device& d) {
+    EXPECT_EQ(d.ReadMemory(0x100000, 3000), std::vector<std::uint8_t>(3000, 0x5A));
+  });
 }
 
 // Stop before anything appeared: the station wakes at once and ends with nothing done.
