@@ -99,8 +99,9 @@ int main() {
   for (const int workers : {1, 8}) {
     const fs::path files = dir / "files" / std::to_string(workers);
     fs::create_directories(files);
-    Source local{OpenUnitCounter((files / "counter").string(), 1, 1, error),
-                 MakeRecorder({(files / "record.jsonl").string(), nullptr, ""}, images, false)};
+    Source local{
+        OpenUnitCounter((files / "counter").string(), 1, 1, error),
+        MakeRecorder({(files / "record.jsonl").string(), nullptr, "", "bench"}, images, false)};
     Measure("counter file + record file", local, workers);
     auto db = ProductionDatabase::Open(url);
     if (!db->Connect(error)) {
@@ -108,7 +109,7 @@ int main() {
       return 1;
     }
     Source remote{db->Counter("bench" + std::to_string(workers), 1, 1),
-                  MakeRecorder({"", db, (files / "spool.jsonl").string()}, images, false)};
+                  MakeRecorder({"", db, (files / "spool.jsonl").string(), "bench"}, images, false)};
     Measure("database counter + database record", remote, workers);
   }
   std::system((script + " stop " + dir.string()).c_str());

@@ -71,10 +71,10 @@ bool AppendRecordLine(const std::string& path, const std::string& line, std::str
 // Where a job's records go: a file (appended to), a database, or both. A record the database
 // cannot take goes to the spool file (the same lines) for a later "vantor record import".
 struct RecordTargets {
-  std::string station;  // the name every record of the job carries
   std::string file;
   std::shared_ptr<ProductionDatabase> database;
   std::string spool;
+  std::string station;  // the name every record of the job carries
 };
 
 // A job's record: the line of each finished device to `targets`. `verifyAsked` tells whether
