@@ -1,6 +1,6 @@
-// SIGINT and SIGTERM against the real vantor program in the middle of a paced transfer: it ends
-// within a second with 130 or 143 after a "cancelled" line, the port opens again at once, a
-// cancelled read leaves no file, and several workers are all cancelled.
+// SIGINT, SIGTERM and SIGHUP against the real vantor program in the middle of a paced transfer: it
+// ends within a second with 130, 143 or 129 after a "cancelled" line, the port opens again at once,
+// a cancelled read leaves no file, and several workers are all cancelled.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -100,7 +100,7 @@ class SignalTest : public ::testing::Test {
 };
 
 TEST_F(SignalTest, SignalsCancelADownloadAtOnceAndFreeThePort) {
-  for (const int signo : {SIGINT, SIGTERM}) {
+  for (const int signo : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signo);
     auto device = PacedDevice();
     Program vantor(m_dir,
