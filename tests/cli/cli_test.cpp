@@ -270,6 +270,11 @@ TEST_F(CliTest, BadInputIsRefusedBeforeAnythingIsSent) {
       {{"read", "-p", port, "everything"}, "unknown region 'everything'"},
       {{"detect"}, "no port given"},
       {{"flash"}, ""},
+      // An unquoted --match glob the shell expanded: the second port lands among the images.
+      {{"station", "--match", port, port, "BOOT=" + bootShort}, "quote the --match pattern"},
+      {{"station", "--match", "COM3", "COM4", "BOOT=" + bootShort}, "quote the --match pattern"},
+      {{"station", "--match", port, "/dev/ttyUSB1", "BOOT=" + bootShort},
+       "quote the --match pattern"},
   };
   for (const Case& c : cases) {
     const CliRun run = Cli(c.args);
