@@ -229,8 +229,8 @@ void AddStationCommand(CLI::App& app, Env& env, Action& action) {
       for (const std::string& image : options->images) {
         if (LooksLikePort(image)) {
           env.err << "vantor: '" << image
-                  << "' is a serial port, not an image: quote the --match pattern (--match "
-                     "'/dev/ttyUSB*') so that the shell does not expand it\n";
+                  << "' names a serial port, not an image: quote the --match pattern so that "
+                     "the shell does not expand it\n";
           return kExitUsage;
         }
       }

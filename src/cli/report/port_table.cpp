@@ -38,7 +38,8 @@ enum Column : std::size_t { kPort, kUnit, kUsb, kPhase, kPercent, kRate, kEta, k
 constexpr std::size_t kColumnCount = kResult + 1;
 constexpr bool kRightAligned[kColumnCount] = {false, true, false, false, true,
                                               true,  true, true,  false};
-constexpr std::size_t kMinResult = 28;  // room for a failure's code and the start of its meaning
+constexpr std::size_t kMinResult =
+    28;  // room kept for a result: a code and the start of its meaning
 constexpr const char* kEllipsis = "\u2026";
 
 // Characters two cells wide: Hangul, CJK and the full-width forms.
@@ -198,7 +199,7 @@ std::vector<std::string> TableLines(const std::vector<const PortRow*>& rows,
     std::size_t sum = 0;
     for (std::size_t c = 0; c + 1 < kColumnCount; ++c)
       sum += widths[c] == 0 ? 0 : widths[c] + 1;
-    return sum + kMinResult;
+    return sum + std::min(widths[kResult], kMinResult);
   };
   for (const auto& [column, minimum] :
        {std::pair{kPhase, std::size_t{12}}, std::pair{kPort, std::size_t{12}}}) {
