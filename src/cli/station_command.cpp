@@ -205,7 +205,7 @@ void AddStationCommand(CLI::App& app, Env& env, Action& action) {
       "station",
       "Flash every device that appears on the matching ports, each in its own worker; run until "
       "--count devices finished or until SIGINT/SIGTERM (the first stops taking new devices, the "
-      "second cancels the running ones)");
+      "second cancels the running ones) or SIGHUP (cancels them at once)");
   station
       ->add_option("--match", options->match,
                    "Ports to watch: usb:VID:PID[:SERIAL] or a path glob such as "
