@@ -146,5 +146,24 @@ TEST_F(SignalTest, EveryWorkerOfSeveralPortsIsCancelled) {
   EXPECT_EQ(Received(*first) + Received(*second), before);
 }
 
+// Started with SIGHUP ignored (nohup), the station keeps ignoring it: a SIGHUP and then a SIGTERM
+// while it waits end it as the SIGTERM alone does (0), not as a hang-up (129).
+TEST_F(SignalTest, AHangUpIgnoredFromTheStartStaysIgnored) {
+  struct sigaction ignore {};
+  struct sigaction previous {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGHUP, &ignore, &previous);
+  Program vantor(m_dir, {"station", "--match", (m_dir / "none*").string(),
+                         "CODE=" + (m_dir / "code.bin").string()});
+  ::sigaction(SIGHUP, &previous, nullptr);
+  const auto end = Clock::now() + 5000ms;
+  while (vantor.Out().find("watching") == std::string::npos && Clock::now() < end)
+    std::this_thread::sleep_for(20ms);
+  ASSERT_NE(vantor.Out().find("watching"), std::string::npos) << vantor.Err();
+  vantor.Signal(SIGHUP);
+  vantor.Signal(SIGTERM);
+  EXPECT_EQ(vantor.Wait(3000ms), 0) << vantor.Out() << vantor.Err();
+}
+
 }  // namespace
 }  // namespace vantor::cli
