@@ -2,7 +2,7 @@
 //   0  success
 //   1  the device or the transfer failed (nothing answered, refusal, a failed download or read)
 //   2  bad usage or a bad input file (wrong size, missing file): nothing was sent
-//   130, 143  cancelled by SIGINT, SIGTERM
+//   130, 143, 129  cancelled by SIGINT, SIGTERM, SIGHUP (128 + the signal)
 #pragma once
 
 #include <ostream>
@@ -19,7 +19,7 @@ inline constexpr int kExitUsage = 2;
 
 // Runs the command line `args` (args[0] is the program's name) with `out` as stdout and `err` as
 // stderr. `errIsTerminal` allows the progress bar.
-// `cancel`, when given, ends the running flow (SIGINT/SIGTERM in the program).
+// `cancel`, when given, ends the running flow (SIGINT/SIGTERM/SIGHUP in the program).
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            bool errIsTerminal, const serial::CancelToken* cancel = nullptr);
 

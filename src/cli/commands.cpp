@@ -309,8 +309,8 @@ void AddGlobalFlags(CLI::App& app, Env& env) {
   app.add_flag("-q,--quiet", env.quiet, "Only results and failures; no progress bar");
   app.add_flag("--json", env.json, "One JSON object per line on stdout for every step");
   app.footer(
-      "Exit codes: 0 success, 1 device or transfer failure, 2 bad usage or bad input file, 130 "
-      "or 143 cancelled by SIGINT or SIGTERM.");
+      "Exit codes: 0 success, 1 device or transfer failure, 2 bad usage or bad input file, 130, "
+      "143 or 129 cancelled by SIGINT, SIGTERM or SIGHUP.");
 }
 
 void AddPortsAndDetect(CLI::App& app, Env& env, Choices& c, Action& action) {

@@ -5,6 +5,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <regex>
+#include <system_error>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -49,6 +52,8 @@ class StationFrontEnd final : public production::StationObserver {
   int exitCode() const { return m_exitCode; }
 
   void Watching(const production::StationSettings& settings) override {
+    m_match = settings.match;
+    m_count = settings.count;
     Say("", "watching " + settings.match +
                 (settings.count > 0 ? " for " + std::to_string(settings.count) + " devices" : "") +
                 (settings.skipPresent ? " (devices present now wait until plugged in again)" : ""));
@@ -81,6 +86,7 @@ class StationFrontEnd final : public production::StationObserver {
   }
   void NotStarted(const PortRow& row) override { Say(row.port, "failed: " + row.message); }
   void Stopping(std::size_t running) override {
+    m_stopping = true;
     Say("", "stopping: no new devices; " + std::to_string(running) +
                 " running (a second signal cancels them)");
   }
@@ -88,8 +94,10 @@ class StationFrontEnd final : public production::StationObserver {
     const int count = m_signals.count();
     if (count >= 1 && m_station != nullptr)
       m_station->Stop();
-    if (count >= 2 && m_station != nullptr)
+    if (count >= 2 && m_station != nullptr) {
       m_station->Cancel();
+      m_cancelling = true;
+    }
     if (m_station != nullptr) {
       std::lock_guard lock(m_station->rows().mutex());
       DrawLocked(false);
@@ -115,7 +123,11 @@ class StationFrontEnd final : public production::StationObserver {
                   << " (load them with 'vantor record import')\n";
       m_env.out << std::flush;
     }
-    if (totals.cancelled > 0)
+    // Ended by signals: 128 + the one that cancelled (a hang-up always ends the run).
+    const int signo = m_signals.cancelSignal();
+    if (signo != 0 && (totals.cancelled > 0 || signo == kSignalHangUp))
+      m_exitCode = 128 + signo;
+    else if (totals.cancelled > 0)
       m_exitCode = kExitCancelled;
     else
       m_exitCode = totals.failed > 0 ? kExitFailure : kExitOk;
@@ -132,10 +144,20 @@ class StationFrontEnd final : public production::StationObserver {
     if (m_table == nullptr || m_station == nullptr ||
         (!force && Clock::now() - m_lastDraw < kDrawInterval))
       return;
-    std::vector<std::string> lines{TableHeader()};
-    for (const auto& row : m_station->rows().rows())
-      lines.push_back(TableLine(*row, m_totalBytes));
-    m_table->Draw(lines);
+    std::vector<const PortRow*> rows;
+    int done = 0;
+    std::size_t running = 0;
+    for (const auto& row : m_station->rows().rows()) {
+      rows.push_back(row.get());
+      if (row->running)
+        ++running;
+      else
+        ++done;
+    }
+    const std::string status = m_cancelling ? CancellingStatus(running)
+                               : m_stopping ? StoppingStatus(running)
+                                            : WaitingStatus(m_match, m_count, done);
+    m_table->Draw(TableLines(rows, status, m_totalBytes, StderrTerminalSize()));
     m_lastDraw = Clock::now();
   }
 
@@ -147,9 +169,27 @@ class StationFrontEnd final : public production::StationObserver {
   LiveTable m_liveTable;
   CountedSignals m_signals;
   production::Station* m_station = nullptr;
+  std::string m_match;  // what the status line says the station waits on
+  int m_count = 0;
+  bool m_stopping = false;
+  bool m_cancelling = false;
   Clock::time_point m_lastDraw{};
   int m_exitCode = kExitFailure;
 };
+
+// An image argument that names a serial port (a character device, a /dev path, COMn): the shell
+// expanded an unquoted --match glob into the ports it matched, and all but the first land here.
+bool LooksLikePort(const std::string& argument) {
+  if (argument.find('=') != std::string::npos)
+    return false;
+  std::error_code ec;
+  if (std::filesystem::is_character_file(argument, ec))
+    return true;
+  if (argument.starts_with("/dev/") && !std::filesystem::is_regular_file(argument, ec))
+    return true;
+  static const std::regex com(R"((\\\\\.\\)?COM[0-9]+)", std::regex::icase);
+  return std::regex_match(argument, com);
+}
 
 }  // namespace
 
@@ -169,7 +209,7 @@ void AddStationCommand(CLI::App& app, Env& env, Action& action) {
       "station",
       "Flash every device that appears on the matching ports, each in its own worker; run until "
       "--count devices finished or until SIGINT/SIGTERM (the first stops taking new devices, the "
-      "second cancels the running ones)");
+      "second cancels the running ones) or SIGHUP (cancels them at once)");
   station
       ->add_option("--match", options->match,
                    "Ports to watch: usb:VID:PID[:SERIAL] or a path glob such as "
@@ -194,6 +234,14 @@ void AddStationCommand(CLI::App& app, Env& env, Action& action) {
       ->required();
   station->callback([&env, &action, options] {
     action = [&env, options] {
+      for (const std::string& image : options->images) {
+        if (LooksLikePort(image)) {
+          env.err << "vantor: '" << image
+                  << "' names a serial port, not an image: quote the --match pattern so that "
+                     "the shell does not expand it\n";
+          return kExitUsage;
+        }
+      }
       // Every file is read and checked once, before a port is watched.
       LoadedImages images;
       std::string error;

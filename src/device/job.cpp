@@ -14,6 +14,7 @@ std::shared_ptr<const protocol::SegmentList> NumberedSegments(const Job& job, Jo
   UnitPatch patch;
   std::shared_ptr<const protocol::SegmentList> patched;
   if (job.takeNumber && job.takeNumber(number, error)) {
+    observer.UnitNumber(number);
     patched = PatchUnitNumber(*job.segments, *job.unitPlace, number, patch, error);
     outcome.unit = std::move(patch);  // taken: the number stays this device's, written or not
   }

@@ -54,6 +54,8 @@ class FlowObserver {
   // Attempt `number` of at most `total` begins (with retries; a failed attempt's Result came
   // before).
   virtual void Attempt(int /*number*/, int /*total*/) {}
+  // The device's unit number was taken (before anything that carries it is sent).
+  virtual void UnitNumber(std::uint64_t /*number*/) {}
   // The end of a flow: 0 and a summary, or the failure's code and the programs' message.
   virtual void Result(std::int32_t /*code*/, std::string_view /*message*/) {}
 };

@@ -69,8 +69,8 @@ class WorkerPool {
   bool m_notified = false;
 };
 
-// A thread that leaves the process's cancelling signals (SIGINT, SIGTERM; and SIGPIPE) to the
-// thread that decides what the workers are told. Windows: a plain thread.
+// A thread that leaves the process's cancelling signals (SIGINT, SIGTERM, SIGHUP; and SIGPIPE) to
+// the thread that decides what the workers are told. Windows: a plain thread.
 std::thread StartWorkerThread(std::function<void()> body);
 
 }  // namespace vantor::device

@@ -101,6 +101,9 @@ class RowObserver final : public device::FlowObserver {
            },
            RowChange::kAttempt);
   }
+  void UnitNumber(std::uint64_t number) override {
+    Update([&](device::FlowObserver& r) { r.UnitNumber(number); }, [&] { m_row.unit = number; });
+  }
   void Result(std::int32_t code, std::string_view message) override {
     Update([&](device::FlowObserver& r) { r.Result(code, message); },
            [&] {

@@ -1,7 +1,7 @@
 // The live state of every port of a run over several ports: what each port's worker last told
-// (what answered, its phase, the percent, the attempt, the result). Each worker's observer
-// updates its own row under the run's lock and passes every step on (to a JSON reporter, for
-// example); whatever shows the rows (a live table, a summary, progress lines) reads them under
+// (its unit number, what answered, its phase, the percent, the attempt, the result). Each worker's
+// observer updates its own row under the run's lock and passes every step on (to a JSON reporter,
+// for example); whatever shows the rows (a live table, a summary, progress lines) reads them under
 // the same lock.
 #pragma once
 
@@ -22,6 +22,7 @@ struct PortRow {
   using Clock = std::chrono::steady_clock;
   std::string port;
   std::string usbSerial;
+  std::optional<std::uint64_t> unit;  // the unit number, once taken
   std::string answered = "-";
   std::string step = "starting";
   int percent = 0;

@@ -270,6 +270,11 @@ TEST_F(CliTest, BadInputIsRefusedBeforeAnythingIsSent) {
       {{"read", "-p", port, "everything"}, "unknown region 'everything'"},
       {{"detect"}, "no port given"},
       {{"flash"}, ""},
+      // An unquoted --match glob the shell expanded: the second port lands among the images.
+      {{"station", "--match", port, port, "BOOT=" + bootShort}, "quote the --match pattern"},
+      {{"station", "--match", "COM3", "COM4", "BOOT=" + bootShort}, "quote the --match pattern"},
+      {{"station", "--match", port, "/dev/ttyUSB1", "BOOT=" + bootShort},
+       "quote the --match pattern"},
   };
   for (const Case& c : cases) {
     const CliRun run = Cli(c.args);
@@ -748,40 +753,43 @@ TEST(LowLatencyTest, AsksForLowLatencyAndToleratesARefusal) {
 
 // The real binary as a user runs it: "vantor sim --link" serves a device until SIGTERM.
 TEST_F(CliTest, SimServesADeviceBehindALinkUntilSigterm) {
-  int pipeFds[2];
-  ASSERT_EQ(::pipe(pipeFds), 0);
-  const fs::path link = m_dir / "ttyUSB9";
-  const pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    ::dup2(pipeFds[1], STDOUT_FILENO);
-    ::close(pipeFds[0]);
+  for (const int signo : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signo);
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const fs::path link = m_dir / "ttyUSB9";
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ::dup2(pipeFds[1], STDOUT_FILENO);
+      ::close(pipeFds[0]);
+      ::close(pipeFds[1]);
+      ::execl(VANTOR_BINARY, "vantor", "--quiet", "sim", "--no-pacing", "--link", link.c_str(),
+              "--boot-version", "0x0a0b0c0d", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
     ::close(pipeFds[1]);
-    ::execl(VANTOR_BINARY, "vantor", "--quiet", "sim", "--no-pacing", "--link", link.c_str(),
-            "--boot-version", "0x0a0b0c0d", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(pipeFds[1]);
-  std::string first;
-  char c = 0;
-  while (::read(pipeFds[0], &c, 1) == 1 && c != '\n')
-    first += c;
-  ::close(pipeFds[0]);
-  ASSERT_EQ(first.rfind("/dev/pts/", 0), 0u) << first;
-  EXPECT_EQ(fs::read_symlink(link).string(), first);
-  // The link is a port like any other: the port list sees it and the tool talks through it.
-  const auto listed = serial::EnumerateComPortsUnder(m_dir, "/sys");
-  ASSERT_EQ(listed.size(), 1u);
-  EXPECT_EQ(listed[0], link.string());
-  const CliRun run = Cli({"detect", "-p", link.string()});
-  EXPECT_EQ(run.out, "boot v10.11.12.13\n") << run.err;
+    std::string first;
+    char c = 0;
+    while (::read(pipeFds[0], &c, 1) == 1 && c != '\n')
+      first += c;
+    ::close(pipeFds[0]);
+    ASSERT_EQ(first.rfind("/dev/pts/", 0), 0u) << first;
+    EXPECT_EQ(fs::read_symlink(link).string(), first);
+    // The link is a port like any other: the port list sees it and the tool talks through it.
+    const auto listed = serial::EnumerateComPortsUnder(m_dir, "/sys");
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0], link.string());
+    const CliRun run = Cli({"detect", "-p", link.string()});
+    EXPECT_EQ(run.out, "boot v10.11.12.13\n") << run.err;
 
-  ::kill(pid, SIGTERM);
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    ::kill(pid, signo);  // closing the terminal ends it as SIGTERM does
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+  }
 }
 
 }  // namespace

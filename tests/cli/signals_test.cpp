@@ -1,6 +1,6 @@
-// SIGINT and SIGTERM against the real vantor program in the middle of a paced transfer: it ends
-// within a second with 130 or 143 after a "cancelled" line, the port opens again at once, a
-// cancelled read leaves no file, and several workers are all cancelled.
+// SIGINT, SIGTERM and SIGHUP against the real vantor program in the middle of a paced transfer: it
+// ends within a second with 130, 143 or 129 after a "cancelled" line, the port opens again at once,
+// a cancelled read leaves no file, and several workers are all cancelled.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -100,7 +100,7 @@ class SignalTest : public ::testing::Test {
 };
 
 TEST_F(SignalTest, SignalsCancelADownloadAtOnceAndFreeThePort) {
-  for (const int signo : {SIGINT, SIGTERM}) {
+  for (const int signo : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signo);
     auto device = PacedDevice();
     Program vantor(m_dir,
@@ -144,6 +144,25 @@ TEST_F(SignalTest, EveryWorkerOfSeveralPortsIsCancelled) {
   const std::size_t before = Received(*first) + Received(*second);
   std::this_thread::sleep_for(500ms);
   EXPECT_EQ(Received(*first) + Received(*second), before);
+}
+
+// Started with SIGHUP ignored (nohup), the station keeps ignoring it: a SIGHUP and then a SIGTERM
+// while it waits end it as the SIGTERM alone does (0), not as a hang-up (129).
+TEST_F(SignalTest, AHangUpIgnoredFromTheStartStaysIgnored) {
+  struct sigaction ignore {};
+  struct sigaction previous {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGHUP, &ignore, &previous);
+  Program vantor(m_dir, {"station", "--match", (m_dir / "none*").string(),
+                         "CODE=" + (m_dir / "code.bin").string()});
+  ::sigaction(SIGHUP, &previous, nullptr);
+  const auto end = Clock::now() + 5000ms;
+  while (vantor.Out().find("watching") == std::string::npos && Clock::now() < end)
+    std::this_thread::sleep_for(20ms);
+  ASSERT_NE(vantor.Out().find("watching"), std::string::npos) << vantor.Err();
+  vantor.Signal(SIGHUP);
+  vantor.Signal(SIGTERM);
+  EXPECT_EQ(vantor.Wait(3000ms), 0) << vantor.Out() << vantor.Err();
 }
 
 }  // namespace

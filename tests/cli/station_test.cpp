@@ -251,7 +251,8 @@ TEST_F(StationTest, SignalWhileWaitingEndsAtOnce) {
 }
 
 // The first signal (SIGINT or SIGTERM) lets the running device finish and takes no new one; a
-// second one cancels the running device (exit 130).
+// second one cancels the running device (exit 128 + the signal that cancelled it). SIGHUP (the
+// terminal closed) cancels at once: nobody is left to ask twice.
 TEST_F(StationTest, FirstSignalFinishesTheRunningSecondCancels) {
   DeviceOptions paced;
   paced.paced = true;  // 32 KiB at the line's rate: about three seconds on the wire
@@ -264,7 +265,8 @@ TEST_F(StationTest, FirstSignalFinishesTheRunningSecondCancels) {
     const char* summary;
   } cases[] = {{1, SIGINT, 0, "1 device(s): 1 succeeded, 0 failed, 0 cancelled"},
                {2, SIGINT, 130, "1 device(s): 0 succeeded, 0 failed, 1 cancelled"},
-               {2, SIGTERM, 130, "1 device(s): 0 succeeded, 0 failed, 1 cancelled"}};
+               {2, SIGTERM, 143, "1 device(s): 0 succeeded, 0 failed, 1 cancelled"},
+               {1, SIGHUP, 129, "1 device(s): 0 succeeded, 0 failed, 1 cancelled"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.signals << " x signal " << c.signal);
     m_devices.clear();
@@ -285,6 +287,48 @@ TEST_F(StationTest, FirstSignalFinishesTheRunningSecondCancels) {
     EXPECT_EQ(Sessions(*m_devices[1]), 0);
     EXPECT_NE(Output().find(c.summary), std::string::npos) << Output();
   }
+}
+
+// The terminal closed in the middle of a transfer: SIGHUP, and the output goes nowhere (a pipe
+// whose reader is gone stands for the terminal). The station still cancels the running unit,
+// records it as cancelled and exits 129.
+TEST_F(StationTest, HangUpCancelsAndRecordsThoughTheOutputIsGone) {
+  DeviceOptions paced;
+  paced.paced = true;
+  const std::string image = Image(PatternBytes(32768, 4));
+  AddDevice(paced);
+  Link(0);
+  int output[2];
+  ASSERT_EQ(::pipe(output), 0);
+  std::vector<std::string> args{
+      VANTOR_BINARY,   "station",  "--match", (m_dir / "rig").string() + "/port*",
+      "--no-redetect", "--record", Record(),  "BOOT=" + image};
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::dup2(output[1], STDOUT_FILENO);
+    ::dup2(output[1], STDERR_FILENO);
+    ::close(output[0]);
+    std::vector<char*> argv;
+    for (auto& a : args)
+      argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(VANTOR_BINARY, argv.data());
+    ::_exit(127);
+  }
+  m_spawned.push_back(pid);
+  ::close(output[1]);
+  ASSERT_TRUE(WaitUntil([&] { return Writing(1); }, std::chrono::milliseconds(10000)));
+  ::close(output[0]);  // every later write of the station fails
+  ::kill(pid, SIGHUP);
+  pid_t ended = pid;
+  EXPECT_EQ(Finish(ended, std::chrono::milliseconds(5000)), 129);
+  const auto lines = RecordLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].at("port"), Port(0));
+  // The cancel, bare or as the download's system error inside a segment (1223 - 10000).
+  EXPECT_TRUE(lines[0].at("result.code") == "1223" || lines[0].at("result.code") == "-8777")
+      << lines[0].at("result.code");
 }
 
 // Unit numbers: each device gets the counter's next number written into its image (verify reads

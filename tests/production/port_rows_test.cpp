@@ -1,6 +1,7 @@
 // A port's row follows its worker's steps as the live table shows them: the phase a device is
 // really in (the wait after the download, the second detection, the verify with its own
-// percent), the attempts, the result; and every step reaches the next observer unchanged.
+// percent), the unit number, the attempts, the result; and every step reaches the next observer
+// unchanged.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -27,6 +28,9 @@ class PassedOn final : public device::FlowObserver {
   }
   void Phase(FlowPhase phase) override {
     steps.push_back(phase == FlowPhase::kRestartWait ? "restart wait" : "redetecting");
+  }
+  void UnitNumber(std::uint64_t number) override {
+    steps.push_back("unit " + std::to_string(number));
   }
   void Attempt(int number, int total) override {
     steps.push_back("attempt " + std::to_string(number) + "/" + std::to_string(total));
@@ -59,6 +63,7 @@ TEST(PortRowsTest, RowShowsThePhaseTheDeviceIsIn) {
   };
   using Step = std::pair<std::string, int>;
 
+  observer->UnitNumber(1042);  // taken once, before the first attempt
   observer->Attempt(1, 2);
   observer->PortOpened("/dev/ttyUSB9");
   EXPECT_EQ(step(), Step("detecting", 0));
@@ -87,6 +92,7 @@ TEST(PortRowsTest, RowShowsThePhaseTheDeviceIsIn) {
   observer->Attempt(2, 2);  // the failed attempt's result is not the device's
   EXPECT_EQ(step(), Step("attempt 2 of 2", 0));
   EXPECT_FALSE(row->code);
+  EXPECT_EQ(row->unit, 1042u);  // a retried device keeps its number
   observer->Result(0, "downloaded");
   EXPECT_EQ(row->code, 0);
   EXPECT_EQ(changes,
@@ -100,9 +106,9 @@ TEST(PortRowsTest, RowShowsThePhaseTheDeviceIsIn) {
   EXPECT_TRUE(row->ok);
   EXPECT_EQ(row->attempt, 2);
   // Every step reached the next observer as it came.
-  EXPECT_EQ(next.steps,
-            (std::vector<std::string>{"attempt 1/2", "segment 0", "restart wait", "redetecting",
-                                      "verify 0", "result -9978", "attempt 2/2", "result 0"}));
+  EXPECT_EQ(next.steps, (std::vector<std::string>{"unit 1042", "attempt 1/2", "segment 0",
+                                                  "restart wait", "redetecting", "verify 0",
+                                                  "result -9978", "attempt 2/2", "result 0"}));
 }
 
 TEST(PortRowsTest, FinishedRowsSettleTheirResult) {

@@ -1,6 +1,6 @@
 // "sim" and "demo" on POSIX: the simulated device behind a pseudo-terminal. "sim" serves it until
-// SIGINT or SIGTERM (taken with sigwait, so no work happens in a signal handler); "demo" runs
-// the whole download flow against it and checks the written area byte for byte.
+// SIGINT, SIGTERM or SIGHUP (taken with sigwait, so no work happens in a signal handler); "demo"
+// runs the whole download flow against it and checks the written area byte for byte.
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -36,13 +36,15 @@ namespace {
 
 std::atomic<bool> g_demoPaced{true};
 
-// Blocks SIGINT and SIGTERM in this thread (and so in the threads it starts) while it lives.
+// Blocks SIGINT, SIGTERM and SIGHUP (the terminal closed) in this thread (and so in the threads it
+// starts) while it lives.
 class BlockedStopSignals {
  public:
   BlockedStopSignals() {
     sigemptyset(&m_set);
     sigaddset(&m_set, SIGINT);
     sigaddset(&m_set, SIGTERM);
+    sigaddset(&m_set, SIGHUP);  // ignored from the start (nohup), it never arrives
     pthread_sigmask(SIG_BLOCK, &m_set, &m_old);
   }
   ~BlockedStopSignals() { pthread_sigmask(SIG_SETMASK, &m_old, nullptr); }

@@ -1,6 +1,6 @@
 // A block of lines redrawn in place on a terminal: each draw moves the cursor back over the
-// lines drawn before and clears each line it writes. The several-port progress lines and the
-// station's table are drawn with it.
+// lines drawn before, clears each line it writes and what is left below the last. The several-port
+// progress lines and the station's table are drawn with it.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,6 @@
-// POSIX: worker threads start with the cancelling signals blocked, so that SIGINT and SIGTERM
-// reach the thread that tells the workers what to do, and a write to a closed pipe fails instead
-// of ending the process.
+// POSIX: worker threads start with the cancelling signals blocked, so that SIGINT, SIGTERM and
+// SIGHUP reach the thread that tells the workers what to do, and a write to a closed pipe fails
+// instead of ending the process.
 #include <pthread.h>
 #include <signal.h>
 
@@ -14,6 +14,7 @@ std::thread StartWorkerThread(std::function<void()> body) {
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
   sigaddset(&signals, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &signals, &previous);
   std::thread thread;
