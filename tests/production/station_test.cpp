@@ -418,7 +418,7 @@ TEST_F(StationEngineTest, AVerifyMismatchIsRecordedAndReportedWithItsOwnCode) {
   m_job.verify = true;
   m_job.retries = 1;
   const std::string record = (m_dir / "record.jsonl").string();
-  m_job.record = MakeRecorder({record, nullptr, ""}, {}, true);
+  m_job.record = MakeRecorder({record, nullptr, "", "line3"}, {}, true);
   devsim::DeviceOptions corrupting;
   corrupting.corruptAddress = 0x100010;
   const std::string port = AddDevice("dev0", corrupting);
@@ -457,7 +457,7 @@ TEST_F(StationEngineTest, AVerifyMismatchIsRecordedAndReportedWithItsOwnCode) {
 // the unit that was flashed. A record that cannot be written fails its unit, and the row says why.
 TEST_F(StationEngineTest, NoNumberIsNoUnitAndALostRecordFailsItsUnit) {
   const std::string record = (m_dir / "record.jsonl").string();
-  m_job.record = MakeRecorder({record, nullptr, ""}, {}, false);
+  m_job.record = MakeRecorder({record, nullptr, "", "line3"}, {}, false);
   m_job.unitPlace = device::NumberPlace{0x100000, 4};
   std::atomic<int> taken = 0;
   m_job.takeNumber = [&taken](std::uint64_t& number, std::string& error) {
@@ -503,7 +503,8 @@ TEST_F(StationEngineTest, NoNumberIsNoUnitAndALostRecordFailsItsUnit) {
 
   // The record's folder is gone: the flashed unit fails, its row tells why.
   m_job.unitPlace.reset();
-  m_job.record = MakeRecorder({(m_dir / "gone" / "record.jsonl").string(), nullptr, ""}, {}, false);
+  m_job.record =
+      MakeRecorder({(m_dir / "gone" / "record.jsonl").string(), nullptr, "", "line3"}, {}, false);
   const std::string port = AddDevice("dev2");
   EventLog lost;
   StationSettings only = Settings(1);
