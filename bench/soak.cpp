@@ -32,6 +32,7 @@
 #include "cli/cli.h"
 #include "device/files.h"
 #include "device/flows.h"
+#include "device/result_codes.h"
 #include "devsim/pty_transport.h"
 #include "protocol/download.h"
 #include "protocol/receiver.h"
@@ -101,7 +102,8 @@ LineChaos RandomNoise(std::mt19937_64& rng) {
   return c;
 }
 
-// The documented results: 0, -1, the read-back's malformed reply, the download's own codes, a
+// The documented results: 0, -1, the read-back's malformed reply, the download's own codes, the
+// verify's mismatch, a
 // system error (positive: errno values, the time-out, cancellation) and a system error inside a
 // segment (DL_ERR_IO_BASE + the error).
 bool SystemError(std::int32_t code) {
@@ -112,6 +114,7 @@ bool Documented(std::int32_t code) {
   using namespace vantor;
   const std::int32_t own[] = {0,
                               -1,
+                              device::kErrorVerifyDiffers,
                               protocol::kReadBackMalformed,
                               protocol::DL_ERR_TOO_LONG,
                               protocol::DL_ERR_NOT_READY,

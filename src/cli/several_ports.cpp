@@ -55,8 +55,11 @@ int RunOnSeveralPorts(Env& env, const std::vector<std::string>& ports, const dev
       std::string error;
       const bool started = pool.Start(
           port,
-          [&job, port, observer](const serial::CancelToken& cancel) {
-            return device::RunJob(port, job, &cancel, *observer).ok();
+          [&job, &rows, &row, port, observer](const serial::CancelToken& cancel) {
+            const device::JobOutcome outcome = device::RunJob(port, job, &cancel, *observer);
+            std::lock_guard lock(rows.mutex());
+            production::SettleRow(row, outcome);  // as the record says
+            return outcome.ok();
           },
           error);
       if (started) {

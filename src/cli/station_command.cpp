@@ -70,19 +70,25 @@ class StationFrontEnd final : public production::StationObserver {
   }
   void Finished(const PortRow& row) override {
     if (m_env.json) {
-      const ordered_json e{{"port", Utf8Text(row.port)},
-                           {"event", "finished"},
-                           {"code", *row.code},
-                           {"message", Utf8Text(row.message)},
-                           {"spooled", !row.note.empty()},
-                           {"attempts", row.attempt},
-                           {"seconds", RoundedTo(row.seconds, 3)}};
+      const ordered_json e{
+          {"port", Utf8Text(row.port)},
+          {"event", "finished"},
+          {"code", *row.code},
+          {"message", Utf8Text(row.message)},
+          {"spooled", !row.note.empty()},
+          {"record_error", row.recordError.empty() ? ordered_json(nullptr)
+                                                   : ordered_json(Utf8Text(row.recordError))},
+          {"attempts", row.attempt},
+          {"seconds", RoundedTo(row.seconds, 3)}};
       m_env.out << e.dump() << "\n" << std::flush;
     }
-    Say(row.port, (*row.code == 0 ? "done" : ResultText(row)) + " after " +
-                      std::to_string(row.attempt) + " attempt(s)" +
+    const std::string message = RowMessage(row);
+    Say(row.port, (row.ok                    ? "done"
+                   : row.recordError.empty() ? ResultText(row)
+                                             : "failed") +
+                      " after " + std::to_string(row.attempt) + " attempt(s)" +
                       (row.note.empty() || *row.code != 0 ? "" : ", " + row.note) +
-                      (row.message.empty() ? "" : ": " + OneLine(row.message)));
+                      (message.empty() ? "" : ": " + message));
   }
   void NotStarted(const PortRow& row) override { Say(row.port, "failed: " + row.message); }
   void Stopping(std::size_t running) override {

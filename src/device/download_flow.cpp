@@ -4,6 +4,7 @@
 
 #include "device/flows.h"
 #include "device/port_tuning.h"
+#include "device/result_codes.h"
 #include "device/texts.h"
 
 namespace vantor::device {
@@ -73,6 +74,7 @@ DownloadOutcome RunDownloadFlow(const DownloadJob& job, FlowObserver& reporter) 
     return Cancelled(outcome, reporter);
   if (!port)
     return Fail(outcome, error, OpenFailureText(job.port, error), reporter);
+  outcome.portOpened = true;  // the detection below writes to it at once
   reporter.PortOpened(job.port);
 
   outcome.first = DetectDevice(*port);
@@ -101,6 +103,7 @@ DownloadOutcome RunDownloadFlow(const DownloadJob& job, FlowObserver& reporter) 
   }
 
   outcome.bootVersion = state.bootVersion;
+  outcome.sessionBegan = true;
   const auto start = std::chrono::steady_clock::now();
   const std::int32_t result =
       RunDownload(*port, *job.segments, job.flags, reporter, &outcome.lineBytes);
@@ -140,7 +143,8 @@ DownloadOutcome RunDownloadFlow(const DownloadJob& job, FlowObserver& reporter) 
                   CommErrorMessage(verify.result) + "\n" + kVerifyReadBackFailedText, reporter);
     }
     if (verify.firstDifference)
-      return Fail(outcome, -1, VerifyDiffersText(*verify.firstDifference), reporter);
+      return Fail(outcome, kErrorVerifyDiffers, VerifyDiffersText(*verify.firstDifference),
+                  reporter);
     outcome.verified = true;
   }
 

@@ -130,8 +130,10 @@ struct DownloadJob {
 
 struct DownloadOutcome {
   bool ok = false;
-  std::int32_t code = 0;  // 0 or the failure's code (kErrorCancelled when cancelled)
-  DetectedState first;    // what answered on the port
+  std::int32_t code = 0;      // 0 or the failure's code (kErrorCancelled when cancelled)
+  DetectedState first;        // what answered on the port
+  bool portOpened = false;    // the port opened and the detection wrote to it
+  bool sessionBegan = false;  // the download session began: bytes of the image may have gone
   bool bootEntered = false;
   std::optional<std::uint32_t> bootVersion;  // the bootloader that took the download
   double downloadSeconds = 0;

@@ -1,6 +1,8 @@
 // Jobs and retries (see job.h).
 #include "device/job.h"
 
+#include "device/texts.h"
+
 namespace vantor::device {
 
 namespace {
@@ -29,6 +31,16 @@ std::shared_ptr<const protocol::SegmentList> NumberedSegments(const Job& job, Jo
 }
 
 }  // namespace
+
+AttemptResult DeviceResult(const std::vector<AttemptResult>& attempts) {
+  if (attempts.empty())
+    return {};
+  std::size_t cause = attempts.size() - 1;
+  while (cause > 0 && attempts[cause].code != 0 && !attempts[cause].sessionBegan &&
+         attempts[cause].code != serial::kErrorCancelled)
+    --cause;
+  return attempts[cause];
+}
 
 int RunWithRetries(int retries, const serial::CancelToken* cancel, FlowObserver& observer,
                    const std::function<bool()>& attempt) {
@@ -71,8 +83,14 @@ JobOutcome RunJob(const std::string& port, const Job& job, const serial::CancelT
     // Every attempt opens the port afresh and starts the session from its beginning.
     outcome.attempts = RunWithRetries(job.retries, cancel, observer, [&] {
       outcome.last = RunDownloadFlow(flow, observer);
+      outcome.attemptResults.push_back(
+          {outcome.last.code, outcome.last.message, outcome.last.sessionBegan});
+      outcome.sent = outcome.sent || outcome.last.portOpened;
       return outcome.last.ok;
     });
+    outcome.result = DeviceResult(outcome.attemptResults);
+  } else {
+    outcome.result = {outcome.last.code, outcome.last.message, false};
   }
 
   outcome.finished = std::chrono::system_clock::now();
@@ -82,7 +100,7 @@ JobOutcome RunJob(const std::string& port, const Job& job, const serial::CancelT
     outcome.recordError = std::move(kept.error);
     outcome.recordNote = std::move(kept.note);
     if (outcome.recordError)
-      observer.Message(*outcome.recordError);
+      observer.Message(RecordNotWrittenText(*outcome.recordError));
     if (outcome.recordNote)
       observer.Message(*outcome.recordNote);
   }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "device/flows.h"
 #include "device/unit_number.h"
@@ -43,10 +44,27 @@ struct Job {
   std::function<RecordResult(const JobOutcome&)> record;
 };
 
+// How one attempt ended.
+struct AttemptResult {
+  std::int32_t code = 0;
+  std::string message;
+  bool sessionBegan = false;  // the download session began (bytes of the image may have gone)
+};
+
+// The device's result over its attempts: the last attempt's, unless that attempt failed as a
+// consequence of an earlier one: it failed before its download session began (the port did not
+// open, nothing or the wrong thing answered, the bootloader could not be entered) and was not
+// cancelled. Such attempts are passed over back to the one that is no consequence (the first
+// attempt never is). A success and a cancel always stand.
+AttemptResult DeviceResult(const std::vector<AttemptResult>& attempts);
+
 struct JobOutcome {
   std::string port;
-  DownloadOutcome last;  // the last attempt's outcome
-  int attempts = 0;
+  DownloadOutcome last;                       // the last attempt's outcome
+  int attempts = 0;                           // 0: no number could be taken, nothing was tried
+  std::vector<AttemptResult> attemptResults;  // one per attempt, in order
+  AttemptResult result;           // the device's result (DeviceResult), or why no attempt was made
+  bool sent = false;              // some attempt wrote to the device's port
   std::optional<UnitPatch> unit;  // the device's number and the bytes written for it
   std::chrono::system_clock::time_point started;
   std::chrono::system_clock::time_point finished;

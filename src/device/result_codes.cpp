@@ -58,6 +58,9 @@ const std::vector<NamedCode>& NamedCodes() {
       {kErrorUnitNumber,
        "no unit number could be taken for the device (the counter, list or database could not "
        "give one, or it did not fit); nothing was sent"},
+      {kErrorVerifyDiffers,
+       "verify: the device's memory read back differs from the image sent (the first differing "
+       "address is in the message)"},
   };
   return codes;
 }

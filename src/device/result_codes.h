@@ -13,6 +13,10 @@
 
 namespace vantor::device {
 
+// The result code of a download whose verify found the device's memory different from the image
+// (next to kErrorUnitNumber, the tool's own codes; -1 keeps its meaning: no answer in time).
+inline constexpr std::int32_t kErrorVerifyDiffers = -9101;
+
 // The meaning of `code`, without the code: "the device stopped answering (no reply within
 // 5000 ms)". A system error is explained with the system's own text.
 std::string ResultCodeMeaning(std::int32_t code);

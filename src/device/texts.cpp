@@ -72,6 +72,10 @@ std::string VerifyDiffersText(std::uint32_t address) {
   return text;
 }
 
+std::string RecordNotWrittenText(std::string_view reason) {
+  return "record NOT written: " + std::string(reason);
+}
+
 std::string DownloadSummaryText(std::int64_t bytes, double seconds, bool verified) {
   char text[160];
   const double rate = seconds > 0 ? static_cast<double>(bytes) / seconds : 0;

@@ -69,6 +69,8 @@ inline constexpr const char* kVerifyPortLostText = "verify: the port did not reo
 inline constexpr const char* kVerifyReadBackFailedText = "verify: the read-back failed";
 // "verify: device memory differs at 0x%06x".
 std::string VerifyDiffersText(std::uint32_t address);
+// "record NOT written: REASON": a device whose record could not be kept (it counts as failed).
+std::string RecordNotWrittenText(std::string_view reason);
 // "downloaded N bytes in S s (R bytes/s)" and ", verified".
 std::string DownloadSummaryText(std::int64_t bytes, double seconds, bool verified);
 

@@ -14,8 +14,17 @@ using device::CodeMeaning;
 using device::DetectedState;
 using device::FlowPhase;
 
+// As the record says it ("no device" when nothing answered).
 std::string Answered(const DetectedState& state) {
-  return state.answered() ? device::DescribeState(state) : "none";
+  return device::DescribeState(state);
+}
+
+// The row's result and message, with the code's meaning where the message shows it bare.
+void SetResult(PortRow& row, std::int32_t code, std::string_view message) {
+  row.code = code;
+  row.message = message;
+  if (const auto meaning = CodeMeaning(code, message))
+    row.message += "\n" + *meaning;
 }
 
 class RowObserver final : public device::FlowObserver {
@@ -107,10 +116,7 @@ class RowObserver final : public device::FlowObserver {
   void Result(std::int32_t code, std::string_view message) override {
     Update([&](device::FlowObserver& r) { r.Result(code, message); },
            [&] {
-             m_row.code = code;
-             m_row.message = message;
-             if (const auto meaning = CodeMeaning(code, message))
-               m_row.message += "\n" + *meaning;
+             SetResult(m_row, code, message);
              m_row.step = code == 0 ? "done" : "failed";
            },
            RowChange::kResult);
@@ -146,6 +152,13 @@ std::unique_ptr<device::FlowObserver> MakeRowObserver(
     PortRows& rows, PortRow& row, std::unique_ptr<device::FlowObserver> next,
     std::function<void(const PortRow&, RowChange)> changed) {
   return std::make_unique<RowObserver>(rows, row, std::move(next), std::move(changed));
+}
+
+void SettleRow(PortRow& row, const device::JobOutcome& outcome) {
+  row.attempt = outcome.attempts;
+  row.answered = outcome.last.portOpened ? device::DescribeState(outcome.last.first) : "-";
+  SetResult(row, outcome.result.code, outcome.result.message);
+  row.recordError = outcome.recordError.value_or("");
 }
 
 void FinishRow(PortRow& row, bool ok, bool cancelled) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "device/job.h"
 #include "device/observer.h"
 
 namespace vantor::production {
@@ -29,7 +30,8 @@ struct PortRow {
   int attempt = 1;
   std::optional<std::int32_t> code;
   std::string message;
-  std::string note;  // where the record went when not where asked ("record spooled")
+  std::string note;         // where the record went when not where asked ("record spooled")
+  std::string recordError;  // why the record could not be written (the device then failed)
   Clock::time_point started = Clock::now();
   std::optional<Clock::time_point> progressSince;  // the first progress of the current phase
   double seconds = 0;
@@ -60,6 +62,12 @@ enum class RowChange { kAttempt, kResult, kOther };
 std::unique_ptr<device::FlowObserver> MakeRowObserver(
     PortRows& rows, PortRow& row, std::unique_ptr<device::FlowObserver> next,
     std::function<void(const PortRow&, RowChange)> changed = {});
+
+// Settles a row with what its job's outcome says, as the record has it: the attempts made (0
+// when no unit number could be taken), what answered first on the last attempt ("-" when its port
+// did not open), the device's result over its attempts and a record that was not written. The
+// caller holds the lock.
+void SettleRow(PortRow& row, const device::JobOutcome& outcome);
 
 // Settles a row whose worker ended: its time, and a result for one that ended without one.
 // The caller holds the lock.

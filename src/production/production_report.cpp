@@ -19,15 +19,21 @@ ProductionReport SummarizeProduction(const std::vector<RecordSummary>& records) 
       ++report.repeatedRecords;
       continue;
     }
-    if (report.units == 0 || r.startedMs < report.firstMs)
+    const bool first = report.units + report.notStarted == 0;
+    if (first || r.startedMs < report.firstMs)
       report.firstMs = r.startedMs;
-    if (report.units == 0 || r.finishedMs > report.lastMs)
+    if (first || r.finishedMs > report.lastMs)
       report.lastMs = r.finishedMs;
-    ++report.units;
-    if (r.code == 0)
-      ++report.succeeded;
-    else
-      ++report.failures[r.code];
+    if (!r.sent) {
+      ++report.notStarted;
+      ++report.notStartedBy[r.code];
+    } else {
+      ++report.units;
+      if (r.code == 0)
+        ++report.succeeded;
+      else
+        ++report.failures[r.code];
+    }
     if (r.unit) {
       ++report.numbered;
       ++numbers[*r.unit];

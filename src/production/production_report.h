@@ -14,11 +14,15 @@
 namespace vantor::production {
 
 struct ProductionReport {
-  std::size_t units = 0;  // records, each id once
+  std::size_t units = 0;  // records of devices sent at least one byte, each id once
   std::size_t succeeded = 0;
   std::map<std::int32_t, std::size_t> failures;  // by result code
-  std::size_t repeatedRecords = 0;               // lines whose id came before (a file loaded twice)
-  std::int64_t firstMs = 0;                      // the first start and the last finish
+  // Records of what never became a unit (nothing was sent: no unit number, the port did not
+  // open, cancelled before), by result code; outside the yield.
+  std::size_t notStarted = 0;
+  std::map<std::int32_t, std::size_t> notStartedBy;
+  std::size_t repeatedRecords = 0;  // lines whose id came before (a file loaded twice)
+  std::int64_t firstMs = 0;         // the first start and the last finish of every record
   std::int64_t lastMs = 0;
   std::size_t numbered = 0;  // units with a number
   std::optional<std::uint64_t> lowest;

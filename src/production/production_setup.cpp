@@ -9,6 +9,7 @@
 
 #include "production/database.h"
 #include "production/record.h"
+#include "production/write_check.h"
 
 namespace vantor::production {
 
@@ -54,7 +55,13 @@ bool ApplyProductionOptions(const ProductionArgs& args, const LoadedImages& imag
       return db->Counter(kDefaultCounterName, start, step);
     };
   }
-  if (!ApplyUnitOptions(args.units, job, error, counter))
+  // The files the run writes, checked last: every option is known good by then, and nothing
+  // has been created yet.
+  const ReadyCheck writable = [&args](std::string& problem) {
+    return (args.record.empty() || CheckWritable(args.record, "the record", problem)) &&
+           (args.database.empty() || CheckWritable(args.spool, "the spool", problem));
+  };
+  if (!ApplyUnitOptions(args.units, job, error, counter, writable))
     return false;
   if (!targets.file.empty() || targets.database)
     job.record = MakeRecorder(std::move(targets), DescribeImages(images), verify);

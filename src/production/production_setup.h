@@ -24,7 +24,9 @@ struct ProductionArgs {
 
 // Gives `job` its unit numbers and its record. With a database: the numbers come from the
 // database (it must answer now: else an error), and records it cannot take go to the spool (a
-// run that only records starts without it, and `warning` says so). False with `error`.
+// run that only records starts without it, and `warning` says so). Every file the run writes
+// (the record, the spool with a database, the counter or the list's position) is checked last
+// and nothing is created when a check fails. False with `error`: a usage error.
 bool ApplyProductionOptions(const ProductionArgs& args, const LoadedImages& images, bool verify,
                             device::Job& job, std::string& warning, std::string& error);
 

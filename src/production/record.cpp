@@ -66,6 +66,11 @@ ordered_json RecordJson(const DeviceRecord& r) {
   j["bytes"] = r.bytes;
   j["seconds"] = RoundedTo(r.seconds, 3);
   j["attempts"] = r.attempts;
+  j["attempt_results"] = ordered_json::array();
+  for (const device::AttemptResult& a : r.attemptResults)
+    j["attempt_results"].push_back(
+        ordered_json{{"code", a.code}, {"message", Utf8Text(a.message)}});
+  j["sent"] = r.sent;
   j["verified"] = r.verified ? ordered_json(*r.verified) : ordered_json(nullptr);
   j["result"] = ordered_json{{"code", r.code}, {"message", Utf8Text(r.message)}};
   j["unit"] = nullptr;
@@ -132,6 +137,7 @@ RecordSummary SummarizeRecord(const DeviceRecord& record) {
   summary.port = Utf8Text(record.port);
   summary.station = Utf8Text(record.station);
   summary.code = record.code;
+  summary.sent = record.sent;
   if (record.unit)
     summary.unit = record.unit->number;
   return summary;
@@ -207,16 +213,19 @@ std::function<device::RecordResult(const device::JobOutcome&)> MakeRecorder(
     record.finished = outcome.finished;
     record.seconds = outcome.seconds;
     record.attempts = outcome.attempts;
+    record.attemptResults = outcome.attemptResults;
+    record.sent = outcome.sent;
     record.port = outcome.port;
     record.usb = serial::UsbIdentityOf(outcome.port);
-    record.before = outcome.last.first;
+    if (outcome.last.portOpened)
+      record.before = outcome.last.first;
     record.after = outcome.last.after;
     record.images = images;
     record.bytes = outcome.last.bytes;
     if (verifyAsked)
       record.verified = outcome.last.verified;
-    record.code = outcome.last.code;
-    record.message = outcome.last.message;
+    record.code = outcome.result.code;
+    record.message = outcome.result.message;
     // Formatted once: the same line goes to the file, the database and the spool.
     const std::string line = FormatRecord(record);
     device::RecordResult result;

@@ -42,8 +42,10 @@ struct DeviceRecord {
   std::int64_t bytes = 0;
   double seconds = 0;
   int attempts = 0;
+  std::vector<device::AttemptResult> attemptResults;  // each attempt's code and message
+  bool sent = false;             // some attempt wrote to the device's port (it counts in the yield)
   std::optional<bool> verified;  // none when no verify was asked
-  std::int32_t code = 0;
+  std::int32_t code = 0;         // the device's result over its attempts (device::DeviceResult)
   std::string message;
   std::optional<device::UnitPatch> unit;  // the unit number and the bytes written for it
 };

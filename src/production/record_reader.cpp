@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "device/unit_number.h"
 #include "serial/number_text.h"
 
 namespace vantor::production {
@@ -96,6 +97,10 @@ bool SummarizeRecordLine(std::string_view line, RecordSummary& summary, std::str
     return false;
   }
   summary.code = *value;
+  const auto sent = record.find("sent");
+  summary.sent = sent != record.end() && sent->is_boolean()
+                     ? sent->get<bool>()
+                     : summary.code != device::kErrorUnitNumber;
   if (const auto unit = record.find("unit"); unit != record.end() && unit->is_object()) {
     if (const auto number = unit->find("number"); number != unit->end())
       summary.unit = WholeNumber<std::uint64_t>(*number);

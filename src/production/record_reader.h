@@ -17,6 +17,9 @@ struct RecordSummary {
   std::int64_t finishedMs = 0;
   std::string port;
   std::int32_t code = 0;
+  // Whether the device was sent anything; a line written before records told it ("sent"
+  // missing) counts as sent unless it got no unit number (nothing is sent then).
+  bool sent = true;
   std::optional<std::uint64_t> unit;
   // The station that wrote the record; empty for a line written before records named theirs
   // (unknown: never taken to be the PC that reads or imports it).

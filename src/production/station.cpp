@@ -66,8 +66,9 @@ void Station::Start(const std::string& port) {
       port,
       [this, port, observer, &row](const serial::CancelToken& cancel) {
         const device::JobOutcome outcome = device::RunJob(port, m_job, &cancel, *observer);
+        std::lock_guard lock(m_rows.mutex());
+        SettleRow(row, outcome);  // the row then says what the record says
         if (outcome.recordNote) {
-          std::lock_guard lock(m_rows.mutex());
           row.note = "record spooled";
           ++m_spooled;
         }

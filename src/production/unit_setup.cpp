@@ -1,8 +1,10 @@
 // Where the unit numbers go and where they come from, checked and opened (see unit_setup.h).
 #include "production/unit_setup.h"
 
+#include <filesystem>
 #include <vector>
 
+#include "production/write_check.h"
 #include "serial/number_text.h"
 
 namespace vantor::production {
@@ -51,13 +53,14 @@ bool ParseNumberPlace(const std::string& text, device::NumberPlace& place, std::
 }
 
 bool ApplyUnitOptions(const UnitArgs& args, device::Job& job, std::string& error,
-                      const CounterFactory& database) {
+                      const CounterFactory& database, const ReadyCheck& ready) {
+  const auto readyToOpen = [&] { return !ready || ready(error); };
   if (args.place.empty()) {
     if (!args.start.empty() || !args.step.empty() || !args.counter.empty() || !args.list.empty()) {
       error = "--serial-start, --serial-step, --serial-counter and --serial-list need --serial";
       return false;
     }
-    return true;
+    return readyToOpen();
   }
   device::NumberPlace place;
   if (!ParseNumberPlace(args.place, place, error))
@@ -85,7 +88,12 @@ bool ApplyUnitOptions(const UnitArgs& args, device::Job& job, std::string& error
     step = *parsed;
   }
   std::shared_ptr<UnitNumbers> source;
+  // The counter or position file this run makes when it is missing; removed again when the
+  // checks below refuse the run, so that a refused run leaves nothing behind.
+  std::string made;
   if (database && args.counter.empty() && args.list.empty()) {
+    if (!readyToOpen())
+      return false;
     source = database(start, step);
   } else {
     if (args.counter.empty() == args.list.empty()) {
@@ -98,14 +106,26 @@ bool ApplyUnitOptions(const UnitArgs& args, device::Job& job, std::string& error
       error = "--serial-list takes its numbers from the file: no --serial-start or --serial-step";
       return false;
     }
-    source = args.list.empty() ? OpenUnitCounter(args.counter, start, step, error)
-                               : OpenUnitList(args.list, error);
+    const bool counter = args.list.empty();
+    const std::string file = counter ? args.counter : args.list + ".position";
+    if (!readyToOpen() ||
+        !CheckWritable(file, counter ? "the unit counter" : "the unit list's position", error))
+      return false;
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec))
+      made = file;
+    source = counter ? OpenUnitCounter(args.counter, start, step, error)
+                     : OpenUnitList(args.list, error);
     if (!source)
       return false;
   }
   std::uint64_t next = 0;
   if (!source->Peek(next, error) || !FitsAt(place)(next, error)) {
     error = "--serial: " + error;
+    source.reset();  // closed before it goes
+    std::error_code ec;
+    if (!made.empty() && std::filesystem::file_size(made, ec) == 0 && !ec)
+      std::filesystem::remove(made, ec);
     return false;
   }
   job.unitPlace = place;

@@ -31,11 +31,16 @@ bool ParseNumberPlace(const std::string& text, device::NumberPlace& place, std::
 using CounterFactory =
     std::function<std::shared_ptr<UnitNumbers>(std::optional<std::uint64_t>, std::uint64_t)>;
 
-// Checks the options against `job`'s segments, opens the source and checks that its next
-// number fits, then gives `job` its place and its source. Without --serial nothing changes.
-// With `database` and neither --serial-counter nor --serial-list, the numbers come from it.
-// False with `error`: a usage error, nothing is to be sent.
+// The run's last checks (the files it writes), made once the options are known good and before
+// anything is created.
+using ReadyCheck = std::function<bool(std::string& error)>;
+
+// Checks the options against `job`'s segments, then `ready`, then that the counter file or the
+// list's position file can be written; opens the source and checks that its next number fits,
+// then gives `job` its place and its source. Without --serial nothing changes but `ready`. With
+// `database` and neither --serial-counter nor --serial-list, the numbers come from it. False
+// with `error`: a usage error, nothing is to be sent, and no counter or position file was made.
 bool ApplyUnitOptions(const UnitArgs& args, device::Job& job, std::string& error,
-                      const CounterFactory& database = {});
+                      const CounterFactory& database = {}, const ReadyCheck& ready = {});
 
 }  // namespace vantor::production

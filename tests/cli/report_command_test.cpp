@@ -79,6 +79,50 @@ TEST(ProductionReportTest, SumsUpARecordFile) {
   EXPECT_NE(text.find(":9: not a record"), std::string::npos) << text;
 }
 
+// The yield counts only units that were sent anything: what never started (no unit number, a
+// port another program holds, cancelled before anything went) is counted apart with its reason.
+// A line written before records told "sent" counts as sent unless it got no unit number.
+TEST(ProductionReportTest, YieldCountsOnlyUnitsThatWereSentAnything) {
+  const TempFolder folder;
+  const fs::path path = folder / "record.jsonl";
+  const auto old = [](std::string line) {
+    const std::size_t at = line.find(",\"sent\":");
+    return line.erase(at, line.find(',', at + 1) - at);
+  };
+  WriteFileText(path, RecordLine("good", 0, 0, 100) + "\n" +
+                          RecordLine("no number", 1, -9100, std::nullopt, false) + "\n" +
+                          RecordLine("busy port", 2, 16, 101, false) + "\n" +
+                          RecordLine("cancelled", 3, 1223, 102, false) + "\n" +
+                          RecordLine("stalled", 4, -8540, 103) + "\n" +
+                          old(RecordLine("old, no number", 5, -9100, std::nullopt, false)) + "\n" +
+                          old(RecordLine("old, refused", 6, -9978, 104, true)) + "\n");
+  std::size_t sentMembers = 0;
+  for (std::size_t at = 0; (at = ReadFileText(path).find("\"sent\":", at)) != std::string::npos;
+       ++at)
+    ++sentMembers;
+  ASSERT_EQ(sentMembers, 5u);  // the two old lines have none
+  int code = 0;
+  std::string text = Report(path.string(), false, code);
+  EXPECT_EQ(code, 0) << text;
+  for (const char* expected :
+       {"units           3", "succeeded       1", "failed          2", "yield           33.3 %",
+        "not started     4", "unit numbers    100 to 104 (5 units)",
+        "    -9100      2  no unit number could be taken", "       16      1  system error 16",
+        "     1223      1  cancelled", "    -8540      1  the device stopped answering"}) {
+    EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+  }
+  text = Report(path.string(), true, code);
+  const auto fields = testing::FlattenJson(text.substr(0, text.find('\n')));
+  ASSERT_TRUE(fields) << text;
+  EXPECT_EQ(fields->at("units"), "3");
+  EXPECT_EQ(fields->at("yield_percent"), "33.3");
+  EXPECT_EQ(fields->at("not_started"), "4");
+  EXPECT_EQ(fields->at("not_started_by.0.code"), "-9100");
+  EXPECT_EQ(fields->at("not_started_by.0.records"), "2");
+  EXPECT_EQ(fields->at("not_started_by.2.code"), "1223");
+  EXPECT_EQ(fields->at("not_started_by.2.meaning"), "cancelled");
+}
+
 TEST(ProductionReportTest, ATornLineIsSkippedAndEndedBeforeTheNextAppend) {
   const TempFolder folder;
   const fs::path path = folder / "record.jsonl";

@@ -24,6 +24,7 @@
 #include "cli/cli.h"
 #include "cli/images.h"
 #include "devsim/pty_transport.h"
+#include "production/database.h"
 #include "production/record.h"
 #include "production/sha256.h"
 #include "support/flat_json.h"
@@ -419,6 +420,60 @@ TEST_F(StationTest, EachUnitGetsItsOwnNumberWrittenAndRecorded) {
   ASSERT_EQ(download({"--serial", "0x100000:8", "--serial-counter", counter}, out, err), 0);
   // Nothing used by the refusals; this run steps by 1.
   EXPECT_EQ(RecordLines().back().at("unit.number"), "507");
+}
+
+// Every file a run writes (the record, the spool, the counter, the list's position) is checked
+// before the first device, after every other option: a refused run exits 2 naming the file,
+// sends nothing, and creates no file (no empty counter left by a usage error).
+TEST_F(StationTest, FilesItWritesAreCheckedBeforeAnythingIsCreatedOrSent) {
+  const std::string image = Image(PatternBytes(4096, 3));
+  AddDevice();
+  const std::string missing = (m_dir / "missing" / "x.jsonl").string();
+  const std::string counter = (m_dir / "new-counter").string();
+  const std::string list = (m_dir / "list.txt").string();
+  WriteFileText(list, "# every number used\n");
+  struct Case {
+    std::vector<std::string> extra;
+    const char* message;
+    std::string notMade;
+  };
+  std::vector<Case> cases{
+      {{"--record", missing}, "missing does not exist", missing},
+      {{"--serial", "0x100010:4", "--serial-counter", counter}, "give --serial-start", counter},
+      {{"--serial", "0x100010:1", "--serial-counter", counter, "--serial-start", "1000"},
+       "does not fit",
+       counter},
+      {{"--serial", "0x100010:4", "--serial-counter", counter, "--serial-start", "1", "--record",
+        missing},
+       "cannot write the record",
+       counter},
+      {{"--serial", "0x100010:4", "--serial-counter", (m_dir / "missing" / "c").string(),
+        "--serial-start", "1"},
+       "cannot write the unit counter",
+       counter},
+      {{"--serial", "0x100010:4", "--serial-list", list}, "every value", list + ".position"},
+  };
+  if (production::ProductionDatabase::BuiltIn()) {
+    // Unreachable, records only: it would start and spool, so the spool must be writable.
+    cases.push_back({{"--database", "postgresql://nobody@127.0.0.1:1/none", "--spool", missing},
+                     "cannot write the spool",
+                     missing});
+  }
+  for (const auto& c : cases) {
+    for (const bool station : {false, true}) {
+      SCOPED_TRACE(c.message + std::string(station ? " (station)" : " (download)"));
+      std::vector<std::string> args{"vantor", "download", "-p", m_devices[0]->path()};
+      if (station)
+        args = {"vantor", "station", "--match", m_devices[0]->path(), "--count", "1"};
+      args.insert(args.end(), c.extra.begin(), c.extra.end());
+      args.push_back("BOOT=" + image);
+      std::ostringstream out, err;
+      EXPECT_EQ(RunCli(args, out, err, false), 2) << out.str() << err.str();
+      EXPECT_NE(err.str().find(c.message), std::string::npos) << err.str();
+      EXPECT_FALSE(fs::exists(c.notMade));
+    }
+  }
+  EXPECT_EQ(Sessions(*m_devices[0]), 0);
 }
 
 // The station killed (SIGKILL) while its devices are being written: a station started again on

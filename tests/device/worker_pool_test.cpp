@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -14,6 +15,8 @@
 #include "device/job.h"
 #include "device/worker_pool.h"
 #include "devsim/pty_transport.h"
+#include "protocol/download.h"
+#include "support/test_files.h"
 
 namespace vantor::device {
 namespace {
@@ -111,7 +114,8 @@ TEST(RetriesTest, AttemptsUntilSuccessTheLimitOrACancel) {
   } cases[] = {
       {0, 0, false, 1}, {2, 0, false, 3}, {3, 2, false, 2}, {0, 1, false, 1}, {3, 0, true, 1}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "retries " << c.retries << " succeeds at " << c.succeedsAt);
+    SCOPED_TRACE(::testing::Message()
+                 << "retries " << c.retries << " succeeds at " << c.succeedsAt);
     serial::CancelToken cancel;
     Observer observer;
     int made = 0;
@@ -188,8 +192,9 @@ TEST(JobTest, PoolRunsAJobPerPortWithRetriesAndRecords) {
     EXPECT_EQ(recorded.at(first->path()), recordFails ? 1 : 2);
     EXPECT_EQ(recorded.at(second->path()), 1);
     for (auto& [port, observer] : observers) {
-      const bool said = std::find(observer.texts.begin(), observer.texts.end(),
-                                  "cannot write the record") != observer.texts.end();
+      const bool said =
+          std::find(observer.texts.begin(), observer.texts.end(),
+                    "record NOT written: cannot write the record") != observer.texts.end();
       EXPECT_EQ(said, recordFails) << port;
     }
   }
@@ -198,6 +203,84 @@ TEST(JobTest, PoolRunsAJobPerPortWithRetriesAndRecords) {
       EXPECT_EQ(d.ReadMemory(0x100000, 3000), std::vector<std::uint8_t>(3000, 0x5A));
     });
   }
+}
+
+// The device's result over its attempts: a later attempt that failed before its download session
+// began (the port did not open, nothing answered) is a consequence of the one before; a cancel
+// and a success stand, and so does a failure inside a session.
+TEST(JobTest, DeviceResultPassesOverConsequences) {
+  constexpr std::int32_t kStalled = protocol::DL_ERR_IO_BASE + serial::kErrorTimeout;
+  constexpr std::int32_t kRefused = protocol::DL_ERR_REFUSED_2;
+  const AttemptResult stalled{kStalled, "stalled", true};
+  const AttemptResult refused{kRefused, "refused", true};
+  const AttemptResult silent{-1, "no answer", false};
+  const AttemptResult pulled{2, "no such file", false};
+  const AttemptResult cancelled{serial::kErrorCancelled, "cancelled", false};
+  const AttemptResult ok{0, "downloaded", true};
+  const struct {
+    const char* what;
+    std::vector<AttemptResult> attempts;
+    std::int32_t result;
+  } cases[] = {
+      {"none", {}, 0},
+      {"one failure", {silent}, -1},
+      {"stalled, then pulled", {stalled, pulled}, kStalled},
+      {"stalled, silent, pulled", {stalled, silent, pulled}, kStalled},
+      {"silent, then pulled: the first", {silent, pulled}, -1},
+      {"stalled, then refused in a session", {stalled, refused}, kRefused},
+      {"refused, stalled, silent", {refused, stalled, silent}, kStalled},
+      {"stalled, then cancelled", {stalled, cancelled}, serial::kErrorCancelled},
+      {"stalled, then ok", {stalled, ok}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(DeviceResult(c.attempts).code, c.result);
+  }
+}
+
+// A device that stalls in its download and is pulled before the retry: the retry fails to open
+// the port, and the device's result stays the stall; each attempt is kept with its own code.
+TEST(JobTest, AStallThenAPulledDeviceKeepsTheStallAsItsResult) {
+  devsim::DeviceOptions stalling;
+  stalling.stallSegment = 0;
+  stalling.stallFrame = 1;
+  auto device = devsim::PtyDevice::Start(stalling);
+  ASSERT_TRUE(device);
+  // Through a link that goes with the device: its pseudo-terminal's number may be taken by
+  // another test's device at once, and the retry must not find that one.
+  const vantor::testing::TempFolder folder;
+  const std::string port = (folder / "ttyUSB0").string();
+  std::filesystem::create_symlink(device->path(), port);
+  auto segments = std::make_shared<protocol::SegmentList>();
+  protocol::Segment boot;
+  boot.address = 0x100000;
+  boot.data.assign(3000, 0x5A);
+  boot.length = static_cast<std::int32_t>(boot.data.size());
+  protocol::InsertSegment(*segments, boot);
+  Job job;
+  job.segments = segments;
+  job.redetect = false;
+  job.retries = 1;
+  struct Puller : FlowObserver {
+    std::unique_ptr<devsim::PtyDevice>* device = nullptr;
+    std::string link;
+    void Attempt(int number, int) override {
+      if (number == 2) {  // pulled: its port is gone
+        std::filesystem::remove(link);
+        device->reset();
+      }
+    }
+  } observer;
+  observer.device = &device;
+  observer.link = port;
+  const JobOutcome outcome = RunJob(port, job, nullptr, observer);
+  EXPECT_EQ(outcome.attempts, 2);
+  ASSERT_EQ(outcome.attemptResults.size(), 2u);
+  EXPECT_EQ(outcome.attemptResults[0].code, protocol::DL_ERR_IO_BASE + serial::kErrorTimeout);
+  EXPECT_GT(outcome.attemptResults[1].code, 0) << outcome.attemptResults[1].message;
+  EXPECT_EQ(outcome.result.code, protocol::DL_ERR_IO_BASE + serial::kErrorTimeout);
+  EXPECT_TRUE(outcome.sent);
+  EXPECT_FALSE(outcome.ok());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -17,7 +18,10 @@
 #include <thread>
 #include <vector>
 
+#include "device/result_codes.h"
 #include "devsim/pty_transport.h"
+#include "production/production_report.h"
+#include "production/record.h"
 #include "production/station.h"
 #include "support/test_files.h"
 
@@ -40,6 +44,9 @@ class EventLog final : public StationObserver {
     bool ok = false;
     bool cancelled = false;
     std::int32_t code = 0;
+    int attempt = 0;  // as the row says when the device finished
+    std::string answered;
+    std::string recordError;
   };
 
   void Watching(const StationSettings&) override {
@@ -63,6 +70,9 @@ class EventLog final : public StationObserver {
       d.ok = row.ok;
       d.cancelled = row.cancelled;
       d.code = row.code.value_or(-1);
+      d.attempt = row.attempt;
+      d.answered = row.answered;
+      d.recordError = row.recordError;
     });
   }
   void Stopping(std::size_t running) override {
@@ -399,6 +409,112 @@ TEST_F(StationEngineTest, StopWakesAnIdleStation) {
   EXPECT_LT(std::chrono::steady_clock::now() - began, 5s);
   EXPECT_EQ(totals.devices, 0);
   EXPECT_EQ(log.stoppingWith(), 0);
+}
+
+// The record file and the report read back: a verify that finds the device's memory different is
+// recorded with a code of its own (not -1, the text command's time-out), every attempt's code is
+// kept, and the report counts it under that code. The row says what the record says.
+TEST_F(StationEngineTest, AVerifyMismatchIsRecordedAndReportedWithItsOwnCode) {
+  m_job.verify = true;
+  m_job.retries = 1;
+  const std::string record = (m_dir / "record.jsonl").string();
+  m_job.record = MakeRecorder({record, nullptr, "", "line3"}, {}, true);
+  devsim::DeviceOptions corrupting;
+  corrupting.corruptAddress = 0x100010;
+  const std::string port = AddDevice("dev0", corrupting);
+  EventLog log;
+  Station station(Settings(1), m_job, log);
+  const StationTotals totals = station.Run();
+  EXPECT_EQ(totals.failed, 1);
+  EXPECT_EQ(log.device(port).code, device::kErrorVerifyDiffers);
+  EXPECT_EQ(log.device(port).attempt, 2);
+  EXPECT_EQ(log.device(port).answered, "boot v1.2.3.4");
+
+  RecordFile file;
+  std::string error;
+  ASSERT_TRUE(ReadRecordFile(record, file, error)) << error;
+  ASSERT_EQ(file.lines.size(), 1u);
+  const std::string& line = file.lines[0];
+  const std::string code = std::to_string(device::kErrorVerifyDiffers);
+  EXPECT_NE(
+      line.find("\"attempts\":2,\"attempt_results\":[{\"code\":" + code +
+                ",\"message\":\"verify: device memory differs at 0x100010\"},{\"code\":" + code),
+      std::string::npos)
+      << line;
+  EXPECT_NE(line.find("\"sent\":true"), std::string::npos) << line;
+  EXPECT_NE(line.find("\"before\":\"boot v1.2.3.4\""), std::string::npos) << line;
+  EXPECT_NE(line.find("\"result\":{\"code\":" + code), std::string::npos) << line;
+  const ProductionReport report = SummarizeProduction(file.records);
+  EXPECT_EQ(report.units, 1u);
+  EXPECT_EQ(report.failures,
+            (std::map<std::int32_t, std::size_t>{{device::kErrorVerifyDiffers, 1}}));
+  EXPECT_NE(device::ResultCodeMeaning(device::kErrorVerifyDiffers).find("verify"),
+            std::string::npos);
+}
+
+// A unit whose number could not be taken made no attempt and was sent nothing: its row and its
+// record say 0 attempts, and the report counts it apart from the units, so the yield is that of
+// the unit that was flashed. A record that cannot be written fails its unit, and the row says why.
+TEST_F(StationEngineTest, NoNumberIsNoUnitAndALostRecordFailsItsUnit) {
+  const std::string record = (m_dir / "record.jsonl").string();
+  m_job.record = MakeRecorder({record, nullptr, "", "line3"}, {}, false);
+  m_job.unitPlace = device::NumberPlace{0x100000, 4};
+  std::atomic<int> taken = 0;
+  m_job.takeNumber = [&taken](std::uint64_t& number, std::string& error) {
+    if (taken++ > 0) {
+      error = "every value of the unit list is used";
+      return false;
+    }
+    number = 7;
+    return true;
+  };
+  AddDevice("dev0");
+  AddDevice("dev1");
+  EventLog log;
+  {
+    Station station(Settings(2), m_job, log);
+    const StationTotals totals = station.Run();
+    EXPECT_EQ(totals.succeeded, 1);
+    EXPECT_EQ(totals.failed, 1);
+  }
+  RecordFile file;
+  std::string error;
+  ASSERT_TRUE(ReadRecordFile(record, file, error)) << error;
+  ASSERT_EQ(file.lines.size(), 2u);
+  for (const std::string& line : file.lines) {
+    const bool numbered = line.find("\"unit\":{") != std::string::npos;
+    EXPECT_NE(line.find(numbered ? "\"attempts\":1," : "\"attempts\":0,\"attempt_results\":[],"),
+              std::string::npos)
+        << line;
+    EXPECT_NE(line.find(numbered ? "\"sent\":true" : "\"sent\":false"), std::string::npos) << line;
+  }
+  for (const char* port : {"dev0", "dev1"}) {
+    const EventLog::Device d = log.device((m_dir / port).string());
+    EXPECT_EQ(d.attempt, d.ok ? 1 : 0) << port;
+    EXPECT_EQ(d.answered, d.ok ? "boot v1.2.3.4" : "-") << port;
+  }
+  const ProductionReport report = SummarizeProduction(file.records);
+  EXPECT_EQ(report.units, 1u);
+  EXPECT_EQ(report.succeeded, 1u);
+  EXPECT_EQ(report.notStarted, 1u);
+  EXPECT_EQ(report.notStartedBy,
+            (std::map<std::int32_t, std::size_t>{{device::kErrorUnitNumber, 1}}));
+  EXPECT_DOUBLE_EQ(report.Yield(), 1.0);
+
+  // The record's folder is gone: the flashed unit fails, its row tells why.
+  m_job.unitPlace.reset();
+  m_job.record =
+      MakeRecorder({(m_dir / "gone" / "record.jsonl").string(), nullptr, "", "line3"}, {}, false);
+  const std::string port = AddDevice("dev2");
+  EventLog lost;
+  StationSettings only = Settings(1);
+  only.match = port;
+  Station one(only, m_job, lost);
+  const StationTotals totals = one.Run();
+  EXPECT_EQ(totals.failed, 1);
+  EXPECT_FALSE(lost.device(port).ok);
+  EXPECT_NE(lost.device(port).recordError.find("gone"), std::string::npos)
+      << lost.device(port).recordError;
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 
 #include "device/result_codes.h"
 
+#include "device/texts.h"
+
 namespace vantor::cli {
 
 using production::PortRow;
@@ -70,6 +72,8 @@ std::string ResultText(const PortRow& row) {
     return "";
   if (row.cancelled)
     return "cancelled";
+  if (!row.recordError.empty())
+    return device::RecordNotWrittenText(row.recordError);
   return (*row.code == 0 ? "ok" : "failed " + std::to_string(*row.code)) +
          (row.note.empty() ? "" : ", " + row.note);
 }
@@ -267,6 +271,13 @@ std::string OneLine(std::string text) {
   return text;
 }
 
+std::string RowMessage(const PortRow& row) {
+  std::string text = OneLine(row.message);
+  if (!row.recordError.empty())
+    text += (text.empty() ? "" : "; ") + device::RecordNotWrittenText(row.recordError);
+  return text;
+}
+
 void PrintSummary(std::ostream& out, const std::vector<const PortRow*>& rows) {
   char line[768];
   std::snprintf(line, sizeof line, "%-20s %-20s %8s %8s %8s  %s\n", "port", "answered", "result",
@@ -275,7 +286,7 @@ void PrintSummary(std::ostream& out, const std::vector<const PortRow*>& rows) {
   for (const PortRow* row : rows) {
     std::snprintf(line, sizeof line, "%-20s %-20s %8d %8d %8.1f  %s\n", row->port.c_str(),
                   row->answered.c_str(), row->code.value_or(-1), row->attempt, row->seconds,
-                  OneLine(row->message).c_str());
+                  RowMessage(*row).c_str());
     out << line;
   }
   out.flush();

@@ -45,5 +45,7 @@ void PrintSummary(std::ostream& out, const std::vector<const production::PortRow
 
 // A message on one line (the programs' texts carry line breaks).
 std::string OneLine(std::string text);
+// The row's message on one line, and "; record NOT written: REASON" when its record was lost.
+std::string RowMessage(const production::PortRow& row);
 
 }  // namespace vantor::cli

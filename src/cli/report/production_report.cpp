@@ -2,6 +2,7 @@
 #include "cli/report/production_report.h"
 
 #include <cstdio>
+#include <map>
 
 #include <nlohmann/json.hpp>
 
@@ -26,6 +27,7 @@ void PrintProductionReport(std::ostream& out, const ProductionReport& r, bool js
   const auto time = [](std::int64_t ms) {
     return IsoUtc(std::chrono::system_clock::time_point(std::chrono::milliseconds(ms)));
   };
+  const bool any = r.units + r.notStarted > 0;
   if (json) {
     ordered_json j;
     j["units"] = r.units;
@@ -33,15 +35,20 @@ void PrintProductionReport(std::ostream& out, const ProductionReport& r, bool js
     j["failed"] = r.units - r.succeeded;
     j["yield_percent"] = RoundedTo(100.0 * r.Yield(), 1);
     j["units_per_hour"] = RoundedTo(r.UnitsPerHour(), 1);
-    j["first"] = r.units ? ordered_json(time(r.firstMs)) : ordered_json(nullptr);
-    j["last"] = r.units ? ordered_json(time(r.lastMs)) : ordered_json(nullptr);
+    j["first"] = any ? ordered_json(time(r.firstMs)) : ordered_json(nullptr);
+    j["last"] = any ? ordered_json(time(r.lastMs)) : ordered_json(nullptr);
     j["repeated_records"] = r.repeatedRecords;
-    j["failures"] = ordered_json::array();
-    for (const auto& [code, count] : r.failures) {
-      j["failures"].push_back(ordered_json{{"code", code},
-                                           {"units", count},
-                                           {"meaning", Utf8Text(device::ResultCodeMeaning(code))}});
-    }
+    j["not_started"] = r.notStarted;
+    const auto byCode = [](const std::map<std::int32_t, std::size_t>& counts, const char* what) {
+      ordered_json list = ordered_json::array();
+      for (const auto& [code, count] : counts) {
+        list.push_back(ordered_json{
+            {"code", code}, {what, count}, {"meaning", Utf8Text(device::ResultCodeMeaning(code))}});
+      }
+      return list;
+    };
+    j["failures"] = byCode(r.failures, "units");
+    j["not_started_by"] = byCode(r.notStartedBy, "records");
     ordered_json numbers;
     numbers["units"] = r.numbered;
     numbers["lowest"] = r.lowest ? ordered_json(*r.lowest) : ordered_json(nullptr);
@@ -56,9 +63,10 @@ void PrintProductionReport(std::ostream& out, const ProductionReport& r, bool js
   out << "units           " << r.units << "\n"
       << "succeeded       " << r.succeeded << "\n"
       << "failed          " << r.units - r.succeeded << "\n"
-      << "yield           " << yield << " %\n"
+      << "yield           " << yield << " % (of the units sent anything)\n"
+      << "not started     " << r.notStarted << " (nothing sent: not units)\n"
       << "units per hour  " << rate << "\n";
-  if (r.units)
+  if (any)
     out << "period          " << time(r.firstMs) << " to " << time(r.lastMs) << "\n";
   if (r.numbered) {
     out << "unit numbers    " << *r.lowest << " to " << *r.highest << " (" << r.numbered
@@ -68,14 +76,18 @@ void PrintProductionReport(std::ostream& out, const ProductionReport& r, bool js
   }
   if (r.repeatedRecords)
     out << "repeated lines  " << r.repeatedRecords << " (the same record more than once)\n";
-  if (!r.failures.empty()) {
-    out << "\nfailures by result code\n";
-    for (const auto& [code, count] : r.failures) {
+  const auto byCode = [&out](const std::map<std::int32_t, std::size_t>& counts, const char* title) {
+    if (counts.empty())
+      return;
+    out << "\n" << title << "\n";
+    for (const auto& [code, count] : counts) {
       char line[64];
       std::snprintf(line, sizeof line, "  %7d  %5zu  ", code, count);
       out << line << device::ResultCodeMeaning(code) << "\n";
     }
-  }
+  };
+  byCode(r.failures, "failures by result code");
+  byCode(r.notStartedBy, "not started, by result code (not counted as units)");
   if (!r.numbersTwice.empty()) {
     out << "\nALARM: unit numbers given to more than one unit\n";
     for (const auto& [number, count] : r.numbersTwice)

@@ -237,8 +237,9 @@ class JsonReporter final : public Reporter {
     ordered_json e = Event("result");
     e["code"] = code;
     e["message"] = Utf8Text(message);
-    if (const auto meaning = device::CodeMeaning(code, message))
-      e["meaning"] = Utf8Text(*meaning);
+    // Every failure says what its code means, also where the message says it in words.
+    if (code != 0)
+      e["meaning"] = Utf8Text(device::ExplainResultCode(code));
     Emit(e);
   }
 
