@@ -20,8 +20,9 @@ inline constexpr int kExitUsage = 2;
 // Runs the command line `args` (args[0] is the program's name) with `out` as stdout and `err` as
 // stderr. `errIsTerminal` allows the progress bar.
 // `cancel`, when given, ends the running flow (SIGINT/SIGTERM/SIGHUP in the program).
+// `outColumns`: the width of the terminal behind `out` (0: not a terminal, lines are not cut).
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           bool errIsTerminal, const serial::CancelToken* cancel = nullptr);
+           bool errIsTerminal, const serial::CancelToken* cancel = nullptr, int outColumns = 0);
 
 // The program's main: the process's arguments, std::cout and std::cerr.
 int Main(int argc, char** argv);

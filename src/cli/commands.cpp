@@ -397,9 +397,10 @@ void AddReadAndCodes(CLI::App& app, Env& env, Choices& c, Action& action) {
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           bool errIsTerminal, const serial::CancelToken* cancel) {
+           bool errIsTerminal, const serial::CancelToken* cancel, int outColumns) {
   Env env{out, err, errIsTerminal};
   env.cancel = cancel;
+  env.outColumns = outColumns;
   CLI::App app{
       "vantor: writes images into the device through its bootloader, reads memory "
       "back, and runs a simulated device",
@@ -437,7 +438,8 @@ int Main(int argc, char** argv) {
   static serial::CancelToken cancel;
   CancelOnSignals(cancel);
   std::vector<std::string> args(argv, argv + argc);
-  const int code = RunCli(args, std::cout, std::cerr, StderrIsTerminal(), &cancel);
+  const int code =
+      RunCli(args, std::cout, std::cerr, StderrIsTerminal(), &cancel, StdoutTerminalColumns());
   if (const int signo = CancelSignal(); signo != 0)
     return 128 + signo;
   return code;

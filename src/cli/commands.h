@@ -23,6 +23,7 @@ struct Env {
   std::ostream& out;
   std::ostream& err;
   bool errIsTerminal = false;
+  int outColumns = 0;  // the terminal's width when `out` is one: tables fit it
   bool trace = false;
   bool quiet = false;
   bool json = false;

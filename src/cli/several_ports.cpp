@@ -101,7 +101,7 @@ int RunOnSeveralPorts(Env& env, const std::vector<std::string>& ports, const dev
     allOk = allOk && row->ok;
   }
   if (!env.json)
-    PrintSummary(env.out, summary);
+    PrintSummary(env.out, summary, env.outColumns);
   return allOk ? kExitOk : kExitFailure;
 }
 

@@ -121,7 +121,7 @@ class StationFrontEnd final : public production::StationObserver {
                            {"spooled", totals.spooled}};
       m_env.out << e.dump() << "\n" << std::flush;
     } else {
-      PrintSummary(m_env.out, rows);
+      PrintSummary(m_env.out, rows, m_env.outColumns);
       m_env.out << totals.devices << " device(s): " << totals.succeeded << " succeeded, "
                 << totals.failed << " failed, " << totals.cancelled << " cancelled\n";
       if (totals.spooled > 0)

@@ -19,6 +19,8 @@ bool StderrIsTerminal();
 // The size of the terminal behind stderr, read anew on each call (the window may have been
 // resized); 80x24 when it cannot be told.
 TerminalSize StderrTerminalSize();
+// The width of the terminal behind stdout; 0 when stdout is not a terminal (a file, a pipe).
+int StdoutTerminalColumns();
 // Windows: the console shows UTF-8 output. Elsewhere nothing.
 void PrepareConsole();
 // SIGINT, SIGTERM and SIGHUP (Windows: Ctrl+C, Ctrl+Break, closing the console, logoff,

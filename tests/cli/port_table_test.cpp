@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,13 @@ class PortTableTest : public ::testing::Test {
     for (const auto& row : m_rows)
       rows.push_back(row.get());
     return TableLines(rows, WaitingStatus("/dev/ttyUSB*", 0, 0), 32768, size);
+  }
+
+  std::vector<const PortRow*> Rows() const {
+    std::vector<const PortRow*> rows;
+    for (const auto& row : m_rows)
+      rows.push_back(row.get());
+    return rows;
   }
 
  private:
@@ -124,6 +132,36 @@ TEST_F(PortTableTest, ColumnsStayInLineAndAFailureSaysWhatItMeans) {
     EXPECT_EQ(shown, CutRight(failed, TextColumns(shown))) << lines[3];
     EXPECT_EQ(lines[4].substr(result), "ok") << lines[4];
     EXPECT_NE(lines[4].find(" 9 "), std::string::npos) << lines[4];
+  }
+}
+
+// The final summary keeps its columns in line whatever the ports' lengths; on a terminal every
+// line fits its width (the port loses its start, the message its end), while a file or a pipe
+// gets every message whole.
+TEST_F(PortTableTest, SummaryFitsTheTerminalAndKeepsMessagesWholeElsewhere) {
+  const std::string longPort = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+  const std::string message = "downloaded 16384 bytes in 1.7 s (9444 bytes/s), verified";
+  Finished(longPort, 0).message = message;
+  Finished("COM3", -8540).answered = "boot v1.2.3.4";
+  const std::vector<const PortRow*> rows = Rows();
+  for (const int columns : {0, 80}) {
+    std::stringstream out;
+    PrintSummary(out, rows, columns);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(out, line);)
+      lines.push_back(line);
+    ASSERT_EQ(lines.size(), 3u);
+    const std::size_t answered = lines[0].find("answered");
+    EXPECT_EQ(lines[2].find("boot v1.2.3.4"), answered) << lines[2];
+    // The header is ASCII; the cut port starts with "…", three bytes for one cell.
+    EXPECT_EQ(TextColumns(lines[1].substr(0, lines[1].find("-port0 "))), answered - 7) << lines[1];
+    if (columns == 0) {
+      EXPECT_EQ(lines[1].rfind(longPort, 0), 0u) << lines[1];
+      EXPECT_NE(lines[1].find(message), std::string::npos) << lines[1];
+    }
+    for (const std::string& line : lines) {
+      EXPECT_TRUE(columns == 0 || TextColumns(line) < static_cast<std::size_t>(columns)) << line;
+    }
   }
 }
 

@@ -25,6 +25,13 @@ TerminalSize StderrTerminalSize() {
   return size;
 }
 
+int StdoutTerminalColumns() {
+  struct winsize ws {};
+  if (::isatty(STDOUT_FILENO) == 1 && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0)
+    return ws.ws_col;
+  return 0;
+}
+
 void PrepareConsole() {}
 
 namespace {

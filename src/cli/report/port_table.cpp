@@ -278,16 +278,37 @@ std::string RowMessage(const PortRow& row) {
   return text;
 }
 
-void PrintSummary(std::ostream& out, const std::vector<const PortRow*>& rows) {
-  char line[768];
-  std::snprintf(line, sizeof line, "%-20s %-20s %8s %8s %8s  %s\n", "port", "answered", "result",
-                "attempts", "seconds", "message");
-  out << line;
+void PrintSummary(std::ostream& out, const std::vector<const PortRow*>& rows, int columns) {
+  // The port and answered columns as wide as their longest entry, so that the columns stay in line.
+  std::size_t portWidth = TextColumns("port");
+  std::size_t answeredWidth = TextColumns("answered");
   for (const PortRow* row : rows) {
-    std::snprintf(line, sizeof line, "%-20s %-20s %8d %8d %8.1f  %s\n", row->port.c_str(),
-                  row->answered.c_str(), row->code.value_or(-1), row->attempt, row->seconds,
-                  RowMessage(*row).c_str());
-    out << line;
+    portWidth = std::max(portWidth, TextColumns(row->port));
+    answeredWidth = std::max(answeredWidth, TextColumns(row->answered));
+  }
+  // On a terminal every line stays whole: a long port loses its start, the message its end.
+  constexpr std::size_t kNumbers = 3 * 9 + 2;  // result, attempts, seconds and their spaces
+  const std::size_t width = columns > 0 ? static_cast<std::size_t>(columns) - 1 : 0;
+  if (width > 0) {
+    const std::size_t room =
+        width > answeredWidth + kNumbers + 1 ? width - answeredWidth - kNumbers - 1 : 0;
+    portWidth = std::min(portWidth, std::max<std::size_t>(12, room / 2));
+  }
+  const auto line = [&](const std::string& port, const std::string& answered,
+                        const std::string& numbers, const std::string& message) {
+    const std::string portCell = width > 0 ? CutLeft(port, portWidth) : port;
+    std::string text = portCell + std::string(portWidth - TextColumns(portCell), ' ') + " " +
+                       answered + std::string(answeredWidth - TextColumns(answered), ' ') +
+                       numbers + message;
+    out << (width > 0 ? CutRight(text, width) : text) << "\n";
+  };
+  char numbers[96];
+  std::snprintf(numbers, sizeof numbers, " %8s %8s %8s  ", "result", "attempts", "seconds");
+  line("port", "answered", numbers, "message");
+  for (const PortRow* row : rows) {
+    std::snprintf(numbers, sizeof numbers, " %8d %8d %8.1f  ", row->code.value_or(-1), row->attempt,
+                  row->seconds);
+    line(row->port, row->answered, numbers, RowMessage(*row));
   }
   out.flush();
 }

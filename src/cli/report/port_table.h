@@ -40,8 +40,11 @@ std::size_t TextColumns(const std::string& text);
 // it runs.
 std::string ResultText(const production::PortRow& row);
 
-// The final table: port, answered, result, attempts, seconds and message, one row per port.
-void PrintSummary(std::ostream& out, const std::vector<const production::PortRow*>& rows);
+// The final table: port, answered, result, attempts, seconds and message, one row per port, the
+// columns in line. With `columns` (a terminal's width) every line fits it: a long port name loses
+// its start and a long message its end (the record and --json keep them whole).
+void PrintSummary(std::ostream& out, const std::vector<const production::PortRow*>& rows,
+                  int columns = 0);
 
 // A message on one line (the programs' texts carry line breaks).
 std::string OneLine(std::string text);

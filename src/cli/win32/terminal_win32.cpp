@@ -43,6 +43,13 @@ TerminalSize StderrTerminalSize() {
   return size;
 }
 
+int StdoutTerminalColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+    return 0;  // a file or a pipe
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 void PrepareConsole() {
   SetConsoleOutputCP(CP_UTF8);
   g_stderrDrawable = EnableEscapes(STD_ERROR_HANDLE);
