@@ -310,12 +310,7 @@ TEST_F(StationTest, HangUpCancelsAndRecordsThoughTheOutputIsGone) {
     ::dup2(output[1], STDOUT_FILENO);
     ::dup2(output[1], STDERR_FILENO);
     ::close(output[0]);
-    std::vector<char*> argv;
-    for (auto& a : args)
-      argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(VANTOR_BINARY, argv.data());
-    ::_exit(127);
+    ExecVantor(args);
   }
   m_spawned.push_back(pid);
   ::close(output[1]);

@@ -38,6 +38,17 @@ std::map<std::string, WorkerPool::Ended> Collect(WorkerPool& pool, std::size_t c
   return ended;
 }
 
+// A job's segments: 3000 bytes for BOOT.
+std::shared_ptr<const protocol::SegmentList> BootImage() {
+  auto segments = std::make_shared<protocol::SegmentList>();
+  protocol::Segment boot;
+  boot.address = 0x100000;
+  boot.data.assign(3000, 0x5A);
+  boot.length = static_cast<std::int32_t>(boot.data.size());
+  protocol::InsertSegment(*segments, boot);
+  return segments;
+}
+
 TEST(WorkerPoolTest, ManyWorkersOneCancelledOneFailingOneThrowing) {
   WorkerPool pool;
   std::atomic<int> ran{0};
@@ -146,12 +157,7 @@ TEST(JobTest, PoolRunsAJobPerPortWithRetriesAndRecords) {
   auto second = devsim::PtyDevice::Start({});
   ASSERT_TRUE(first && second);
 
-  auto segments = std::make_shared<protocol::SegmentList>();
-  protocol::Segment boot;
-  boot.address = 0x100000;
-  boot.data.assign(3000, 0x5A);
-  boot.length = static_cast<std::int32_t>(boot.data.size());
-  protocol::InsertSegment(*segments, boot);
+  const auto segments = BootImage();
 
   for (const bool recordFails : {false, true}) {
     SCOPED_TRACE(recordFails ? "the record fails" : "the record is written");
@@ -251,12 +257,7 @@ TEST(JobTest, AStallThenAPulledDeviceKeepsTheStallAsItsResult) {
   const vantor::testing::TempFolder folder;
   const std::string port = (folder / "ttyUSB0").string();
   std::filesystem::create_symlink(device->path(), port);
-  auto segments = std::make_shared<protocol::SegmentList>();
-  protocol::Segment boot;
-  boot.address = 0x100000;
-  boot.data.assign(3000, 0x5A);
-  boot.length = static_cast<std::int32_t>(boot.data.size());
-  protocol::InsertSegment(*segments, boot);
+  const auto segments = BootImage();
   Job job;
   job.segments = segments;
   job.redetect = false;

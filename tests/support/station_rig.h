@@ -90,16 +90,18 @@ class StationTest : public ::testing::Test {
       m_spawned.push_back(pid);
     if (pid != 0)
       return pid;
-    {
-      ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
-      ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
-      std::vector<char*> argv;
-      for (auto& a : args)
-        argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(VANTOR_BINARY, argv.data());
-      ::_exit(127);
-    }
+    ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+    ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+    ExecVantor(args);
+  }
+  // In a forked child: runs the tool with `args` (args[0] is its path); never returns.
+  [[noreturn]] static void ExecVantor(std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (auto& a : args)
+      argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(VANTOR_BINARY, argv.data());
+    ::_exit(127);
   }
   // The station's exit code, or -1 when it did not end within `limit`.
   int Finish(std::chrono::milliseconds limit = std::chrono::milliseconds(30000)) {
