@@ -93,8 +93,9 @@ class StationFrontEnd final : public production::StationObserver {
   void NotStarted(const PortRow& row) override { Say(row.port, "failed: " + row.message); }
   void Stopping(std::size_t running) override {
     m_stopping = true;
+    // A hang-up stops and cancels at once: no second signal is to be asked for.
     Say("", "stopping: no new devices; " + std::to_string(running) +
-                " running (a second signal cancels them)");
+                (m_cancelling ? " running, cancelled" : " running (a second signal cancels them)"));
   }
   void Waited() override {
     const int count = m_signals.count();
