@@ -10,7 +10,6 @@
 #include <string_view>
 #include <thread>
 
-#include "device/unit_number.h"
 #include "production/database.h"
 #include "production/database_url.h"
 #include "serial/number_text.h"
@@ -165,13 +164,11 @@ class PqDatabase final : public ProductionDatabase,
 
   bool ReadAllOnce(PGconn* c, std::vector<RecordSummary>& records, std::string& error) {
     records.clear();  // what a lost attempt read
-    // "sent" as SummarizeRecordLine reads it, from the line itself: no column of its own.
-    static const std::string query =
-        "SELECT id, port, (extract(epoch FROM started) * 1000)::bigint, "
-        "(extract(epoch FROM finished) * 1000)::bigint, code, unit::text, station, "
-        "COALESCE((record->>'sent')::boolean, code <> " +
-        std::to_string(device::kErrorUnitNumber) + ") FROM vantor_records ORDER BY started, id";
-    Result r(PQexec(c, query.c_str()));
+    // "sent" from the line itself (no column of its own), read as SummarizeRecordLine reads it.
+    Result r(PQexec(c,
+                    "SELECT id, port, (extract(epoch FROM started) * 1000)::bigint, "
+                    "(extract(epoch FROM finished) * 1000)::bigint, code, unit::text, station, "
+                    "(record->>'sent')::boolean FROM vantor_records ORDER BY started, id"));
     if (!Ok(c, r.get(), PGRES_TUPLES_OK, error))
       return false;
     for (int i = 0; i < PQntuples(r.get()); ++i) {
@@ -191,7 +188,11 @@ class PqDatabase final : public ProductionDatabase,
       if (!PQgetisnull(r.get(), i, 5))
         s.unit = serial::ParseNumber<std::uint64_t>(PQgetvalue(r.get(), i, 5));
       s.station = PQgetvalue(r.get(), i, 6);
-      s.sent = std::string_view(PQgetvalue(r.get(), i, 7)) == "t";
+      s.sent =
+          WasSent(PQgetisnull(r.get(), i, 7)
+                      ? std::nullopt
+                      : std::optional<bool>(std::string_view(PQgetvalue(r.get(), i, 7)) == "t"),
+                  s.code);
       records.push_back(std::move(s));
     }
     return true;

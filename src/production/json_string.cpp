@@ -8,15 +8,15 @@
 
 namespace vantor::production {
 
-namespace {
-
-// Length of the valid UTF-8 sequence at `i`, or 0.
-std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
+std::size_t Utf8Sequence(std::string_view s, std::size_t i, char32_t* codePoint) {
   const auto b = static_cast<unsigned char>(s[i]);
   std::size_t n = 0;
   std::uint32_t cp = 0;
-  if (b < 0x80)
+  if (b < 0x80) {
+    if (codePoint != nullptr)
+      *codePoint = b;
     return 1;
+  }
   if ((b & 0xE0) == 0xC0) {
     n = 2;
     cp = b & 0x1F;
@@ -40,16 +40,16 @@ std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
   const bool overlong = (n == 2 && cp < 0x80) || (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000);
   if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
     return 0;
+  if (codePoint != nullptr)
+    *codePoint = cp;
   return n;
 }
-
-}  // namespace
 
 std::string Utf8Text(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
-    const std::size_t n = Utf8SequenceLength(text, i);
+    const std::size_t n = Utf8Sequence(text, i);
     if (n == 0) {
       // A stray byte, read as Latin-1: U+0080..U+00FF in two bytes.
       const auto c = static_cast<unsigned char>(text[i++]);

@@ -7,6 +7,10 @@
 
 namespace vantor::production {
 
+// The length of the valid UTF-8 sequence at byte `i` of `text` and, when asked, its code point;
+// 0 when the bytes there are no valid UTF-8.
+std::size_t Utf8Sequence(std::string_view text, std::size_t i, char32_t* codePoint = nullptr);
+
 // `text` as valid UTF-8, for JSON: valid UTF-8 passes through; any other byte is taken as
 // Latin-1 (0xFF becomes U+00FF), so that a port or file name in another encoding stays readable
 // and reads back the same every time.

@@ -71,6 +71,10 @@ bool ParseIsoUtc(const std::string& text, std::int64_t& ms) {
   return true;
 }
 
+bool WasSent(std::optional<bool> sent, std::int32_t code) {
+  return sent.value_or(code != device::kErrorUnitNumber);
+}
+
 bool SummarizeRecordLine(std::string_view line, RecordSummary& summary, std::string& error) {
   const json record = json::parse(line, nullptr, false);
   if (!record.is_object()) {
@@ -98,9 +102,10 @@ bool SummarizeRecordLine(std::string_view line, RecordSummary& summary, std::str
   }
   summary.code = *value;
   const auto sent = record.find("sent");
-  summary.sent = sent != record.end() && sent->is_boolean()
-                     ? sent->get<bool>()
-                     : summary.code != device::kErrorUnitNumber;
+  summary.sent =
+      WasSent(sent != record.end() && sent->is_boolean() ? std::optional<bool>(sent->get<bool>())
+                                                         : std::nullopt,
+              summary.code);
   if (const auto unit = record.find("unit"); unit != record.end() && unit->is_object()) {
     if (const auto number = unit->find("number"); number != unit->end())
       summary.unit = WholeNumber<std::uint64_t>(*number);

@@ -28,6 +28,10 @@ struct RecordSummary {
   bool operator==(const RecordSummary&) const = default;
 };
 
+// Whether a record's device was sent anything: its "sent", or for a line written before records
+// told it (`sent` none), true unless its code says it got no unit number (nothing is sent then).
+bool WasSent(std::optional<bool> sent, std::int32_t code);
+
 // "2026-12-10T04:38:13.125Z" into milliseconds since 1970; false when it is not such a time.
 bool ParseIsoUtc(const std::string& text, std::int64_t& ms);
 

@@ -187,7 +187,7 @@ std::unique_ptr<UnitNumbers> OpenUnitList(const std::string& path, std::string& 
     }
     values.push_back(*value);
   }
-  auto position = LockedFile::Open(path + ".position", error);
+  auto position = LockedFile::Open(ListPositionFile(path), error);
   if (!position)
     return nullptr;
   return std::make_unique<UnitList>(std::move(position), std::move(values), path);

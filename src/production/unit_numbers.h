@@ -32,7 +32,12 @@ std::unique_ptr<UnitNumbers> OpenUnitCounter(const std::string& path,
                                              std::string& error);
 
 // The values of `path` (one a line, decimal or 0x hex; empty lines and lines starting with #
-// skipped; no value twice), the position of the next in `path`.position.
+// skipped; no value twice), the position of the next in ListPositionFile(path).
 std::unique_ptr<UnitNumbers> OpenUnitList(const std::string& path, std::string& error);
+
+// Where a list of unit numbers keeps the position of its next value: `path`.position.
+inline std::string ListPositionFile(const std::string& path) {
+  return path + ".position";
+}
 
 }  // namespace vantor::production

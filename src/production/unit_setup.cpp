@@ -107,7 +107,7 @@ bool ApplyUnitOptions(const UnitArgs& args, device::Job& job, std::string& error
       return false;
     }
     const bool counter = args.list.empty();
-    const std::string file = counter ? args.counter : args.list + ".position";
+    const std::string file = counter ? args.counter : ListPositionFile(args.list);
     if (!readyToOpen() ||
         !CheckWritable(file, counter ? "the unit counter" : "the unit list's position", error))
       return false;

@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "device/result_codes.h"
-
 #include "device/texts.h"
+#include "production/json_string.h"
 
 namespace vantor::cli {
 
@@ -51,10 +51,10 @@ bool Wide(char32_t c) {
          (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6);
 }
 
+// The bytes of the character at `i`: a byte that is no valid UTF-8 stands alone (it shows as one
+// Latin-1 character, as in the JSON).
 std::size_t CharLength(const std::string& text, std::size_t i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-  return std::min(length, text.size() - i);
+  return std::max<std::size_t>(1, production::Utf8Sequence(text, i));
 }
 
 // A finished row's result with, for a failure, what its code means.
@@ -81,16 +81,10 @@ std::string ResultText(const PortRow& row) {
 std::size_t TextColumns(const std::string& text) {
   std::size_t columns = 0;
   for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = CharLength(text, i);
-    char32_t c = lead;
-    if (length > 1) {
-      c = lead & (0x7F >> length);
-      for (std::size_t k = 1; k < length; ++k)
-        c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    }
-    columns += Wide(c) ? 2 : 1;
-    i += length;
+    char32_t c = 0;
+    const std::size_t length = production::Utf8Sequence(text, i, &c);
+    columns += length > 0 && Wide(c) ? 2 : 1;
+    i += std::max<std::size_t>(1, length);
   }
   return columns;
 }
