@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <regex>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -20,6 +20,7 @@
 #include "cli/terminal.h"
 #include "production/json_string.h"
 #include "production/station.h"
+#include "serial/port_identity.h"
 
 namespace vantor::cli {
 
@@ -194,8 +195,10 @@ bool LooksLikePort(const std::string& argument) {
     return true;
   if (argument.starts_with("/dev/") && !std::filesystem::is_regular_file(argument, ec))
     return true;
-  static const std::regex com(R"((\\\\\.\\)?COM[0-9]+)", std::regex::icase);
-  return std::regex_match(argument, com);
+  std::string_view name = argument;
+  if (name.starts_with("\\\\.\\"))
+    name.remove_prefix(4);  // \\.\COM12
+  return serial::IsComPortName(name);
 }
 
 }  // namespace
